@@ -1,0 +1,11 @@
+# Cross build for 64-bit Windows (what the end-to-end tests run under wine64) with Debian's mingw-w64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(SATCHEL_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${SATCHEL_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${SATCHEL_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${SATCHEL_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${SATCHEL_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,39 @@
+// Payload class loading: the bootstrap that defines the two internal Java
+// classes from the payload and binds their natives, and the class definition
+// that serves every later class and resource straight out of the payload.
+// Failures leave a Java exception pending in the calling thread.
+#ifndef SATCHEL_PAYLOAD_CLASSES_H
+#define SATCHEL_PAYLOAD_CLASSES_H
+
+#include <jni.h>
+#include <stdint.h>
+
+#include "payload.h"
+
+#define INTERNAL_INPUT_STREAM_CLASS "com/tessel/qor/kestrel/InternalInputStream"
+#define INTERNAL_CLASS_LOADER_CLASS "com/tessel/qor/kestrel/InternalClassLoader"
+
+// Runs once per process, after OpenPayload and once the VM exists: the lock,
+// the lock hooks, the preset dictionary, both internal classes and their
+// natives.  A new InternalClassLoader (local reference), or null.
+jobject CreatePayloadClassLoader(JNIEnv *env);
+
+// Defines the class (dots or slashes) from the payload with that loader (may
+// be null).  The class (local reference), or null with an exception pending.
+jclass LoadPayloadClass(JNIEnv *env, jobject loader, const char *name);
+jclass DefinePayloadClass(JNIEnv *env, jobject loader, const char *name, bool appendToDictionary);
+
+// Opens the entry of exactly that name with the current preset dictionary.
+EntryStream *OpenJavaEntryStream(JNIEnv *env, const char *name);
+void RethrowAsClassNotFound(JNIEnv *env);
+bool AppendToPresetDictionary(JNIEnv *env, const void *bytes, uint32_t length);
+void ThrowJavaException(JNIEnv *env, const char *className, const char *message);
+bool CheckClassConstructors(JNIEnv *env, jclass cls);
+bool CreatePayloadLock(JNIEnv *env);
+int EnterPayloadLock(void *context);
+int LeavePayloadLock(void *context);
+
+// Read-only views of the preset dictionary for tests and the benchmark.
+const unsigned char *GetPresetDictionary(uint32_t *used, uint32_t *capacity);
+
+#endif  // SATCHEL_PAYLOAD_CLASSES_H

@@ -1,0 +1,161 @@
+// The payload library: reads the bundle appended to the running executable.
+//
+//   offset 0        +-----------------------------+
+//                   | launcher stub (PE image and |
+//                   | whatever the PE carries)    |
+//                   +-----------------------------+
+//                   | filler up to a multiple of  |
+//                   | 512 (none if already there) |
+//   512 * k         +-----------------------------+
+//                   | PayloadHeader, 36 bytes     |
+//                   |   0 magic "_kestrel_Header_"|
+//                   |  16 fileEntryCount     u32  |
+//                   |  20 tocCompressedSize  u32  |
+//                   |  24 tocUncompressedSize u32 |
+//                   |  28 entryDataSize      u32  |
+//                   |  32 headerCrc (of 0..31)    |
+//                   +-----------------------------+
+//                   | table of contents: one raw  |
+//                   | deflate stream of records   |
+//                   |   1 name\0 off csize usize  |
+//                   |   2 key\0 value\0           |
+//   entryDataStart  +-----------------------------+
+//                   | entry data: one raw deflate |
+//                   | stream per file entry, at   |
+//                   | entryDataStart + offset     |
+//   end of file     +-----------------------------+
+//
+// All integers are u32 little-endian, read byte by byte.  The header counts
+// only at a 512-byte block start and only with a matching CRC-32; the first
+// such block wins.  Every file offset is a signed 32-bit value, so a bundle
+// ends below 2^31 bytes.
+//
+// Preset dictionaries: the entries that the installer launcher extracts
+// ("msi", "exe") are compressed without one.  Entries that Java hosting reads
+// are compressed with ConcatenatedNames (all file entry names in table order,
+// joined), followed by the InternalInputStream class file for the
+// InternalClassLoader entry, followed by both class files for every other
+// entry; the InternalInputStream entry itself has ConcatenatedNames alone.
+//
+// Failures follow one convention: the result is 0 or null and an out
+// parameter receives a constant message text (set to null on entry).
+#ifndef SATCHEL_PAYLOAD_H
+#define SATCHEL_PAYLOAD_H
+
+#include <stdint.h>
+#include <zlib.h>
+
+#include "platform.h"
+
+#define PAYLOAD_MAGIC "_kestrel_Header_"
+#define PAYLOAD_MAGIC_SIZE 16
+#define PAYLOAD_HEADER_SIZE 36
+#define PAYLOAD_BLOCK_SIZE 512
+#define PAYLOAD_KEY_FIELD_SIZE 32
+#define PAYLOAD_TOC_FILE_ENTRY 1
+#define PAYLOAD_TOC_PROPERTY 2
+#define ENTRY_STREAM_CHUNK 4096
+
+// Entry names of the two internal Java classes and the stages of the preset
+// dictionary that they take part in.
+#define PAYLOAD_INPUT_STREAM_ENTRY "com/tessel/qor/kestrel/InternalInputStream.class"
+#define PAYLOAD_CLASS_LOADER_ENTRY "com/tessel/qor/kestrel/InternalClassLoader.class"
+
+// One file entry of the index; one heap block, the name inline at its end.
+struct FileEntry {
+  uint32_t offset;  // relative to entryDataStart
+  uint32_t compressedSize;
+  uint32_t uncompressedSize;
+  FileEntry *next;  // next record of the same bucket, in table order
+  char name[1];     // the name and its NUL
+};
+
+// One property of the index; one heap block, the value inline at its end.
+struct PropertyEntry {
+  char key[PAYLOAD_KEY_FIELD_SIZE];  // the key and its NUL, the rest zero
+  PropertyEntry *next;               // properties stand in reverse table order
+  char value[1];                     // the value and its NUL
+};
+
+// Lock hooks around every refill of an entry stream from the file.  The lock
+// hook returns non-zero when the lock is now held; the unlock hook's result is
+// ignored.  Both receive the context passed to ReadEntryStream.
+typedef int (*LockHook)(void *context);
+typedef int (*UnlockHook)(void *context);
+
+// EntryStatus codes.
+enum {
+  ENTRY_STATUS_NONE = 0,
+  ENTRY_STATUS_SEEK_FAILED = 1,
+  ENTRY_STATUS_READ_FAILED = 2,
+  ENTRY_STATUS_EOF = 3,
+  ENTRY_STATUS_LOCK_FAILED = 4,
+  ENTRY_STATUS_DECOMPRESSION_FAILED = 5
+};
+
+// An open reading cursor over one file entry; owned by whoever opened it
+// until CloseEntryStream.
+struct EntryStream {
+  const FileEntry *entry;
+  int32_t consumed;     // compressed bytes fetched from the file so far
+  int32_t status;       // EntryStatus code
+  const char *message;  // text of the last status, null while 0
+  z_stream inflater;
+  unsigned char inputBuffer[ENTRY_STREAM_CHUNK];
+};
+
+// ---- index ----
+
+// Opens the running executable and indexes its payload.  1 on success; 0 with
+// the message set.  Called once per process, before any other operation.
+int OpenPayload(const char **message);
+
+// The same, for the payload of another file (the bundle tool and tests): the
+// path is UTF-8.  Everything after locating the file is OpenPayload's own road.
+int OpenPayloadFile(const char *path, const char **message);
+
+// Frees the index and closes the file, so that another payload can be opened
+// in the same process (the bundle tool, tests, the fuzzer).  The launcher never
+// calls it: its index lives until the process ends.
+void ClosePayload(void);
+
+// The first file entry of that name in table order; 0 with "File not found".
+int FindFileEntry(const char *name, FileEntry **entry, const char **message);
+
+// The value of the last property of that key in table order, or null.
+const char *FindProperty(const char *key);
+
+// All file entry names in table order, joined; null when there are none.
+const char *GetConcatenatedNames(void);
+
+uint32_t HashEntryName(const char *name);
+
+// Read-only views of the index for the bundle tool and tests.
+uint32_t GetPayloadBucketCount(void);
+int32_t GetPayloadEntryDataStart(void);
+// Calls `visit` for every file entry in table order, duplicates included.
+void ForEachFileEntry(void (*visit)(const FileEntry *entry, void *context), void *context);
+// Calls `visit` for every property in index order (reverse table order).
+void ForEachProperty(void (*visit)(const PropertyEntry *property, void *context), void *context);
+
+// ---- entry streams ----
+
+void SetLockHooks(LockHook lockHook, UnlockHook unlockHook);
+
+// A new stream over the named entry with an optional preset dictionary (any
+// non-null pointer is handed to the inflater, also with length 0).  Null with
+// the message set on failure; nothing stays allocated then.
+EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dictionaryLength,
+                             const char **message);
+
+// Inflates at most `length` bytes into `buffer`: the count produced, 0 at the
+// end of the entry (status 3 "EOF"), -1 on failure (status 1, 2, 4 or 5).  One
+// call makes at most one fetch of up to 4096 compressed bytes and one inflate
+// step, so it may return fewer bytes than are left; call again until 0.
+int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *context);
+
+uint32_t GetEntryStreamRemaining(EntryStream *stream);
+int GetEntryStreamStatus(EntryStream *stream, const char **message);
+void CloseEntryStream(EntryStream *stream);
+
+#endif  // SATCHEL_PAYLOAD_H

@@ -1,0 +1,365 @@
+// The payload index: finds the header in the executable, inflates the table of
+// contents and builds the lookup structures, which live until the process
+// ends.  After OpenPayload everything here is read-only, so lookups need no
+// lock from any thread.
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "payload_internal.h"
+
+HANDLE payloadFile = INVALID_HANDLE_VALUE;
+int32_t entryDataStart = 0;
+
+namespace {
+
+// The EntryTable: a chained hash table sized once from the header's count.
+uint32_t bucketCount = 0;
+FileEntry **buckets = nullptr;
+
+// The PropertyList, newest record first (so the last of a duplicated key is
+// found first).
+PropertyEntry *propertyHead = nullptr;
+
+// ConcatenatedNames with its NUL, or null before the first file entry.  Grown
+// geometrically: appending every name by copying the whole text again would
+// cost time quadratic in the number of entries.
+char *concatenatedNames = nullptr;
+size_t concatenatedLength = 0;
+size_t concatenatedCapacity = 0;
+
+// File entries in table order, for inspection (the bundle tool); the hash
+// chains alone do not keep it.
+FileEntry **entryOrder = nullptr;
+size_t entryOrderCount = 0;
+size_t entryOrderCapacity = 0;
+
+// Weights of the name hash; only the even positions are used.
+const unsigned char NameMultipliers[16] = {61, 59, 53, 47, 43, 41, 37, 31,
+                                           29, 23, 17, 13, 11, 7,  3,  1};
+
+uint32_t ReadU32(const unsigned char *p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Sizes the table: more buckets than half the announced entries, at most
+// 16383, never grown afterwards.  0 when out of memory.
+int CreateEntryTable(uint32_t fileEntryCount) {
+  int32_t half = (int32_t)fileEntryCount >> 1;
+  bucketCount = 7;
+  for (int i = 0; i < 11 && (int64_t)bucketCount <= half; i++) bucketCount = 2 * bucketCount + 1;
+  buckets = (FileEntry **)calloc(bucketCount, sizeof(FileEntry *));
+  return buckets != nullptr;
+}
+
+// Appends the record at the tail of its chain, so that a chain keeps table
+// order and the first of a duplicated name is the one found.
+int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t compressedSize,
+                 uint32_t uncompressedSize, const char **message) {
+  if (entryOrderCount == entryOrderCapacity) {
+    size_t capacity = entryOrderCapacity ? 2 * entryOrderCapacity : 64;
+    FileEntry **grown = (FileEntry **)realloc(entryOrder, capacity * sizeof(FileEntry *));
+    if (!grown) {
+      *message = "Memory allocation error";
+      return 0;
+    }
+    entryOrder = grown;
+    entryOrderCapacity = capacity;
+  }
+  FileEntry *entry = (FileEntry *)calloc(1, offsetof(FileEntry, name) + nameLength + 1);
+  if (!entry) {
+    *message = "Memory allocation error";
+    return 0;
+  }
+  entry->offset = offset;
+  entry->compressedSize = compressedSize;
+  entry->uncompressedSize = uncompressedSize;
+  memcpy(entry->name, name, nameLength + 1);
+  FileEntry **link = &buckets[HashEntryName(entry->name) % bucketCount];
+  while (*link) link = &(*link)->next;
+  *link = entry;
+  entryOrder[entryOrderCount++] = entry;
+  return 1;
+}
+
+int AppendConcatenatedName(const char *name, size_t nameLength, const char **message) {
+  size_t needed = concatenatedLength + nameLength + 1;
+  if (needed > concatenatedCapacity) {
+    size_t capacity = concatenatedCapacity ? concatenatedCapacity : 256;
+    while (capacity < needed) capacity *= 2;
+    char *grown = (char *)realloc(concatenatedNames, capacity);
+    if (!grown) {
+      *message = "Memory allocation failed";
+      return 0;
+    }
+    concatenatedNames = grown;
+    concatenatedCapacity = capacity;
+  }
+  memcpy(concatenatedNames + concatenatedLength, name, nameLength);
+  concatenatedLength += nameLength;
+  concatenatedNames[concatenatedLength] = 0;
+  return 1;
+}
+
+int AddProperty(const char *key, size_t keyLength, const char *value, size_t valueLength,
+                const char **message) {
+  PropertyEntry *property =
+      (PropertyEntry *)calloc(1, offsetof(PropertyEntry, value) + valueLength + 1);
+  if (!property) {
+    *message = "Memory allocation error";
+    return 0;
+  }
+  memcpy(property->key, key, keyLength + 1);
+  memcpy(property->value, value, valueLength + 1);
+  property->next = propertyHead;
+  propertyHead = property;
+  return 1;
+}
+
+// Length of the NUL-terminated text at records[at], or -1 when no NUL stands
+// before the end of the records.
+ptrdiff_t TextLength(const unsigned char *records, size_t at, size_t size) {
+  const void *end = at < size ? memchr(records + at, 0, size - at) : nullptr;
+  return end ? (const unsigned char *)end - (records + at) : -1;
+}
+
+// Walks the records, which must end exactly at the end of the inflated bytes;
+// nothing past them is ever read.
+int WalkRecords(const unsigned char *records, size_t size, const char **message) {
+  size_t at = 0;
+  while (at < size) {
+    unsigned char type = records[at++];
+    if (type == PAYLOAD_TOC_FILE_ENTRY) {
+      ptrdiff_t nameLength = TextLength(records, at, size);
+      if (nameLength < 0 || size - at - (size_t)nameLength - 1 < 12) {
+        *message = "Truncated TOC entry";
+        return 0;
+      }
+      const char *name = (const char *)records + at;
+      const unsigned char *fields = records + at + nameLength + 1;
+      if (!AddFileEntry(name, (size_t)nameLength, ReadU32(fields), ReadU32(fields + 4),
+                        ReadU32(fields + 8), message) ||
+          !AppendConcatenatedName(name, (size_t)nameLength, message))
+        return 0;
+      at += (size_t)nameLength + 1 + 12;
+    } else if (type == PAYLOAD_TOC_PROPERTY) {
+      ptrdiff_t keyLength = TextLength(records, at, size);
+      ptrdiff_t valueLength = keyLength < 0 ? -1 : TextLength(records, at + keyLength + 1, size);
+      if (valueLength < 0) {
+        *message = "Truncated TOC entry";
+        return 0;
+      }
+      // The key lives in a 32-byte field with its NUL.
+      if (keyLength >= PAYLOAD_KEY_FIELD_SIZE) {
+        *message = "Property key too long";
+        return 0;
+      }
+      const char *key = (const char *)records + at;
+      const char *value = key + keyLength + 1;
+      if (!AddProperty(key, (size_t)keyLength, value, (size_t)valueLength, message)) return 0;
+      at += (size_t)keyLength + 1 + (size_t)valueLength + 1;
+    } else {
+      *message = "Invalid TOC entry type";
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// Inflates the table of contents in one step and builds the index from it.
+// Records added before a failure stay in place.
+int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSize,
+                         uint32_t uncompressedSize, const char **message) {
+  // An empty table still gets a buffer (a size of 0 may give null).
+  unsigned char *records = (unsigned char *)malloc(uncompressedSize ? uncompressedSize : 1);
+  if (!records) {
+    *message = "Memory allocation failed";
+    return 0;
+  }
+  z_stream inflater;
+  memset(&inflater, 0, sizeof inflater);
+  if (inflateInit2(&inflater, -15) != Z_OK) {
+    free(records);
+    *message = "Failed to initialize decompressor";
+    return 0;
+  }
+  inflater.next_in = (Bytef *)compressed;
+  inflater.avail_in = compressedSize;
+  inflater.next_out = records;
+  inflater.avail_out = uncompressedSize;
+  int result = inflate(&inflater, Z_FINISH);
+  uLong produced = inflater.total_out;
+  inflateEnd(&inflater);
+  if (result != Z_STREAM_END) {
+    free(records);
+    *message = "Decompression failed";
+    return 0;
+  }
+  // A stream that ends early would leave the tail of the buffer unwritten.
+  if (produced != uncompressedSize) {
+    free(records);
+    *message = "Truncated table of contents";
+    return 0;
+  }
+  int ok = WalkRecords(records, uncompressedSize, message);
+  free(records);
+  return ok;
+}
+
+// Everything of OpenPayload behind the choice of the file.
+int OpenPayloadAt(const WCHAR *path, const char **message) {
+  payloadFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (payloadFile == INVALID_HANDLE_VALUE) {
+    *message = "Failed to open file";
+    return 0;
+  }
+
+  unsigned char *compressed = nullptr;
+  unsigned char block[PAYLOAD_BLOCK_SIZE];
+  DWORD got = 0;
+  // The header counts only at a block start, and only with its CRC.
+  for (;;) {
+    if (!ReadFile(payloadFile, block, PAYLOAD_BLOCK_SIZE, &got, nullptr) ||
+        got < PAYLOAD_HEADER_SIZE) {
+      *message = "Failed to find start of compressed data";
+      goto failure;
+    }
+    if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
+    if (crc32(0, block, 32) == ReadU32(block + 32)) break;
+  }
+
+  {
+    uint32_t fileEntryCount = ReadU32(block + 16);
+    uint32_t tocCompressedSize = ReadU32(block + 20);
+    uint32_t tocUncompressedSize = ReadU32(block + 24);
+
+    compressed = (unsigned char *)malloc(tocCompressedSize ? tocCompressedSize : 1);
+    if (!compressed) {
+      *message = "Memory allocation error";
+      goto failure;
+    }
+    // Back from the end of the block read to just behind the header.
+    if (SetFilePointer(payloadFile, PAYLOAD_HEADER_SIZE - (LONG)got, nullptr, FILE_CURRENT) ==
+        INVALID_SET_FILE_POINTER) {
+      *message = "Failed to seek in file";
+      goto failure;
+    }
+    if (!ReadFile(payloadFile, compressed, tocCompressedSize, &got, nullptr) ||
+        got < tocCompressedSize) {
+      *message = "Failed to read table of contents";
+      goto failure;
+    }
+    DWORD position = SetFilePointer(payloadFile, 0, nullptr, FILE_CURRENT);
+    if (position == INVALID_SET_FILE_POINTER) {
+      *message = "Failed to get file offset";
+      goto failure;
+    }
+    entryDataStart = (int32_t)position;
+    if (!CreateEntryTable(fileEntryCount)) {
+      *message = "Memory allocation error";
+      goto failure;
+    }
+    if (!ParseTableOfContents(compressed, tocCompressedSize, tocUncompressedSize, message))
+      goto failure;
+  }
+  free(compressed);
+  return 1;
+
+failure:
+  CloseHandle(payloadFile);
+  payloadFile = INVALID_HANDLE_VALUE;
+  free(compressed);
+  return 0;
+}
+
+}  // namespace
+
+int OpenPayload(const char **message) {
+  *message = nullptr;
+  // A path that does not fit is cut short and then fails to open.
+  WCHAR path[4096];
+  GetModuleFileNameW(nullptr, path, 4096);
+  return OpenPayloadAt(path, message);
+}
+
+int OpenPayloadFile(const char *path, const char **message) {
+  *message = nullptr;
+  WCHAR widePath[4096];
+  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath, 4096) == 0) {
+    *message = "Failed to open file";
+    return 0;
+  }
+  return OpenPayloadAt(widePath, message);
+}
+
+void ClosePayload(void) {
+  if (payloadFile != INVALID_HANDLE_VALUE) CloseHandle(payloadFile);
+  payloadFile = INVALID_HANDLE_VALUE;
+  entryDataStart = 0;
+  for (uint32_t i = 0; buckets && i < bucketCount; i++) {
+    for (FileEntry *entry = buckets[i]; entry;) {
+      FileEntry *next = entry->next;
+      free(entry);
+      entry = next;
+    }
+  }
+  free(buckets);
+  buckets = nullptr;
+  bucketCount = 0;
+  while (propertyHead) {
+    PropertyEntry *next = propertyHead->next;
+    free(propertyHead);
+    propertyHead = next;
+  }
+  free(concatenatedNames);
+  concatenatedNames = nullptr;
+  concatenatedLength = concatenatedCapacity = 0;
+  free(entryOrder);
+  entryOrder = nullptr;
+  entryOrderCount = entryOrderCapacity = 0;
+}
+
+uint32_t HashEntryName(const char *name) {
+  uint32_t h = 0;
+  unsigned i = 0;
+  for (const signed char *c = (const signed char *)name; *c; c++, i += 2)
+    h = (h + NameMultipliers[i % 16] * (uint32_t)(int32_t)*c) * 5;
+  return h;
+}
+
+int FindFileEntry(const char *name, FileEntry **entry, const char **message) {
+  *message = nullptr;
+  if (buckets) {
+    for (FileEntry *candidate = buckets[HashEntryName(name) % bucketCount]; candidate;
+         candidate = candidate->next) {
+      if (strcmp(candidate->name, name) == 0) {
+        *entry = candidate;
+        return 1;
+      }
+    }
+  }
+  *message = "File not found";
+  return 0;
+}
+
+const char *FindProperty(const char *key) {
+  for (PropertyEntry *property = propertyHead; property; property = property->next)
+    if (strcmp(property->key, key) == 0) return property->value;
+  return nullptr;
+}
+
+const char *GetConcatenatedNames(void) { return concatenatedNames; }
+
+uint32_t GetPayloadBucketCount(void) { return bucketCount; }
+
+int32_t GetPayloadEntryDataStart(void) { return entryDataStart; }
+
+void ForEachFileEntry(void (*visit)(const FileEntry *entry, void *context), void *context) {
+  for (size_t i = 0; i < entryOrderCount; i++) visit(entryOrder[i], context);
+}
+
+void ForEachProperty(void (*visit)(const PropertyEntry *property, void *context), void *context) {
+  for (PropertyEntry *property = propertyHead; property; property = property->next)
+    visit(property, context);
+}

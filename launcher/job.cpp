@@ -1,0 +1,120 @@
+// Starting the packaged program in a job, waiting for the job, cleaning up.
+#include "launcher.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <tlhelp32.h>
+
+// The records handed to the system have the sizes of the 32-bit build.  The
+// 64-bit build (what the tests run) uses its platform's own sizes.
+#ifndef _WIN64
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "SECURITY_ATTRIBUTES is 12 bytes on i686");
+static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW is 68 bytes on i686");
+static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 is 296 bytes on i686");
+#endif
+
+// Rights that suffice to wait for a process and to ask about its job.
+#define JOB_MEMBER_ACCESS (SYNCHRONIZE | PROCESS_QUERY_INFORMATION)
+
+// The 8-bit-character process walk is used: only the process id is read.
+HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed) {
+  PROCESSENTRY32 process;
+
+  *enumerationFailed = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    FatalError(MSG_SNAPSHOT_FAILED);
+  }
+  memset(&process, 0, sizeof process);
+  process.dwSize = sizeof process;
+
+  BOOL listed = Process32First(snapshot, &process);
+  while (listed) {
+    // A process that cannot be opened with these rights is passed over.
+    HANDLE candidate = OpenProcess(JOB_MEMBER_ACCESS, FALSE, process.th32ProcessID);
+    if (candidate != NULL) {
+      BOOL member = FALSE;
+      if (IsProcessInJob(candidate, job, &member) && member) {
+        CloseHandle(snapshot);
+        return candidate;
+      }
+      CloseHandle(candidate);
+    }
+    listed = Process32Next(snapshot, &process);
+  }
+
+  // The walkers report the normal end of the list as ERROR_NO_MORE_FILES;
+  // anything else means that the list could not be read to its end.
+  if (GetLastError() != ERROR_NO_MORE_FILES) {
+    *enumerationFailed = 1;
+  }
+  CloseHandle(snapshot);
+  return NULL;
+}
+
+void LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *exePath) {
+  SECURITY_ATTRIBUTES security;
+  STARTUPINFOW startup;
+  PROCESS_INFORMATION process;
+  char message[100];  // the longest assignment message is 52 bytes with its NUL
+
+  // One record for the job and for the new process and thread: default
+  // security, not inheritable.
+  security.nLength = sizeof security;
+  security.lpSecurityDescriptor = NULL;
+  security.bInheritHandle = FALSE;
+
+  // The job gets no limits and no settings: it is only the set of processes
+  // to wait for, and closing it ends none of them.
+  HANDLE job = CreateJobObjectA(&security, NULL);
+  if (job == NULL) {
+    FatalError(MSG_CREATE_JOB_FAILED);
+  }
+
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+
+  // No command line: the program sees only its own path, no arguments.  It
+  // starts suspended, so that it is a member of the job before it can start
+  // anything of its own, and breaks away from any job the launcher is in.
+  if (!CreateProcessW(exePath, NULL, &security, &security, FALSE,
+                      CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, NULL, folderPath, &startup,
+                      &process)) {
+    FatalError(MSG_LAUNCH_FAILED);
+  }
+
+  if (!AssignProcessToJobObject(job, process.hProcess)) {
+    sprintf(message, MSG_ASSIGN_FAILED_FORMAT, (int)GetLastError());
+    FatalError(message);
+  }
+
+  // From here on the process is found again through the job.
+  CloseHandle(process.hProcess);
+
+  if ((int32_t)ResumeThread(process.hThread) < 0) {
+    FatalError(MSG_RESUME_FAILED);
+  }
+  CloseHandle(process.hThread);
+
+  // Every pass takes a new snapshot, so processes that members start while we
+  // wait are waited for too.
+  DWORD enumerationFailed = 0;
+  for (;;) {
+    HANDLE member = FindJobProcess(job, &enumerationFailed);
+    if (member == NULL) {
+      break;
+    }
+    WaitForSingleObject(member, INFINITE);
+    CloseHandle(member);
+  }
+  CloseHandle(job);
+
+  // Results are not examined: a file still held open stays, and so does the
+  // folder then.  After an unreadable process list nothing is deleted.
+  if (!enumerationFailed) {
+    DeleteFileW(msiPath);
+    DeleteFileW(exePath);
+    RemoveDirectoryW(folderPath);
+  }
+}

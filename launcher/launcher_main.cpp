@@ -1,0 +1,121 @@
+// The launcher's entry: payload, temporary GUID folder, the two file paths.
+#include <objbase.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "launcher.h"
+#include "payload.h"
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+void FatalError(const char *message) {
+  MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  exit(1);
+}
+
+// An installer stub usually runs from a downloads folder, where a planted DLL
+// would otherwise be found before the system's own.  From here on, DLLs that
+// are loaded at run time (by us or by the system on our behalf) come from the
+// system folder only.  The call is looked up at run time: where the system
+// does not have it, the stub starts all the same.
+static void RestrictDllSearchToSystemFolder(void) {
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD flags);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == NULL) {
+    return;
+  }
+  // Through void (*)(void), which converts to any function pointer type.
+  void (*found)(void) = reinterpret_cast<void (*)(void)>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (found != NULL) {
+    reinterpret_cast<SetDefaultDllDirectoriesCall>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+}
+
+// None of the four arguments is read: the launcher takes no options and
+// passes nothing of its own command line on.  Returns 0 after a complete
+// run; every failure ends the process in FatalError instead.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  WCHAR folderPath[LAUNCHER_PATH_CAPACITY];
+  WCHAR msiPath[LAUNCHER_PATH_CAPACITY];
+  WCHAR exePath[LAUNCHER_PATH_CAPACITY];
+  GUID guid;
+  const char *message;
+
+  RestrictDllSearchToSystemFolder();
+
+  if (!OpenPayload(&message)) {
+    FatalError(message);
+  }
+
+  // The temporary path ends in a separator as a rule; its length excludes the
+  // NUL.  When the path does not fit, the result is the capacity it would
+  // need, which is above the limit as well.
+  DWORD length = GetTempPathW(LAUNCHER_PATH_CAPACITY, folderPath);
+  if (length == 0) {
+    FatalError(MSG_TEMP_PATH_FAILED);
+  }
+  if (length >= LAUNCHER_TEMP_PATH_LIMIT) {
+    FatalError(MSG_PATH_TOO_LONG);
+  }
+
+  // S_FALSE (already initialised on this thread) is success.  COM stays
+  // initialised until the process ends.
+  if (FAILED(CoInitialize(NULL))) {
+    FatalError(MSG_COM_FAILED);
+  }
+  if (FAILED(CoCreateGuid(&guid))) {
+    FatalError(MSG_GUID_FAILED);
+  }
+
+  // Only a backslash counts as a separator; length is at least 1 here.
+  if (folderPath[length - 1] != L'\\') {
+    folderPath[length] = L'\\';
+    length++;
+  }
+
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": 38 characters and a NUL.
+  StringFromGUID2(guid, folderPath + length, 39);
+  length += 38;
+  folderPath[length] = 0;
+
+  // Both file paths start with the folder path and a separator; `length` is
+  // then the length of that common prefix.
+  memcpy(exePath, folderPath, length * sizeof(WCHAR));
+  exePath[length] = L'\\';
+  length++;
+  exePath[length] = 0;
+  memcpy(msiPath, exePath, length * sizeof(WCHAR));
+
+  if (!CreateDirectoryW(folderPath, NULL)) {
+    FatalError(MSG_CREATE_DIRECTORY_FAILED);
+  }
+
+  // Both names are resolved before either file is written.  The values are
+  // owned by the payload index and used verbatim as the last path component.
+  const char *msiName = FindProperty("msi");
+  if (msiName == NULL) {
+    FatalError(MSG_NO_MSI_NAME);
+  }
+  if (MultiByteToWideChar(CP_UTF8, 0, msiName, -1, msiPath + length,
+                          LAUNCHER_PATH_CAPACITY - length) == 0) {
+    FatalError(MSG_CONVERSION_FAILED);
+  }
+  const char *exeName = FindProperty("exe");
+  if (exeName == NULL) {
+    FatalError(MSG_NO_EXE_NAME);
+  }
+  if (MultiByteToWideChar(CP_UTF8, 0, exeName, -1, exePath + length,
+                          LAUNCHER_PATH_CAPACITY - length) == 0) {
+    FatalError(MSG_CONVERSION_FAILED);
+  }
+
+  // The entries are named by the property keys, not by the file names.
+  ExtractEntryToFile(msiPath, "msi");
+  ExtractEntryToFile(exePath, "exe");
+
+  LaunchAndWait(folderPath, msiPath, exePath);
+  return 0;
+}

@@ -1,0 +1,32 @@
+# pack-java: the bundle tool's Java mode.  It reads jars with libzip, which the
+# native build has (Debian libzip-dev) and the Windows builds do not: there
+# the command is left out.  Included by tools/CMakeLists.txt once the satchel
+# target exists.
+#
+# The two internal classes (target internal_classes in java/) are compiled
+# into the tool as byte arrays, so that it needs no class files at run time.
+if(WIN32)
+  return()
+endif()
+find_package(libzip CONFIG QUIET)
+if(NOT libzip_FOUND)
+  message(STATUS "libzip not found: satchel is built without pack-java (apt-get install libzip-dev)")
+  return()
+endif()
+
+set(satchelInternalClassesCpp ${CMAKE_CURRENT_BINARY_DIR}/internal_classes_data.cpp)
+add_custom_command(
+  OUTPUT ${satchelInternalClassesCpp}
+  COMMAND ${CMAKE_COMMAND}
+          -DINPUT_STREAM=${SATCHEL_INTERNAL_INPUT_STREAM_CLASS}
+          -DCLASS_LOADER=${SATCHEL_INTERNAL_CLASS_LOADER_CLASS}
+          -DOUTPUT=${satchelInternalClassesCpp}
+          -P ${CMAKE_CURRENT_LIST_DIR}/pack_java_classes.cmake
+  DEPENDS ${SATCHEL_INTERNAL_INPUT_STREAM_CLASS} ${SATCHEL_INTERNAL_CLASS_LOADER_CLASS}
+          internal_classes ${CMAKE_CURRENT_LIST_DIR}/pack_java_classes.cmake
+  COMMENT "Compiling the internal classes into the bundle tool"
+  VERBATIM)
+
+target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${satchelInternalClassesCpp})
+target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
+target_link_libraries(satchel PRIVATE libzip::zip bundlewriter)

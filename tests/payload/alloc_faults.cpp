@@ -1,0 +1,55 @@
+#include "alloc_faults.h"
+
+#include <stddef.h>
+
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *block, size_t size);
+}
+
+namespace {
+
+// Written by the test thread only, between calls into the library.
+int allocationSkip = -1;
+int allocationCalls = 0;
+bool failureHappened = false;
+
+bool ShouldFail() {
+  allocationCalls++;
+  if (allocationSkip < 0) return false;
+  if (allocationSkip > 0) {
+    allocationSkip--;
+    return false;
+  }
+  allocationSkip = -1;
+  failureHappened = true;
+  return true;
+}
+
+}  // namespace
+
+extern "C" void *__wrap_malloc(size_t size) {
+  return ShouldFail() ? nullptr : __real_malloc(size);
+}
+
+extern "C" void *__wrap_calloc(size_t count, size_t size) {
+  return ShouldFail() ? nullptr : __real_calloc(count, size);
+}
+
+extern "C" void *__wrap_realloc(void *block, size_t size) {
+  return ShouldFail() ? nullptr : __real_realloc(block, size);
+}
+
+void FailAllocationAfter(int skip) {
+  allocationSkip = skip;
+  failureHappened = false;
+}
+
+void DisarmAllocationFaults() { allocationSkip = -1; }
+
+int AllocationCalls() { return allocationCalls; }
+
+void ResetAllocationCalls() { allocationCalls = 0; }
+
+bool AllocationFailureHappened() { return failureHappened; }

@@ -1,0 +1,600 @@
+// Entry streams: reading, the end of an entry, lock hooks, dictionaries,
+// failures of the file and of the data, and streams that disagree with their
+// declared sizes.
+#include <string.h>
+
+#include "payload_fixture.h"
+
+using hand::Bytes;
+using hand::HandBundle;
+
+namespace {
+
+// Hook bookkeeping, process-wide like the hooks themselves.
+int lockCalls = 0;
+int unlockCalls = 0;
+int refuseLocks = 0;  // how many of the next lock calls refuse
+void *lastLockContext = nullptr;
+void *lastUnlockContext = nullptr;
+bool lockHeld = false;
+bool fileTouchedOutsideLock = false;
+
+int CountingLock(void *context) {
+  lockCalls++;
+  lastLockContext = context;
+  if (refuseLocks > 0) {
+    refuseLocks--;
+    return 0;
+  }
+  lockHeld = true;
+  return 1;
+}
+
+int CountingUnlock(void *context) {
+  unlockCalls++;
+  lastUnlockContext = context;
+  lockHeld = false;
+  return 0;
+}
+
+void ResetHooks() {
+  lockCalls = unlockCalls = refuseLocks = 0;
+  lastLockContext = lastUnlockContext = nullptr;
+  lockHeld = false;
+  fileTouchedOutsideLock = false;
+}
+
+int FileCalls() {
+  return PlatformCallCount(PLATFORM_READ_FILE) + PlatformCallCount(PLATFORM_SET_FILE_POINTER);
+}
+
+EntryStream *MustOpen(const char *name, const void *dictionary = nullptr, int length = 0) {
+  const char *message = reinterpret_cast<const char *>(1);
+  EntryStream *stream = OpenEntryStream(name, dictionary, length, &message);
+  EXPECT_NE(stream, nullptr) << name << ": " << (message ? message : "");
+  if (stream) {
+    EXPECT_EQ(message, nullptr);
+  }
+  return stream;
+}
+
+int Status(EntryStream *stream, std::string *text = nullptr) {
+  const char *message = reinterpret_cast<const char *>(1);
+  int status = GetEntryStreamStatus(stream, &message);
+  if (text) *text = message ? message : "(null)";
+  return status;
+}
+
+// Reads to the end with reads of `chunk`; stops at 0 or -1 (returned in *last).
+Bytes Drain(EntryStream *stream, uint32_t chunk, int *last, void *context = nullptr) {
+  Bytes out;
+  std::vector<unsigned char> buffer(chunk);
+  for (int guard = 0; guard < 1000000; guard++) {
+    int n = ReadEntryStream(stream, buffer.data(), chunk, context);
+    if (n <= 0) {
+      *last = n;
+      return out;
+    }
+    out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+  }
+  ADD_FAILURE() << "the stream never ended";
+  *last = -2;
+  return out;
+}
+
+}  // namespace
+
+class EntryStreamTest : public PayloadTest {
+ protected:
+  void SetUp() override {
+    PayloadTest::SetUp();
+    ResetHooks();
+  }
+  void TearDown() override {
+    ResetHooks();
+    PayloadTest::TearDown();
+  }
+};
+
+TEST_F(EntryStreamTest, ReadsWholeEntryAtEveryChunkSize) {
+  Bytes text = hand::PseudoRandom(70000, 11, true);
+  Bytes noise = hand::PseudoRandom(20000, 12, false);
+  HandBundle b;
+  b.AddFile("text", text);
+  b.AddFile("noise", noise);
+  OpenOrFail(b.Build());
+  for (uint32_t chunk : {1u, 7u, 512u, 4096u, 65536u, 1000000u}) {
+    SCOPED_TRACE(chunk);
+    if (chunk >= 512) {
+      EXPECT_EQ(ReadEntry("text", nullptr, chunk), text);
+    }
+    EXPECT_EQ(ReadEntry("noise", nullptr, chunk), noise);
+  }
+}
+
+TEST_F(EntryStreamTest, OpeningTouchesNeitherFileNorHooks) {
+  HandBundle b;
+  b.AddFile("a", hand::ToBytes("abc"));
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  PlatformResetFaults();
+  EntryStream *stream = MustOpen("a");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(FileCalls(), 0);
+  EXPECT_EQ(lockCalls, 0);
+  EXPECT_EQ(GetEntryStreamRemaining(stream), 3u);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), 0);
+  EXPECT_EQ(text, "(null)");
+  CloseEntryStream(stream);
+  EXPECT_EQ(FileCalls(), 0);
+  EXPECT_EQ(lockCalls + unlockCalls, 0);
+}
+
+TEST_F(EntryStreamTest, EmptyEntryEndsAtOnceWithoutFileOrHooks) {
+  HandBundle b;
+  // Its compressed bytes point far outside the file: they must never be read.
+  b.AddFileRecord("empty", 0x7FFFFF00u, 4096, 0);
+  b.AddFile("other", hand::ToBytes("x"));
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  PlatformResetFaults();
+  EntryStream *stream = MustOpen("empty");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
+  unsigned char buffer[16];
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), 0);
+    std::string text;
+    EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
+    EXPECT_EQ(text, "EOF");
+  }
+  EXPECT_EQ(FileCalls(), 0);
+  EXPECT_EQ(lockCalls + unlockCalls, 0);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, LargeBufferNeverGetsMoreThanIsLeftAndEofRepeats) {
+  Bytes content = hand::PseudoRandom(1000, 3, true);
+  HandBundle b;
+  b.AddFile("small", content);
+  b.AddFile("neighbour", hand::PseudoRandom(5000, 4, false));
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("small");
+  ASSERT_NE(stream, nullptr);
+  std::vector<unsigned char> buffer(8192, 0xCD);
+  Bytes got;
+  uint32_t remaining = GetEntryStreamRemaining(stream);
+  EXPECT_EQ(remaining, 1000u);
+  for (;;) {
+    int n = ReadEntryStream(stream, buffer.data(), (uint32_t)buffer.size(), nullptr);
+    ASSERT_GE(n, 0);
+    if (n == 0) break;
+    ASSERT_LE((uint32_t)n, remaining);
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    remaining -= (uint32_t)n;
+    EXPECT_EQ(GetEntryStreamRemaining(stream), remaining);
+  }
+  EXPECT_EQ(got, content);
+  // Nothing was written behind the entry's bytes in the caller's buffer.
+  for (size_t i = content.size(); i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0xCD) << i;
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(ReadEntryStream(stream, buffer.data(), (uint32_t)buffer.size(), nullptr), 0);
+    std::string text;
+    EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
+    EXPECT_EQ(text, "EOF");
+  }
+  EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, HooksRunOncePerFetchOf4096Bytes) {
+  // One stored block: 5 bytes of block header and 9995 bytes of data make
+  // exactly 10000 compressed bytes, fetched as 4096, 4096 and 1808.
+  Bytes content = hand::PseudoRandom(9995, 21, false);
+  Bytes stored = hand::StoredBlock(content);
+  ASSERT_EQ(stored.size(), 10000u);
+  HandBundle b;
+  b.AddFileRecord("ten", b.AppendData(stored), 10000, 9995);
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  PlatformResetFaults();
+  EntryStream *stream = MustOpen("ten");
+  ASSERT_NE(stream, nullptr);
+  int context = 0;
+  Bytes got;
+  std::vector<unsigned char> buffer(100);
+  int reads = 0;
+  for (;;) {
+    int locksBefore = lockCalls;
+    int n = ReadEntryStream(stream, buffer.data(), 100, &context);
+    reads++;
+    ASSERT_GE(n, 0);
+    EXPECT_LE(lockCalls - locksBefore, 1);
+    if (n == 0) break;
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+  }
+  EXPECT_EQ(got, content);
+  EXPECT_GT(reads, 100);
+  EXPECT_EQ(lockCalls, 3);
+  EXPECT_EQ(unlockCalls, 3);
+  EXPECT_EQ(lastLockContext, &context);
+  EXPECT_EQ(lastUnlockContext, &context);
+  EXPECT_EQ(PlatformCallCount(PLATFORM_READ_FILE), 3);
+  EXPECT_EQ(PlatformCallCount(PLATFORM_SET_FILE_POINTER), 3);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, FetchesStayInsideTheEntrysOwnRange) {
+  // The entry's neighbours on both sides are truncated copies of nothing
+  // valid: a fetch that strays beyond the entry would feed them to the
+  // inflater.  The entry ends exactly at the end of the file.
+  Bytes content = hand::PseudoRandom(9995, 22, false);
+  Bytes stored = hand::StoredBlock(content);
+  HandBundle b;
+  b.AppendData(Bytes(4096, 0xFF));
+  uint32_t offset = b.AppendData(stored);
+  b.AddFileRecord("mid", offset, (uint32_t)stored.size(), (uint32_t)content.size());
+  OpenOrFail(b.Build());
+  EXPECT_EQ(ReadEntry("mid", nullptr, 333), content);
+}
+
+TEST_F(EntryStreamTest, RefusedLockFailsTheReadAndLosesNothing) {
+  Bytes content = hand::PseudoRandom(30000, 31, false);
+  HandBundle b;
+  b.AddFile("locked", content);
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  EntryStream *stream = MustOpen("locked");
+  ASSERT_NE(stream, nullptr);
+  std::vector<unsigned char> buffer(1000);
+  Bytes got;
+  // The first read needs a fetch and is refused.
+  refuseLocks = 1;
+  PlatformResetFaults();
+  EXPECT_EQ(ReadEntryStream(stream, buffer.data(), 1000, nullptr), -1);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_LOCK_FAILED);
+  EXPECT_EQ(text, "Lock failed");
+  EXPECT_EQ(unlockCalls, 0);
+  EXPECT_EQ(FileCalls(), 0);
+  EXPECT_EQ(GetEntryStreamRemaining(stream), 30000u);
+  // Read on; refuse once more at the third fetch.
+  bool refusedAgain = false;
+  for (;;) {
+    if (!refusedAgain && lockCalls == 3) {
+      refuseLocks = 1;
+      refusedAgain = true;
+    }
+    int n = ReadEntryStream(stream, buffer.data(), 1000, nullptr);
+    if (n == -1) {
+      EXPECT_EQ(Status(stream), ENTRY_STATUS_LOCK_FAILED);
+      continue;
+    }
+    ASSERT_GE(n, 0);
+    if (n == 0) break;
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+  }
+  EXPECT_TRUE(refusedAgain);
+  EXPECT_EQ(got, content);
+  // Refused locks are never paired with an unlock.
+  EXPECT_EQ(unlockCalls, lockCalls - 2);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, StatusStaysUntilAnotherIsSet) {
+  Bytes content = hand::PseudoRandom(10000, 32, false);
+  HandBundle b;
+  b.AddFile("s", content);
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  EntryStream *stream = MustOpen("s");
+  ASSERT_NE(stream, nullptr);
+  unsigned char buffer[100];
+  refuseLocks = 1;
+  EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
+  int n = ReadEntryStream(stream, buffer, sizeof buffer, nullptr);
+  EXPECT_GT(n, 0);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_LOCK_FAILED);
+  EXPECT_EQ(text, "Lock failed");
+  EXPECT_EQ(memcmp(buffer, content.data(), (size_t)n), 0);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, SeekAndReadFailuresCanBeRetried) {
+  Bytes content = hand::PseudoRandom(20000, 41, false);
+  HandBundle b;
+  b.AddFile("f", content);
+  OpenOrFail(b.Build());
+  SetLockHooks(CountingLock, CountingUnlock);
+  EntryStream *stream = MustOpen("f");
+  ASSERT_NE(stream, nullptr);
+  std::vector<unsigned char> buffer(700);
+  Bytes got;
+  struct Fault {
+    PlatformCall call;
+    int status;
+    const char *text;
+  } faults[] = {{PLATFORM_SET_FILE_POINTER, ENTRY_STATUS_SEEK_FAILED, "Seek failed"},
+                {PLATFORM_READ_FILE, ENTRY_STATUS_READ_FAILED, "Read failed"}};
+  size_t nextFault = 0;
+  for (;;) {
+    // A seek failure at the first fetch, a read failure at a later one.
+    bool armed = nextFault < 2 && (lockCalls == 0 || (nextFault == 1 && lockCalls >= 3));
+    if (armed) PlatformFailCall(faults[nextFault].call, 0, 0);
+    uint32_t remainingBefore = GetEntryStreamRemaining(stream);
+    int locksBefore = lockCalls, unlocksBefore = unlockCalls;
+    int n = ReadEntryStream(stream, buffer.data(), (uint32_t)buffer.size(), nullptr);
+    if (armed) {
+      PlatformResetFaults();
+      if (lockCalls != locksBefore) {
+        ASSERT_EQ(n, -1);
+        std::string text;
+        EXPECT_EQ(Status(stream, &text), faults[nextFault].status);
+        EXPECT_EQ(text, faults[nextFault].text);
+        // The unlock hook runs after a failed fetch too.
+        EXPECT_EQ(unlockCalls, unlocksBefore + 1);
+        EXPECT_EQ(GetEntryStreamRemaining(stream), remainingBefore);
+        nextFault++;
+        continue;
+      }
+    }
+    ASSERT_GE(n, 0);
+    if (n == 0) break;
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+  }
+  EXPECT_EQ(nextFault, 2u);
+  EXPECT_EQ(got, content);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, TwoStreamsReadAlternately) {
+  Bytes a = hand::PseudoRandom(25000, 51, false);
+  Bytes c = hand::PseudoRandom(90000, 52, true);
+  HandBundle b;
+  b.AddFile("a", a);
+  b.AddFile("c", c);
+  OpenOrFail(b.Build());
+  EntryStream *sa = MustOpen("a");
+  EntryStream *sc = MustOpen("c");
+  ASSERT_TRUE(sa && sc);
+  Bytes gotA, gotC;
+  std::vector<unsigned char> buffer(300);
+  bool endA = false, endC = false;
+  while (!endA || !endC) {
+    if (!endA) {
+      int n = ReadEntryStream(sa, buffer.data(), 300, nullptr);
+      ASSERT_GE(n, 0);
+      if (n == 0) endA = true;
+      gotA.insert(gotA.end(), buffer.begin(), buffer.begin() + n);
+    }
+    if (!endC) {
+      int n = ReadEntryStream(sc, buffer.data(), 300, nullptr);
+      ASSERT_GE(n, 0);
+      if (n == 0) endC = true;
+      gotC.insert(gotC.end(), buffer.begin(), buffer.begin() + n);
+    }
+  }
+  EXPECT_EQ(gotA, a);
+  EXPECT_EQ(gotC, c);
+  CloseEntryStream(sa);
+  CloseEntryStream(sc);
+}
+
+TEST_F(EntryStreamTest, SameEntryTwiceAtOnce) {
+  Bytes content = hand::PseudoRandom(12000, 53, false);
+  HandBundle b;
+  b.AddFile("same", content);
+  OpenOrFail(b.Build());
+  EntryStream *first = MustOpen("same");
+  EntryStream *second = MustOpen("same");
+  ASSERT_TRUE(first && second);
+  std::vector<unsigned char> buffer(5000);
+  Bytes one, two;
+  int n = ReadEntryStream(first, buffer.data(), 5000, nullptr);
+  ASSERT_GT(n, 0);
+  one.insert(one.end(), buffer.begin(), buffer.begin() + n);
+  int last = 0;
+  two = Drain(second, 777, &last);
+  EXPECT_EQ(last, 0);
+  Bytes rest = Drain(first, 5000, &last);
+  EXPECT_EQ(last, 0);
+  one.insert(one.end(), rest.begin(), rest.end());
+  EXPECT_EQ(one, content);
+  EXPECT_EQ(two, content);
+  CloseEntryStream(first);
+  CloseEntryStream(second);
+}
+
+TEST_F(EntryStreamTest, DictionaryOfLengthZeroIsAccepted) {
+  Bytes content = hand::PseudoRandom(5000, 61, true);
+  HandBundle b;
+  b.AddFile("plain", content);
+  OpenOrFail(b.Build());
+  unsigned char none[1] = {0};
+  EntryStream *stream = MustOpen("plain", none, 0);
+  ASSERT_NE(stream, nullptr);
+  int last = 0;
+  EXPECT_EQ(Drain(stream, 512, &last), content);
+  EXPECT_EQ(last, 0);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, PresetDictionary) {
+  // The entry repeats the dictionary, so its first symbol is a match reaching
+  // back into it.
+  Bytes dictionary = hand::PseudoRandom(2000, 71, false);
+  Bytes content = dictionary;
+  hand::Append(content, hand::PseudoRandom(3000, 72, true));
+  HandBundle b;
+  b.AddFile("withdict", content, &dictionary);
+  OpenOrFail(b.Build());
+
+  // With the dictionary: the content.  The caller's copy may change after the
+  // open; the stream keeps its own.
+  Bytes copy = dictionary;
+  EntryStream *stream = MustOpen("withdict", copy.data(), (int)copy.size());
+  ASSERT_NE(stream, nullptr);
+  memset(copy.data(), 0x55, copy.size());
+  int last = 0;
+  EXPECT_EQ(Drain(stream, 512, &last), content);
+  EXPECT_EQ(last, 0);
+  CloseEntryStream(stream);
+
+  // Without it: status 5, and every later read fails the same way.
+  stream = MustOpen("withdict");
+  ASSERT_NE(stream, nullptr);
+  Bytes got = Drain(stream, 512, &last);
+  EXPECT_EQ(last, -1);
+  EXPECT_TRUE(got.empty());
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_DECOMPRESSION_FAILED);
+  EXPECT_EQ(text, "Decompression failed");
+  unsigned char buffer[64];
+  EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
+  EXPECT_EQ(Status(stream), ENTRY_STATUS_DECOMPRESSION_FAILED);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, DictionaryLongerThanTheWindowKeepsItsTail) {
+  // Only the last 32768 bytes of a dictionary count, on both sides.
+  Bytes dictionary = hand::PseudoRandom(50000, 81, false);
+  Bytes content(dictionary.end() - 1000, dictionary.end());
+  hand::Append(content, Bytes(dictionary.end() - 32768, dictionary.end() - 31000));
+  HandBundle b;
+  b.AddFile("tail", content, &dictionary);
+  OpenOrFail(b.Build());
+  EXPECT_EQ(ReadEntry("tail", &dictionary), content);
+  Bytes tail(dictionary.end() - 32768, dictionary.end());
+  EXPECT_EQ(ReadEntry("tail", &tail), content);
+}
+
+TEST_F(EntryStreamTest, NameNotFoundLeavesNothingAllocated) {
+  HandBundle b;
+  b.AddFile("present", hand::ToBytes("p"));
+  OpenOrFail(b.Build());
+  ResetAllocationCalls();
+  const char *message = nullptr;
+  EXPECT_EQ(OpenEntryStream("absent", nullptr, 0, &message), nullptr);
+  EXPECT_STREQ(message, "File not found");
+  EXPECT_EQ(OpenEntryStream("Present", hand::ToBytes("dict").data(), 4, &message), nullptr);
+  EXPECT_STREQ(message, "File not found");
+  EXPECT_EQ(AllocationCalls(), 0);
+}
+
+TEST_F(EntryStreamTest, StreamAllocationFailure) {
+  HandBundle b;
+  b.AddFile("present", hand::ToBytes("p"));
+  OpenOrFail(b.Build());
+  const char *message = nullptr;
+  FailAllocationAfter(0);
+  EXPECT_EQ(OpenEntryStream("present", nullptr, 0, &message), nullptr);
+  EXPECT_TRUE(AllocationFailureHappened());
+  DisarmAllocationFaults();
+  EXPECT_STREQ(message, "Memory allocation error");
+  // And the next open works.
+  EXPECT_EQ(ReadEntry("present"), hand::ToBytes("p"));
+}
+
+TEST_F(EntryStreamTest, StreamProducingMoreThanDeclaredIsCut) {
+  Bytes content = hand::PseudoRandom(5000, 91, true);
+  Bytes compressed = hand::RawDeflate(content);
+  HandBundle b;
+  uint32_t offset = b.AppendData(compressed);
+  b.AddFileRecord("short", offset, (uint32_t)compressed.size(), 100);
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("short");
+  ASSERT_NE(stream, nullptr);
+  std::vector<unsigned char> buffer(8192, 0xCD);
+  uint32_t total = 0;
+  for (int i = 0; i < 100; i++) {
+    int n = ReadEntryStream(stream, buffer.data() + total, (uint32_t)buffer.size() - total, nullptr);
+    ASSERT_GE(n, 0);
+    if (n == 0) break;
+    total += (uint32_t)n;
+    ASSERT_LE(total, 100u);
+  }
+  EXPECT_EQ(total, 100u);
+  EXPECT_EQ(memcmp(buffer.data(), content.data(), 100), 0);
+  for (size_t i = 100; i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0xCD) << i;
+  EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
+  EXPECT_EQ(text, "EOF");
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, StreamProducingLessThanDeclaredEnds) {
+  Bytes content = hand::PseudoRandom(3000, 92, true);
+  Bytes compressed = hand::RawDeflate(content);
+  HandBundle b;
+  uint32_t offset = b.AppendData(compressed);
+  b.AppendData(hand::PseudoRandom(9000, 93, false));
+  b.AddFileRecord("long", offset, (uint32_t)compressed.size() + 9000, 10000);
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("long");
+  ASSERT_NE(stream, nullptr);
+  int last = 1;
+  Bytes got = Drain(stream, 512, &last);
+  EXPECT_LE(last, 0);
+  EXPECT_EQ(got, content);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, FileEndingInsideTheEntryFailsWithDecompressionFailed) {
+  Bytes content = hand::PseudoRandom(20000, 94, false);
+  Bytes compressed = hand::RawDeflate(content);
+  HandBundle b;
+  b.AddFileRecord("cut", 0, (uint32_t)compressed.size(), (uint32_t)content.size());
+  // Only the first 5000 compressed bytes are in the file.
+  b.AppendData(Bytes(compressed.begin(), compressed.begin() + 5000));
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("cut");
+  ASSERT_NE(stream, nullptr);
+  int last = 0;
+  Bytes got = Drain(stream, 1024, &last);
+  EXPECT_EQ(last, -1);
+  EXPECT_LT(got.size(), content.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), content.begin()));
+  EXPECT_EQ(Status(stream), ENTRY_STATUS_DECOMPRESSION_FAILED);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, CorruptEntryData) {
+  Bytes content = hand::PseudoRandom(4000, 95, true);
+  Bytes compressed = hand::RawDeflate(content);
+  compressed[0] = 0x07;  // block type 3
+  HandBundle b;
+  uint32_t offset = b.AppendData(compressed);
+  b.AddFileRecord("bad", offset, (uint32_t)compressed.size(), (uint32_t)content.size());
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("bad");
+  ASSERT_NE(stream, nullptr);
+  unsigned char buffer[512];
+  EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_DECOMPRESSION_FAILED);
+  EXPECT_EQ(text, "Decompression failed");
+  EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
+  CloseEntryStream(stream);
+}
+
+TEST_F(EntryStreamTest, HooksChangedBetweenReadsApplyToOpenStreams) {
+  Bytes content = hand::PseudoRandom(9000, 96, false);
+  HandBundle b;
+  b.AddFile("h", content);
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("h");
+  ASSERT_NE(stream, nullptr);
+  std::vector<unsigned char> buffer(4096);
+  ASSERT_GT(ReadEntryStream(stream, buffer.data(), 4096, nullptr), 0);
+  EXPECT_EQ(lockCalls, 0);
+  SetLockHooks(CountingLock, nullptr);
+  int last = 0;
+  Drain(stream, 4096, &last);
+  EXPECT_EQ(last, 0);
+  EXPECT_GE(lockCalls, 1);
+  EXPECT_EQ(unlockCalls, 0);
+  CloseEntryStream(stream);
+}

@@ -1,0 +1,241 @@
+// Every message of OpenPayload, through the platform's fault seams and failing
+// allocations, and what a failed open leaves behind.
+#include <dirent.h>
+#include <string.h>
+
+#include "payload_fixture.h"
+
+using hand::Bytes;
+using hand::HandBundle;
+
+namespace {
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR *dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  while (struct dirent *e = readdir(dir))
+    if (e->d_name[0] != '.') count++;
+  closedir(dir);
+  return count - 1;  // the directory's own descriptor
+}
+
+// Two blocks of stub, then a payload with one file and one property.
+Bytes TwoBlockStubBundle() {
+  HandBundle b;
+  b.stub = hand::PseudoRandom(1000, 4, false);
+  b.AddFile("a", hand::ToBytes("aaaa"));
+  b.AddProperty("k", "v");
+  return b.Build();
+}
+
+}  // namespace
+
+class PayloadOpenTest : public PayloadTest {};
+
+TEST_F(PayloadOpenTest, SuccessClearsTheMessage) {
+  const char *message = "stale";
+  ASSERT_EQ(OpenBundle(TwoBlockStubBundle(), &message), 1);
+  EXPECT_EQ(message, nullptr);
+}
+
+TEST_F(PayloadOpenTest, OpenPayloadFileReadsTheSameWay) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  const char *message = "stale";
+  ASSERT_EQ(OpenPayloadFile(path.c_str(), &message), 1);
+  EXPECT_EQ(message, nullptr);
+  EXPECT_EQ(ReadEntry("a"), hand::ToBytes("aaaa"));
+  ClosePayload();
+  EXPECT_EQ(OpenPayloadFile("/nonexistent/satchel/bundle", &message), 0);
+  EXPECT_STREQ(message, "Failed to open file");
+}
+
+TEST_F(PayloadOpenTest, MissingFile) {
+  PlatformSetModulePath("/nonexistent/satchel/launcher.exe");
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to open file");
+}
+
+TEST_F(PayloadOpenTest, CreateFileFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  PlatformFailCall(PLATFORM_CREATE_FILE, 0, 0);
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to open file");
+  // The fault was one-shot: the same file opens now.
+  EXPECT_EQ(OpenPayload(&message), 1);
+}
+
+TEST_F(PayloadOpenTest, TheRunningTestProgramHasNoPayload) {
+  // No module path set: OpenPayload reads this very executable, which holds
+  // the magic only inside its code and data, never as a valid header.
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to find start of compressed data");
+}
+
+TEST_F(PayloadOpenTest, ScanReadFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  for (int skip : {0, 1}) {
+    SCOPED_TRACE(skip);
+    PlatformFailCall(PLATFORM_READ_FILE, skip, 0);
+    const char *message = nullptr;
+    EXPECT_EQ(OpenPayload(&message), 0);
+    EXPECT_STREQ(message, "Failed to find start of compressed data");
+    ClosePayload();
+  }
+}
+
+TEST_F(PayloadOpenTest, ScanReadsOneBlockAtATime) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  const char *message = nullptr;
+  ASSERT_EQ(OpenPayload(&message), 1);
+  // Blocks 0 and 1 are stub, block 2 the header, then the table.
+  EXPECT_EQ(PlatformCallCount(PLATFORM_READ_FILE), 4);
+  // One step back to the header's end, one position query.
+  EXPECT_EQ(PlatformCallCount(PLATFORM_SET_FILE_POINTER), 2);
+}
+
+TEST_F(PayloadOpenTest, SeekBackFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  PlatformFailCall(PLATFORM_SET_FILE_POINTER, 0, 0);
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to seek in file");
+}
+
+TEST_F(PayloadOpenTest, TableReadFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  PlatformFailCall(PLATFORM_READ_FILE, 3, 0);  // three scan reads, then the table
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to read table of contents");
+}
+
+TEST_F(PayloadOpenTest, TableRunningPastTheEndOfTheFile) {
+  HandBundle b;
+  b.AddFile("a", hand::ToBytes("aaaa"));
+  Bytes toc = hand::RawDeflate(b.records);
+  hand::HeaderFields fields = b.Fields(toc);
+  fields.tocCompressedSize += 1000;
+  EXPECT_EQ(OpenFailure(hand::Assemble({}, 0, hand::HeaderBytes(fields), toc, b.entryData)),
+            "Failed to read table of contents");
+}
+
+TEST_F(PayloadOpenTest, PositionQueryFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  PlatformFailCall(PLATFORM_SET_FILE_POINTER, 1, 0);
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to get file offset");
+}
+
+TEST_F(PayloadOpenTest, FailedOpensCloseTheFile) {
+  int before = OpenDescriptors();
+  ASSERT_GT(before, 0);
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  const char *message = nullptr;
+  struct Fault {
+    PlatformCall call;
+    int skip;
+  } faults[] = {{PLATFORM_READ_FILE, 0},
+                {PLATFORM_READ_FILE, 3},
+                {PLATFORM_SET_FILE_POINTER, 0},
+                {PLATFORM_SET_FILE_POINTER, 1}};
+  for (const Fault &fault : faults) {
+    PlatformFailCall(fault.call, fault.skip, 0);
+    EXPECT_EQ(OpenPayload(&message), 0);
+    EXPECT_EQ(OpenDescriptors(), before);
+    ClosePayload();
+  }
+  HandBundle bad;
+  bad.records.push_back(3);
+  EXPECT_EQ(OpenFailure(bad.Build()), "Invalid TOC entry type");
+  EXPECT_EQ(OpenDescriptors(), before);
+  ClosePayload();
+  // A successful open keeps one descriptor until ClosePayload.
+  PlatformSetModulePath(path.c_str());
+  ASSERT_EQ(OpenPayload(&message), 1);
+  EXPECT_EQ(OpenDescriptors(), before + 1);
+  ClosePayload();
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Fails the 1st, 2nd, 3rd ... allocation of an open over a table of a file
+// record, then a property, until the open succeeds.  Each failure must carry
+// the message of its step; the steps come in order.
+TEST_F(PayloadOpenTest, EveryAllocationFailureHasItsMessage) {
+  HandBundle b;
+  b.AddFile("file", hand::ToBytes("content"));
+  b.AddProperty("key", "value");
+  std::string path = hand::WriteTempFile(b.Build());
+  PlatformSetModulePath(path.c_str());
+
+  std::vector<std::string> messages;
+  bool opened = false;
+  for (int n = 0; n < 100 && !opened; n++) {
+    ClosePayload();
+    const char *message = nullptr;
+    FailAllocationAfter(n);
+    int ok = OpenPayload(&message);
+    bool failed = AllocationFailureHappened();
+    DisarmAllocationFaults();
+    if (!failed) {
+      ASSERT_EQ(ok, 1) << "no allocation failed, yet: " << (message ? message : "");
+      opened = true;
+      break;
+    }
+    ASSERT_EQ(ok, 0) << "allocation " << n << " failed and the open succeeded";
+    ASSERT_NE(message, nullptr) << n;
+    messages.push_back(message);
+  }
+  ASSERT_TRUE(opened);
+  // Failures inside the platform layer (the path, the handle record) come
+  // first and read "Failed to open file"; then the library's own steps.
+  std::vector<std::string> steps;
+  for (const std::string &m : messages) {
+    if (m == "Failed to open file" && steps.empty()) continue;
+    if (steps.empty() || steps.back() != m) steps.push_back(m);
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{
+                       "Memory allocation error",   // table buffer, EntryTable
+                       "Memory allocation failed",  // inflated records
+                       "Memory allocation error",   // FileEntry
+                       "Memory allocation failed",  // ConcatenatedNames
+                       "Memory allocation error",   // PropertyEntry
+                   }));
+  // After a success the index is complete.
+  EXPECT_EQ(ReadEntry("file"), hand::ToBytes("content"));
+  EXPECT_STREQ(FindProperty("key"), "value");
+}
+
+TEST_F(PayloadOpenTest, FirstAllocationOfTheLibraryIsTheTableBuffer) {
+  // The table buffer is the first allocation behind the open file; failing it
+  // is the first "Memory allocation error" of an open.
+  HandBundle b;
+  b.AddProperty("k", "v");
+  std::string path = hand::WriteTempFile(b.Build());
+  PlatformSetModulePath(path.c_str());
+  const char *message = nullptr;
+  for (int n = 0;; n++) {
+    ASSERT_LT(n, 20);
+    ClosePayload();
+    FailAllocationAfter(n);
+    int ok = OpenPayload(&message);
+    DisarmAllocationFaults();
+    ASSERT_EQ(ok, 0);
+    if (strcmp(message, "Failed to open file") == 0) continue;
+    EXPECT_STREQ(message, "Memory allocation error");
+    // Nothing had been read but the header's block.
+    EXPECT_EQ(PlatformCallCount(PLATFORM_SET_FILE_POINTER), 0);
+    break;
+  }
+}

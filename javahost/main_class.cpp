@@ -1,0 +1,186 @@
+// The main class, the argument array and the report of a pending Java
+// exception.  Failures follow the ErrorMessage convention: when Java code
+// failed, the message is the report of its exception; the fixed texts below
+// are used only when no exception was pending.
+#include "main_class.h"
+
+#include <stdio.h>
+
+#include "payload.h"
+#include "payload_classes.h"
+
+#ifdef _WIN32
+#define BoundedFormat _snprintf
+#else
+#define BoundedFormat snprintf
+#endif
+
+// The text of the last report; its last byte is zero after every report.
+// Written by ReportJavaException only, one thread at a time; never freed.
+static char exceptionReportBuffer[EXCEPTION_REPORT_SIZE];
+
+// Clears what a print call of the report may have thrown, so that the next
+// call runs with nothing pending; the report keeps whatever was printed.
+static void DropPrintException(JNIEnv *env) {
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+  }
+}
+
+void ReportJavaException(JNIEnv *env, const char **message) {
+  *message = nullptr;
+  jthrowable exception = env->ExceptionOccurred();
+  if (exception == nullptr) {
+    return;
+  }
+  // From here on the reported exception is no longer pending.
+  env->ExceptionClear();
+
+  jclass exceptionClass = nullptr;
+  jclass writerClass = nullptr;
+  jclass printerClass = nullptr;
+  jobject writer = nullptr;
+  jobject printer = nullptr;
+  jstring text = nullptr;
+  jmethodID printerConstructor, writerConstructor, printStackTrace, println, flush, toString;
+  const char *chars;
+
+  if ((exceptionClass = env->GetObjectClass(exception)) == nullptr) {
+    *message = "Failed to get exception class";
+    goto release;
+  }
+  if ((writerClass = env->FindClass("java/io/StringWriter")) == nullptr) {
+    *message = "Failed to get StringWriter class";
+    goto release;
+  }
+  if ((printerClass = env->FindClass("java/io/PrintWriter")) == nullptr) {
+    *message = "Failed to get PrintWriter class";
+    goto release;
+  }
+  if ((printerConstructor = env->GetMethodID(printerClass, "<init>", "(Ljava/io/Writer;)V")) == nullptr) {
+    *message = "Failed to get constructor ID for PrintWriter()";
+    goto release;
+  }
+  if ((writerConstructor = env->GetMethodID(writerClass, "<init>", "()V")) == nullptr) {
+    *message = "Failed to get constructor ID for StringWriter()";
+    goto release;
+  }
+  if ((printStackTrace = env->GetMethodID(exceptionClass, "printStackTrace", "(Ljava/io/PrintWriter;)V")) ==
+      nullptr) {
+    *message = "Failed to get method ID for printStackTrace()";
+    goto release;
+  }
+  if ((println = env->GetMethodID(printerClass, "println", "(Ljava/lang/Object;)V")) == nullptr) {
+    *message = "Failed to get method ID for println()";
+    goto release;
+  }
+  if ((flush = env->GetMethodID(printerClass, "flush", "()V")) == nullptr) {
+    *message = "Failed to get method ID for flush()";
+    goto release;
+  }
+  if ((toString = env->GetMethodID(writerClass, "toString", "()Ljava/lang/String;")) == nullptr) {
+    *message = "Failed to get method ID for toString()";
+    goto release;
+  }
+
+  if ((writer = env->NewObject(writerClass, writerConstructor)) == nullptr) {
+    *message = "Failed to create StringWriter";
+    goto release;
+  }
+  if ((printer = env->NewObject(printerClass, printerConstructor, writer)) == nullptr) {
+    *message = "Failed to create PrintWriter";
+    goto release;
+  }
+
+  // The string form once from println, then the stack trace, which starts
+  // with the string form again.
+  env->CallVoidMethod(printer, println, exception);
+  DropPrintException(env);
+  env->CallVoidMethod(exception, printStackTrace, printer);
+  DropPrintException(env);
+  env->CallVoidMethod(printer, flush);
+  DropPrintException(env);
+
+  if ((text = (jstring)env->CallObjectMethod(writer, toString)) == nullptr) {
+    *message = "Failed to get String";
+    goto release;
+  }
+  if ((chars = env->GetStringUTFChars(text, nullptr)) == nullptr) {
+    *message = "Failed to get chars";
+    goto release;
+  }
+  // At most 4096 bytes; the last is always the terminator, so a long trace
+  // is cut at 4095 bytes, on a byte, even inside a character.
+  BoundedFormat(exceptionReportBuffer, EXCEPTION_REPORT_SIZE, "Terminating due to Java exception: %s", chars);
+  exceptionReportBuffer[EXCEPTION_REPORT_SIZE - 1] = 0;
+  env->ReleaseStringUTFChars(text, chars);
+  *message = exceptionReportBuffer;
+
+release:
+  if (text != nullptr) env->DeleteLocalRef(text);
+  if (printer != nullptr) env->DeleteLocalRef(printer);
+  if (writer != nullptr) env->DeleteLocalRef(writer);
+  if (printerClass != nullptr) env->DeleteLocalRef(printerClass);
+  if (writerClass != nullptr) env->DeleteLocalRef(writerClass);
+  if (exceptionClass != nullptr) env->DeleteLocalRef(exceptionClass);
+  env->DeleteLocalRef(exception);
+}
+
+int HasConsoleClass(JNIEnv *env) {
+  jclass console = env->FindClass("java/io/Console");
+  if (console == nullptr) {
+    return 0;  // the lookup's exception stays pending
+  }
+  env->DeleteLocalRef(console);
+  return 1;
+}
+
+jclass LoadMainClass(JNIEnv *env, const char **message) {
+  *message = nullptr;
+  // The bootstrap runs first, also for a payload without "Main-Class".
+  jobject loader = CreatePayloadClassLoader(env);
+  if (loader == nullptr) {
+    ReportJavaException(env, message);
+    if (*message == nullptr) *message = "Failed to create classloader";
+    return nullptr;
+  }
+  const char *mainClassName = FindProperty("Main-Class");
+  if (mainClassName == nullptr) {
+    env->DeleteLocalRef(loader);
+    *message = "No main class defined in manifest";
+    return nullptr;
+  }
+  jclass mainClass = LoadPayloadClass(env, loader, mainClassName);
+  if (mainClass == nullptr) {
+    ReportJavaException(env, message);
+    if (*message == nullptr) *message = "Can't find main class";
+  }
+  // The class keeps its defining loader alive.
+  env->DeleteLocalRef(loader);
+  return mainClass;
+}
+
+jobjectArray MakeStringArray(JNIEnv *env, int count, char **strings, const char **message) {
+  *message = nullptr;
+  jclass stringClass = env->FindClass("java/lang/String");
+  jobjectArray array = stringClass != nullptr ? env->NewObjectArray(count, stringClass, nullptr) : nullptr;
+  if (array == nullptr) {
+    ReportJavaException(env, message);
+    if (*message == nullptr) *message = "Failed to create object";
+    if (stringClass != nullptr) env->DeleteLocalRef(stringClass);
+    return nullptr;
+  }
+  env->DeleteLocalRef(stringClass);
+  // A failed element leaves its slot null and the message set; the walk goes
+  // on, and the last failure names the message.
+  for (int i = 0; i < count; i++) {
+    jstring element = env->NewStringUTF(strings[i]);
+    if (element == nullptr) {
+      ReportJavaException(env, message);
+      if (*message == nullptr) *message = "Failed to create object";
+    }
+    env->SetObjectArrayElement(array, i, element);
+    if (element != nullptr) env->DeleteLocalRef(element);
+  }
+  return array;
+}

@@ -8,8 +8,13 @@
 if(WIN32)
   return()
 endif()
-find_package(libzip CONFIG QUIET)
-if(NOT libzip_FOUND)
+# Through pkg-config: Debian's libzip CMake package also wants the zipcmp
+# tools (package libzip-tools) and stops the configure step without them.
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+  pkg_check_modules(LIBZIP QUIET IMPORTED_TARGET libzip)
+endif()
+if(NOT TARGET PkgConfig::LIBZIP)
   message(STATUS "libzip not found: satchel is built without pack-java (apt-get install libzip-dev)")
   return()
 endif()
@@ -29,4 +34,4 @@ add_custom_command(
 
 target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
-target_link_libraries(satchel PRIVATE libzip::zip bundlewriter)
+target_link_libraries(satchel PRIVATE PkgConfig::LIBZIP bundlewriter)

@@ -1,0 +1,249 @@
+// satchel: makes and inspects bundles (a launcher stub with a payload behind
+// it).  This file holds the entry point, the command dispatch and `pack`; the
+// reading commands are in satchel_read.cpp.
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle_writer.h"
+#include "pack_java.h"
+#include "satchel_commands.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: satchel <command> [arguments]\n"
+    "\n"
+    "commands:\n"
+    "  pack       make an installer bundle from a launcher stub, an msi and an exe\n"
+    "  pack-java  make a Java application bundle from jars\n"
+    "  list       show a bundle's header, entries and properties\n"
+    "  extract    write one entry of a bundle to a file\n"
+    "  verify     check that every part of a bundle can be read\n"
+    "\n"
+    "satchel <command> --help describes each command.\n";
+
+const char kPackUsage[] =
+    "usage: satchel pack --stub STUB -o OUT [--msi FILE] [--exe FILE]\n"
+    "                    [--file NAME=PATH]... [--property KEY=VALUE]...\n"
+    "\n"
+    "Writes OUT: the launcher stub STUB, zero filler up to the next multiple of\n"
+    "512 bytes, and a payload holding the given files and properties.  Every\n"
+    "entry is raw deflate at the best level; the same inputs give the same bytes.\n"
+    "\n"
+    "  --stub STUB          the launcher executable that goes in front\n"
+    "  -o, --output OUT     the bundle to write; it appears only when complete\n"
+    "  --msi FILE           store FILE as the entry \"msi\" and its file name as the\n"
+    "                       property \"msi\" (the name the launcher writes it under)\n"
+    "  --exe FILE           likewise for the entry and property \"exe\" (the program\n"
+    "                       that the launcher starts)\n"
+    "  --file NAME=PATH     store the file PATH as the entry NAME\n"
+    "  --property KEY=VALUE store a property (KEY at most 31 bytes)\n"
+    "\n"
+    "Entries stand in the order msi, exe, then --file in the order given;\n"
+    "properties in the order msi, exe, then --property.  The msi and exe names\n"
+    "must be plain Windows file names (no folder, no reserved device name such\n"
+    "as CON or NUL, at most 960 UTF-16 code units) that differ when case is\n"
+    "ignored, and the bundle must stay below 2 GiB.\n";
+
+// The value of an option that takes one: the next argument.
+bool TakeValue(int argc, char **argv, int *i, const char *option, std::string *value) {
+  if (*i + 1 >= argc) {
+    PrintError("%s needs a value (see satchel %s --help)", option, argv[0]);
+    return false;
+  }
+  *value = argv[++*i];
+  return true;
+}
+
+bool SplitPair(const std::string &text, const char *option, std::string *left,
+               std::string *right) {
+  size_t equals = text.find('=');
+  if (equals == std::string::npos) {
+    PrintError("%s %s: expected %s", option, text.c_str(),
+               strcmp(option, "--file") == 0 ? "NAME=PATH" : "KEY=VALUE");
+    return false;
+  }
+  *left = text.substr(0, equals);
+  *right = text.substr(equals + 1);
+  return true;
+}
+
+// The file name that an --msi or --exe file is stored under; refused when the
+// launcher could not write it as it stands.
+bool LauncherFileName(const std::string &path, std::string *name) {
+  *name = PathFileName(path);
+  std::string reason;
+  if (!IsPlainWindowsFileName(*name, &reason)) {
+    PrintError("%s: the file name \"%s\" is not a plain Windows file name: %s", path.c_str(),
+               name->c_str(), reason.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool AddFile(BundleContents *contents, const std::string &name, const std::string &path) {
+  for (const BundleFile &file : contents->files) {
+    if (file.name == name) {
+      PrintError("%s: the entry \"%s\" is given twice", path.c_str(), name.c_str());
+      return false;
+    }
+  }
+  BundleFile file;
+  file.name = name;
+  std::string error;
+  if (!ReadWholeFile(path, &file.content, &error)) {
+    PrintError("%s", error.c_str());
+    return false;
+  }
+  contents->files.push_back(std::move(file));
+  return true;
+}
+
+}  // namespace
+
+void PrintError(const char *format, ...) {
+  fputs("satchel: ", stderr);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+}
+
+int PackCommand(int argc, char **argv) {
+  std::string stub, out, msi, exe;
+  std::vector<std::pair<std::string, std::string>> files, properties;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i], value, left, right;
+    if (arg == "--help" || arg == "-h") {
+      fputs(kPackUsage, stdout);
+      return EXIT_OK;
+    } else if (arg == "--stub") {
+      if (!TakeValue(argc, argv, &i, "--stub", &stub)) return EXIT_USAGE;
+    } else if (arg == "-o" || arg == "--output") {
+      if (!TakeValue(argc, argv, &i, "-o", &out)) return EXIT_USAGE;
+    } else if (arg == "--msi") {
+      if (!TakeValue(argc, argv, &i, "--msi", &msi)) return EXIT_USAGE;
+    } else if (arg == "--exe") {
+      if (!TakeValue(argc, argv, &i, "--exe", &exe)) return EXIT_USAGE;
+    } else if (arg == "--file" || arg == "--property") {
+      if (!TakeValue(argc, argv, &i, arg.c_str(), &value)) return EXIT_USAGE;
+      if (!SplitPair(value, arg.c_str(), &left, &right)) return EXIT_USAGE;
+      (arg == "--file" ? files : properties).push_back({left, right});
+    } else {
+      PrintError("pack: unknown argument \"%s\" (see satchel pack --help)", arg.c_str());
+      return EXIT_USAGE;
+    }
+  }
+  if (stub.empty() || out.empty()) {
+    PrintError("pack needs --stub and -o (see satchel pack --help)");
+    return EXIT_USAGE;
+  }
+
+  BundleContents contents;
+  std::string msiName, exeName;
+  if (!msi.empty() && !LauncherFileName(msi, &msiName)) return EXIT_FAILED;
+  if (!exe.empty() && !LauncherFileName(exe, &exeName)) return EXIT_FAILED;
+  if (!msi.empty() && !exe.empty() && SameFileNameIgnoringCase(msiName, exeName)) {
+    PrintError("%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case "
+               "is ignored; the launcher writes both into one folder",
+               msi.c_str(), exe.c_str(), msiName.c_str(), exeName.c_str());
+    return EXIT_FAILED;
+  }
+  if (!msi.empty()) {
+    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
+    contents.properties.push_back({"msi", msiName});
+  }
+  if (!exe.empty()) {
+    if (!AddFile(&contents, "exe", exe)) return EXIT_FAILED;
+    contents.properties.push_back({"exe", exeName});
+  }
+  for (const auto &file : files)
+    if (!AddFile(&contents, file.first, file.second)) return EXIT_FAILED;
+  for (const auto &property : properties) contents.properties.push_back({property.first, property.second});
+
+  std::string error;
+  if (!WriteBundle(stub, out, contents, &error)) {
+    PrintError("%s", error.c_str());
+    return EXIT_FAILED;
+  }
+  return EXIT_OK;
+}
+
+namespace {
+
+int PackJava(int argc, char **argv) {
+#ifdef SATCHEL_HAVE_LIBZIP
+  return PackJavaCommand(argc, argv);
+#else
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      fputs("usage: satchel pack-java --stub STUB -o OUT app.jar [more.jar ...] "
+            "[--main-class NAME]\n\nNot available in this build of satchel (it was built "
+            "without a zip library).\n",
+            stdout);
+      return EXIT_OK;
+    }
+  }
+  PrintError("pack-java is not available in this build (built without a zip library)");
+  return EXIT_FAILED;
+#endif
+}
+
+int Run(int argc, char **argv) {
+  if (argc < 2) {
+    fputs(kUsage, stderr);
+    return EXIT_USAGE;
+  }
+  std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    fputs(kUsage, stdout);
+    return EXIT_OK;
+  }
+  struct {
+    const char *name;
+    int (*run)(int argc, char **argv);
+  } commands[] = {{"pack", PackCommand},
+                  {"pack-java", PackJava},
+                  {"list", ListCommand},
+                  {"extract", ExtractCommand},
+                  {"verify", VerifyCommand}};
+  for (const auto &entry : commands)
+    if (command == entry.name) return entry.run(argc - 1, argv + 1);
+  PrintError("unknown command \"%s\"", command.c_str());
+  fputs(kUsage, stderr);
+  return EXIT_USAGE;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the command line over in UTF-16; the tool works in UTF-8
+// throughout and converts back only where it names a file to the system.
+int wmain(int argc, wchar_t **wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, &arg[0], n, nullptr, nullptr);
+    args.push_back(arg);
+  }
+  std::vector<char *> argv;
+  for (std::string &arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char **argv) { return Run(argc, argv); }
+#endif

@@ -1,0 +1,22 @@
+// The commands of the bundle tool.  Each takes its own arguments (argv[0] is
+// the command's name, the rest UTF-8) and returns the tool's exit status:
+// 0 on success, 1 when the work failed (a refused input, a broken bundle),
+// 2 for a usage error.
+#ifndef SATCHEL_COMMANDS_H
+#define SATCHEL_COMMANDS_H
+
+enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+int PackCommand(int argc, char **argv);
+int ListCommand(int argc, char **argv);
+int ExtractCommand(int argc, char **argv);
+int VerifyCommand(int argc, char **argv);
+
+// Prints "satchel: " and the text to standard error, with a newline.
+void PrintError(const char *format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+#endif  // SATCHEL_COMMANDS_H

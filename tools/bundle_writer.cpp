@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -142,15 +143,42 @@ void RemoveFile(const std::string &path) {
 #endif
 }
 
-// True when a header with the magic and a matching CRC starts at a 512-byte
-// boundary of `data`: a reader would take that one.
-bool CarriesPayload(const std::vector<unsigned char> &data) {
-  for (size_t at = 0; at + PAYLOAD_HEADER_SIZE <= data.size(); at += PAYLOAD_BLOCK_SIZE) {
-    const unsigned char *block = data.data() + at;
-    if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
-    if (crc32(0, block, 32) == GetU32(block + 32)) return true;
+int64_t StubSize(FILE *file) {
+#ifdef _WIN32
+  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+  int64_t size = _ftelli64(file);
+  if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
+#else
+  if (fseeko(file, 0, SEEK_END) != 0) return -1;
+  int64_t size = (int64_t)ftello(file);
+  if (fseeko(file, 0, SEEK_SET) != 0) return -1;
+#endif
+  return size;
+}
+
+// Passes the stub's bytes, from its start, to `sink` in pieces that begin at
+// 512-byte boundaries, checking on the way that no block start holds a header
+// with the magic and a matching CRC: a reader would take that one and never
+// see the new payload.  Returns 0 when done, 1 on such a header, -1 when
+// reading fails, -2 when the sink failed.
+int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_t, void *),
+             void *context) {
+  static unsigned char buffer[64 * PAYLOAD_BLOCK_SIZE];
+  int64_t done = 0;
+  if (fseek(stub, 0, SEEK_SET) != 0) return -1;
+  while (done < size) {
+    size_t want = size - done < (int64_t)sizeof buffer ? (size_t)(size - done) : sizeof buffer;
+    if (fread(buffer, 1, want, stub) != want) return -1;
+    for (size_t at = 0; at + PAYLOAD_HEADER_SIZE <= want; at += PAYLOAD_BLOCK_SIZE) {
+      const unsigned char *block = buffer + at;
+      if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) == 0 &&
+          crc32(0, block, 32) == GetU32(block + 32))
+        return 1;
+    }
+    if (sink && !sink(buffer, want, context)) return -2;
+    done += (int64_t)want;
   }
-  return false;
+  return 0;
 }
 
 // The last `kWindowSize` bytes of a + b + c: all that the inflater keeps of a
@@ -427,20 +455,55 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
   return dictionary;
 }
 
+namespace {
+bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
+                     const std::string &outPath, const BundleContents &contents,
+                     std::string *error);
+}  // namespace
+
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error) {
   error->clear();
   if (!CheckContents(outPath, contents, error)) return false;
 
-  std::vector<unsigned char> stub;
-  if (!ReadWholeFile(stubPath, &stub, error)) return false;
-  if (CarriesPayload(stub)) {
-    *error = stubPath + ": the stub already carries a payload (a reader would find that one "
-             "first); use a bare launcher stub";
+  FILE *stub = OpenFileForReading(stubPath);
+  if (!stub) {
+    *error = stubPath + ": cannot open: " + ErrnoText(errno);
     return false;
   }
+  int64_t stubSize = StubSize(stub);
+  if (stubSize < 0) {
+    *error = stubPath + ": cannot determine its size";
+    fclose(stub);
+    return false;
+  }
+  bool written = WriteBundleFrom(stub, (uint64_t)stubSize, stubPath, outPath, contents, error);
+  fclose(stub);
+  return written;
+}
+
+namespace {
+
+struct StubSink {
+  AtomicOutput *output;
+  std::string *error;
+};
+
+bool WriteStubPiece(const unsigned char *data, size_t size, void *context) {
+  StubSink *sink = static_cast<StubSink *>(context);
+  return WriteAtomicOutput(sink->output, data, size, sink->error);
+}
+
+bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
+                     const std::string &outPath, const BundleContents &contents,
+                     std::string *error) {
   uint64_t headerOffset =
-      (stub.size() + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
+      (stubSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
+  if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
+    *error = outPath + ": the stub alone is " + std::to_string(stubSize) +
+             " bytes; the bundle would be 2 GiB or larger and a launcher cannot read it";
+    return false;
+  }
 
   // The three dictionary stages, cut to the window: built once, not per entry.
   std::vector<unsigned char> stage1, stage2, stage3;
@@ -517,11 +580,27 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
   PutU32At(header + 28, (uint32_t)entryDataSize);
   PutU32At(header + 32, (uint32_t)crc32(0, header, 32));
 
+  // The stub is checked before anything is written: a stub that carries a
+  // payload of its own would hide the new one.
+  int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
+  if (passed != 0) {
+    *error = passed > 0 ? stubPath + ": the stub already carries a payload (a reader would find "
+                                     "that one first); use a bare launcher stub"
+                        : stubPath + ": read failed";
+    return false;
+  }
+
   AtomicOutput output;
   if (!BeginAtomicOutputWithMode(outPath, 0777, &output, error)) return false;
   static const unsigned char zeros[PAYLOAD_BLOCK_SIZE] = {0};
-  bool ok = WriteAtomicOutput(&output, stub.data(), stub.size(), error) &&
-            WriteAtomicOutput(&output, zeros, headerOffset - stub.size(), error) &&
+  StubSink sink = {&output, error};
+  passed = PassStub(stub, (int64_t)stubSize, WriteStubPiece, &sink);
+  if (passed != 0) {
+    if (passed != -2) *error = stubPath + ": read failed or the stub changed while it was read";
+    AbortAtomicOutput(&output);
+    return false;
+  }
+  bool ok = WriteAtomicOutput(&output, zeros, headerOffset - stubSize, error) &&
             WriteAtomicOutput(&output, header, sizeof header, error) &&
             WriteAtomicOutput(&output, tocCompressed.data(), tocCompressed.size(), error);
   for (size_t i = 0; ok && i < compressed.size(); ++i)
@@ -532,6 +611,8 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
   }
   return CommitAtomicOutput(&output, error);
 }
+
+}  // namespace
 
 bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
   if (name.empty()) {

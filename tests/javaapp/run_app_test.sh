@@ -1,0 +1,270 @@
+#!/bin/bash
+# One case of the sample application's end-to-end test; see CMakeLists.txt
+# for the environment (SATCHEL, SATCHEL_JAVA, APP_JAR, EXTRA_JAR, LIBJVM,
+# JDK_HOME, WORK).  The "pack" case makes the bundles in $WORK that the
+# other cases run.  Every run of a bundle goes with -JXcheck:jni, and any
+# warning of the JVM fails the case.
+set -u
+case_name=$1
+java=$JDK_HOME/bin/java
+bundle=$WORK/app-bundle
+# What this case's runs print; cases may run at the same time.
+results=$WORK/results/$case_name
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# run_bundle NAME EXECUTABLE ARGS...: runs it with output in $results/NAME.out,
+# .err and .code.
+run_bundle() {
+  local name=$1
+  shift
+  "$@" >"$results/$name.out" 2>"$results/$name.err"
+  echo $? >"$results/$name.code"
+}
+
+# run_java NAME JAVA-ARGS...: the reference run with the JDK's own launcher.
+run_java() {
+  local name=$1
+  shift
+  "$java" "$@" >"$results/$name.out" 2>"$results/$name.err"
+  echo $? >"$results/$name.code"
+}
+
+# same_as EXPECTED ACTUAL: byte-for-byte standard output and the exit code.
+same_as() {
+  if ! cmp -s "$results/$1.out" "$results/$2.out"; then
+    fail "standard output of $2 differs from $1:"
+    diff "$results/$1.out" "$results/$2.out" | head -40
+  fi
+  if [ "$(cat "$results/$1.code")" != "$(cat "$results/$2.code")" ]; then
+    fail "exit code of $2 is $(cat "$results/$2.code"), $1 gave $(cat "$results/$1.code")"
+  fi
+}
+
+# no_warnings NAME: nothing of the JVM's checks in either stream.
+no_warnings() {
+  if grep -q -i -E 'warning|jni' "$results/$1.out" "$results/$1.err"; then
+    fail "the JVM warned during $1:"
+    grep -i -E -A3 'warning|jni' "$results/$1.out" "$results/$1.err" | head -20
+  fi
+}
+
+# quiet NAME: nothing on standard error at all.
+quiet() {
+  if [ -s "$results/$1.err" ]; then
+    fail "$1 wrote to standard error:"
+    head -20 "$results/$1.err"
+  fi
+}
+
+# expect_code NAME CODE
+expect_code() {
+  if [ "$(cat "$results/$1.code")" != "$2" ]; then
+    fail "$1 ended with $(cat "$results/$1.code"), expected $2"
+  fi
+}
+
+# expect_error NAME TEXT: standard error holds the text (fixed string).
+expect_error() {
+  if ! grep -q -F -- "$2" "$results/$1.err"; then
+    fail "standard error of $1 lacks '$2'; it is:"
+    head -20 "$results/$1.err"
+  fi
+}
+
+# A copy of the bundle alone in a new folder; prints its path.
+lone_copy() {
+  local folder=$WORK/$1
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp "$bundle" "$folder/app"
+  echo "$folder/app"
+}
+
+arguments=(alpha "two words" "" "-x" "caf$(printf '\xc3\xa9') $(printf '\xf0\x9f\x99\x82')")
+
+[ "$case_name" != pack ] && rm -rf "$results" && mkdir -p "$results"
+
+case $case_name in
+pack)
+  rm -rf "$WORK"
+  mkdir -p "$WORK"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$bundle" "$APP_JAR" || fail "pack-java of app.jar failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/two-jars" "$APP_JAR" "$EXTRA_JAR" ||
+    fail "pack-java of app.jar and extra.jar failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/alt" "$APP_JAR" --main-class sample.Alt ||
+    fail "pack-java with --main-class failed"
+  for made in "$bundle" "$WORK/two-jars" "$WORK/alt"; do
+    "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
+  done
+  ;;
+
+same_output)
+  # All classes, resources, services, threads, and a non-daemon thread that
+  # outlives main.
+  run_java reference -jar "$APP_JAR" "${arguments[@]}"
+  run_bundle bundle "$bundle" -jvm "$LIBJVM" -JXcheck:jni "${arguments[@]}"
+  expect_code reference 0
+  same_as reference bundle
+  no_warnings bundle
+  quiet bundle
+  # -J options and "-jvm" may stand anywhere; they are not the application's.
+  run_bundle mixed "$bundle" alpha -JXcheck:jni "two words" -jvm "$LIBJVM" "" -JXmx256m -x \
+    "${arguments[4]}"
+  same_as reference mixed
+  no_warnings mixed
+  ;;
+
+exit_code)
+  for code in 0 3 42 255; do
+    run_java reference-$code -jar "$APP_JAR" exit $code
+    run_bundle bundle-$code "$bundle" -jvm "$LIBJVM" -JXcheck:jni exit $code
+    expect_code reference-$code $code
+    same_as reference-$code bundle-$code
+    no_warnings bundle-$code
+  done
+  ;;
+
+exception)
+  run_java reference -jar "$APP_JAR" throw
+  run_bundle bundle "$bundle" -jvm "$LIBJVM" -JXcheck:jni throw
+  expect_code reference 1
+  same_as reference bundle
+  no_warnings bundle
+  expect_error bundle "Terminating due to Java exception: java.lang.IllegalStateException: requested failure"
+  expect_error bundle "at sample.Main.fail(Main.java:"
+  expect_error bundle "Caused by: java.lang.ArithmeticException: inner cause"
+  if [ "$(head -c 35 "$results/bundle.err")" != "Terminating due to Java exception: " ]; then
+    fail "the report does not open standard error"
+  fi
+  ;;
+
+java_home)
+  copy=$(lone_copy java-home)
+  run_java reference -jar "$APP_JAR" "${arguments[@]}"
+  JAVA_HOME=$JDK_HOME run_bundle bundle "$copy" -JXcheck:jni "${arguments[@]}"
+  same_as reference bundle
+  no_warnings bundle
+  # A trailing separator changes nothing.
+  JAVA_HOME=$JDK_HOME/ run_bundle slash "$copy" -JXcheck:jni "${arguments[@]}"
+  same_as reference slash
+  ;;
+
+bundled_runtime | bundled_jre)
+  folder=runtime
+  [ "$case_name" = bundled_jre ] && folder=jre
+  copy=$(lone_copy "$case_name")
+  ln -s "$JDK_HOME" "$WORK/$case_name/$folder"
+  run_java reference -jar "$APP_JAR" "${arguments[@]}"
+  # The runtime beside the executable comes before JAVA_HOME.
+  JAVA_HOME=/nonexistent/java run_bundle bundle "$copy" -JXcheck:jni "${arguments[@]}"
+  same_as reference bundle
+  no_warnings bundle
+  # Started through a symbolic link from elsewhere: the folder is the real
+  # executable's.
+  rm -f "$WORK/$case_name-link"
+  ln -s "$copy" "$WORK/$case_name-link"
+  env -u JAVA_HOME "$WORK/$case_name-link" "${arguments[@]}" >"$results/link.out" 2>"$results/link.err"
+  echo $? >"$results/link.code"
+  same_as reference link
+  ;;
+
+no_runtime)
+  copy=$(lone_copy no-runtime)
+  env -u JAVA_HOME "$copy" a b >"$results/unset.out" 2>"$results/unset.err"
+  echo $? >"$results/unset.code"
+  expect_code unset 1
+  expect_error unset "Could not locate Java runtime envorinment"
+  expect_error unset "$WORK/no-runtime/jre/lib/server/libjvm.so"
+  expect_error unset "$WORK/no-runtime/runtime/lib/server/libjvm.so"
+  expect_error unset "JAVA_HOME (not set)"
+  [ -s "$results/unset.out" ] && fail "standard output is not empty after a failure"
+  JAVA_HOME=$WORK/no-runtime/nothing run_bundle bad-home "$copy"
+  expect_code bad-home 1
+  expect_error bad-home "$WORK/no-runtime/nothing/lib/server/libjvm.so"
+  # "-jvm" as the last argument gives no path; no search happens then.
+  JAVA_HOME=$JDK_HOME run_bundle jvm-last "$copy" -jvm
+  expect_code jvm-last 1
+  expect_error jvm-last "Could not locate Java runtime envorinment"
+  ;;
+
+bad_jvm_path)
+  run_bundle missing "$bundle" -jvm "$WORK/no/such/libjvm.so" a
+  expect_code missing 1
+  expect_error missing "Could not load JVM library: $WORK/no/such/libjvm.so"
+  # A library that is no JVM: the front end itself.
+  run_bundle not-jvm "$bundle" -jvm /lib/x86_64-linux-gnu/libz.so.1 a
+  expect_code not-jvm 1
+  expect_error not-jvm "Could not get JVM entry point: /lib/x86_64-linux-gnu/libz.so.1"
+  # An option that the JVM does not know.
+  run_bundle bad-option "$bundle" -jvm "$LIBJVM" -JXno-such-option a
+  expect_code bad-option 1
+  expect_error bad-option "Can't create Java VM"
+  ;;
+
+main_class_option)
+  run_java reference -cp "$APP_JAR" sample.Alt one two
+  run_bundle bundle "$WORK/alt" -jvm "$LIBJVM" -JXcheck:jni one two
+  same_as reference bundle
+  no_warnings bundle
+  ;;
+
+two_jars)
+  # The first jar's sample.Main wins; both jars' Shape providers are found.
+  run_java reference -cp "$APP_JAR:$EXTRA_JAR" sample.Main shapes
+  run_bundle bundle "$WORK/two-jars" -jvm "$LIBJVM" -JXcheck:jni shapes
+  same_as reference bundle
+  no_warnings bundle
+  grep -q "shape hexagon" "$results/bundle.out" || fail "the second jar's provider is missing"
+  grep -q "shadowed" "$results/bundle.out" && fail "the second jar's sample.Main ran"
+  ;;
+
+pack_errors)
+  out=$WORK/errors/out
+  mkdir -p "$WORK/errors"
+  # expect_pack_error NAME TEXT ARGS...: fails, says TEXT, leaves nothing.
+  expect_pack_error() {
+    local name=$1 text=$2
+    shift 2
+    "$SATCHEL" pack-java "$@" >"$results/$name.out" 2>"$results/$name.err"
+    echo $? >"$results/$name.code"
+    [ "$(cat "$results/$name.code")" = 0 ] && fail "$name: pack-java succeeded"
+    expect_error "$name" "$text"
+    [ -e "$out" ] && fail "$name: pack-java left $out behind"
+    rm -f "$out"
+  }
+  expect_pack_error no-jar "$WORK/errors/none.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/none.jar"
+  echo "not a zip" >"$WORK/errors/text.jar"
+  expect_pack_error not-zip "$WORK/errors/text.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/text.jar"
+  expect_pack_error no-main "no Main-Class" --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR"
+  expect_pack_error bad-main "sample/Nothing.class" --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" \
+    --main-class sample.Nothing
+  expect_pack_error no-stub "$WORK/errors/no-stub" --stub "$WORK/errors/no-stub" -o "$out" "$APP_JAR"
+  expect_pack_error stub-with-payload "already carries a payload" --stub "$bundle" -o "$out" "$APP_JAR"
+  expect_pack_error no-output "-o OUT" --stub "$SATCHEL_JAVA" "$APP_JAR"
+  # A damaged jar: one byte of compressed class data changed.
+  cp "$APP_JAR" "$WORK/errors/damaged.jar"
+  offset=$(grep -a -b -o 'sample/gen/p5/Node205.class' "$WORK/errors/damaged.jar" | head -1 | cut -d: -f1)
+  printf '\x00\x00\x00\x00\x00\x00\x00\x00' | dd of="$WORK/errors/damaged.jar" bs=1 seek=$((offset + 60)) conv=notrunc status=none
+  expect_pack_error damaged "$WORK/errors/damaged.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/damaged.jar"
+  # The --main-class value overrides an absent manifest entry.
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR" "$APP_JAR" --main-class=sample.Alt ||
+    fail "pack-java --main-class=NAME failed"
+  rm -f "$out"
+  ;;
+
+*)
+  echo "unknown case $case_name"
+  exit 2
+  ;;
+esac
+
+if [ $failures -ne 0 ]; then
+  echo "$case_name: $failures failed"
+  exit 1
+fi
+echo "$case_name: passed"

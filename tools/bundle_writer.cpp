@@ -405,7 +405,10 @@ bool DeflateRaw(const unsigned char *data, uint64_t size, const unsigned char *d
       return false;
     }
   }
-  const size_t kChunk = 1 << 20;
+  // Room for the whole result at once for all but huge inputs; beyond that
+  // the output grows a chunk at a time.
+  uint64_t bound = deflateBound(&stream, size > (1u << 30) ? (1u << 30) : (uLong)size);
+  const size_t kChunk = bound < (1u << 20) ? (size_t)bound : (1u << 20);
   uint64_t left = size;
   const unsigned char *next = data;
   int result = Z_OK;

@@ -150,6 +150,7 @@ bool OpenIndex(const std::string &path) {
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {
     PrintError("%s: %s", path.c_str(), message ? message : "cannot open the payload");
+    ClosePayload();  // a failed open may leave part of an index behind
     return false;
   }
   return true;
@@ -668,6 +669,7 @@ int VerifyCommand(int argc, char **argv) {
     problems.push_back(std::string("the payload cannot be indexed: ") +
                        (message ? message : "unknown failure"));
     for (const std::string &problem : problems) PrintError("%s: %s", path.c_str(), problem.c_str());
+    ClosePayload();
     fclose(file);
     return EXIT_FAILED;
   }

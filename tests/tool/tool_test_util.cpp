@@ -1,0 +1,213 @@
+#include "tool_test_util.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "payload.h"
+
+Bytes BytesOf(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+Bytes ReadBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string &path, const Bytes &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char *>(bytes.data()), (std::streamsize)bytes.size());
+  ASSERT_TRUE(out.good()) << path;
+}
+
+bool FileExists(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> FolderNames(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &item : std::filesystem::directory_iterator(folder))
+    names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Bytes TextContent(size_t size, unsigned seed) {
+  static const char *words[] = {"satchel", "bundle", "payload", "entry", "stream",
+                                "launcher", "header", "table", "deflate", "window"};
+  Bytes out;
+  uint32_t state = seed * 2654435761u + 1;
+  while (out.size() < size) {
+    state = state * 1103515245u + 12345u;
+    const char *word = words[(state >> 16) % 10];
+    out.insert(out.end(), word, word + strlen(word));
+    out.push_back((state >> 8) % 7 == 0 ? '\n' : ' ');
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes NoiseContent(size_t size, unsigned seed) {
+  Bytes out(size);
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 7;
+  for (size_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    out[i] = (unsigned char)state;
+  }
+  return out;
+}
+
+Bytes Deflate(const Bytes &data, const Bytes &dictionary) {
+  z_stream stream;
+  memset(&stream, 0, sizeof stream);
+  EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY));
+  if (!dictionary.empty()) {
+    EXPECT_EQ(Z_OK, deflateSetDictionary(&stream, dictionary.data(), (uInt)dictionary.size()));
+  }
+  Bytes out(deflateBound(&stream, data.size()) + 64);
+  stream.next_in = const_cast<unsigned char *>(data.data());
+  stream.avail_in = (uInt)data.size();
+  stream.next_out = out.data();
+  stream.avail_out = (uInt)out.size();
+  EXPECT_EQ(Z_STREAM_END, deflate(&stream, Z_FINISH));
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out) {
+  z_stream stream;
+  memset(&stream, 0, sizeof stream);
+  if (inflateInit2(&stream, -15) != Z_OK) return false;
+  if (!dictionary.empty() &&
+      inflateSetDictionary(&stream, dictionary.data(), (uInt)dictionary.size()) != Z_OK) {
+    inflateEnd(&stream);
+    return false;
+  }
+  out->clear();
+  stream.next_in = const_cast<unsigned char *>(compressed.data());
+  stream.avail_in = (uInt)compressed.size();
+  int result;
+  do {
+    unsigned char chunk[16384];
+    stream.next_out = chunk;
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out->insert(out->end(), chunk, chunk + (sizeof chunk - stream.avail_out));
+  } while (result == Z_OK);
+  inflateEnd(&stream);
+  return result == Z_STREAM_END;
+}
+
+namespace {
+void PutU32(Bytes *out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back((unsigned char)(value >> (8 * i)));
+}
+}  // namespace
+
+Bytes HandBundle(const Bytes &stub, const std::vector<HandEntry> &entries,
+                 const std::vector<HandProperty> &properties) {
+  // Properties first, then the entries: a record order our writer does not use.
+  Bytes toc, data;
+  for (const HandProperty &property : properties) {
+    toc.push_back(2);
+    toc.insert(toc.end(), property.key.begin(), property.key.end());
+    toc.push_back(0);
+    toc.insert(toc.end(), property.value.begin(), property.value.end());
+    toc.push_back(0);
+  }
+  for (const HandEntry &entry : entries) {
+    toc.push_back(1);
+    toc.insert(toc.end(), entry.name.begin(), entry.name.end());
+    toc.push_back(0);
+    PutU32(&toc, (uint32_t)data.size());
+    PutU32(&toc, (uint32_t)entry.compressed.size());
+    PutU32(&toc, entry.uncompressedSize);
+    data.insert(data.end(), entry.compressed.begin(), entry.compressed.end());
+  }
+  Bytes tocCompressed = Deflate(toc);
+  Bytes out = stub;
+  // Filler of 0xEE rather than zeros: readers must not care.
+  while (out.size() % 512) out.push_back(0xEE);
+  Bytes header = BytesOf(PAYLOAD_MAGIC);
+  PutU32(&header, (uint32_t)entries.size());
+  PutU32(&header, (uint32_t)tocCompressed.size());
+  PutU32(&header, (uint32_t)toc.size());
+  PutU32(&header, (uint32_t)data.size());
+  PutU32(&header, (uint32_t)crc32(0, header.data(), 32));
+  out.insert(out.end(), header.begin(), header.end());
+  out.insert(out.end(), tocCompressed.begin(), tocCompressed.end());
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+namespace {
+std::string ReadAll(FILE *file) {
+  std::string text;
+  rewind(file);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  fclose(file);
+  return text;
+}
+}  // namespace
+
+RunResult RunSatchel(const std::vector<std::string> &args) {
+  RunResult result;
+  FILE *out = tmpfile();
+  FILE *err = tmpfile();
+  if (!out || !err) return result;
+  std::vector<std::string> all = {SATCHEL_TOOL};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &arg : all) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  result.out = ReadAll(out);
+  result.err = ReadAll(err);
+  return result;
+}
+
+void ToolTest::SetUp() {
+  const char *base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/satchel-tool-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back(0);
+  ASSERT_NE(nullptr, mkdtemp(name.data()));
+  dir = name.data();
+}
+
+void ToolTest::TearDown() {
+  ClosePayload();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+std::string ToolTest::MakeStub(size_t size, const std::string &name) {
+  std::string path = Path(name);
+  WriteBytes(path, NoiseContent(size, 99));
+  return path;
+}

@@ -1,0 +1,62 @@
+// Helpers of the tool tests: a scratch folder per test, files, running the
+// satchel program, and bundles put together byte by byte (not by our writer).
+#ifndef SATCHEL_TOOL_TEST_UTIL_H
+#define SATCHEL_TOOL_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes BytesOf(const std::string &text);
+Bytes ReadBytes(const std::string &path);
+void WriteBytes(const std::string &path, const Bytes &bytes);
+bool FileExists(const std::string &path);
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string &folder);
+
+// Text that compresses well and differs with the seed.
+Bytes TextContent(size_t size, unsigned seed);
+// Bytes that do not compress.
+Bytes NoiseContent(size_t size, unsigned seed);
+
+// Raw deflate at level 9 with an optional preset dictionary.
+Bytes Deflate(const Bytes &data, const Bytes &dictionary = Bytes());
+// Raw inflate of a whole stream; false when zlib fails.
+bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out);
+
+// A bundle put together by hand: entries carry their compressed bytes as
+// given, so that a test can store what our writer never would.
+struct HandEntry {
+  std::string name;
+  Bytes compressed;
+  uint32_t uncompressedSize;
+};
+struct HandProperty {
+  std::string key, value;
+};
+Bytes HandBundle(const Bytes &stub, const std::vector<HandEntry> &entries,
+                 const std::vector<HandProperty> &properties);
+
+struct RunResult {
+  int status = -1;  // exit status, -1 when it did not exit normally
+  std::string out, err;
+};
+// Runs the satchel program with these arguments (no shell expansion).
+RunResult RunSatchel(const std::vector<std::string> &args);
+
+// A fresh scratch folder per test, removed afterwards.
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string Path(const std::string &name) const { return dir + "/" + name; }
+  // A launcher stub of `size` bytes of noise.
+  std::string MakeStub(size_t size, const std::string &name = "stub.bin");
+  std::string dir;
+};
+
+#endif  // SATCHEL_TOOL_TEST_UTIL_H

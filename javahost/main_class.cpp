@@ -101,7 +101,8 @@ void ReportJavaException(JNIEnv *env, const char **message) {
   env->CallVoidMethod(printer, flush);
   DropPrintException(env);
 
-  if ((text = (jstring)env->CallObjectMethod(writer, toString)) == nullptr) {
+  text = (jstring)env->CallObjectMethod(writer, toString);
+  if (env->ExceptionCheck() || text == nullptr) {
     *message = "Failed to get String";
     goto release;
   }

@@ -366,7 +366,7 @@ bool CheckClassConstructors(JNIEnv *env, jclass cls) {
     return false;
   }
   jobject constructors = env->CallObjectMethod(cls, getConstructors);
-  if (constructors == nullptr) {
+  if (env->ExceptionCheck() || constructors == nullptr) {
     ThrowJavaException(env, "java/lang/Exception", "Class has no constructors");
     return false;
   }

@@ -1,0 +1,7 @@
+package satchel.test;
+
+public class Alpha {
+    public static int value() {
+        return 1;
+    }
+}

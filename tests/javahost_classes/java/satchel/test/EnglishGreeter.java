@@ -1,0 +1,8 @@
+package satchel.test;
+
+public class EnglishGreeter implements Greeter {
+    @Override
+    public String greet() {
+        return "Hello from " + getClass().getSimpleName();
+    }
+}

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,7 +167,7 @@ std::string ReadAll(FILE *file) {
 }
 }  // namespace
 
-RunResult RunSatchel(const std::vector<std::string> &args) {
+RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit) {
   RunResult result;
   FILE *out = tmpfile();
   FILE *err = tmpfile();
@@ -180,6 +182,12 @@ RunResult RunSatchel(const std::vector<std::string> &args) {
   if (pid == 0) {
     dup2(fileno(out), 1);
     dup2(fileno(err), 2);
+    if (fileSizeLimit > 0) {
+      // An ignored SIGXFSZ stays ignored across exec: the write fails instead.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {(rlim_t)fileSizeLimit, (rlim_t)fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }

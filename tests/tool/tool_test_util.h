@@ -45,8 +45,9 @@ struct RunResult {
   int status = -1;  // exit status, -1 when it did not exit normally
   std::string out, err;
 };
-// Runs the satchel program with these arguments (no shell expansion).
-RunResult RunSatchel(const std::vector<std::string> &args);
+// Runs the satchel program with these arguments (no shell expansion).  With
+// a file size limit, writes beyond it fail (EFBIG) instead of succeeding.
+RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit = 0);
 
 // A fresh scratch folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {

@@ -1,0 +1,380 @@
+// The satchel program, run as a user runs it: pack, list, verify, extract,
+// and what each refuses.
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bundle_writer.h"
+#include "payload.h"
+#include "tool_test_util.h"
+
+namespace {
+
+bool Contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+class SatchelTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    if (HasFatalFailure()) return;
+    mkdir(Path("dist").c_str(), 0755);
+    msiContent = NoiseContent(120000, 7);
+    exeContent = TextContent(300000, 8);
+    WriteBytes(Path("dist/Product.msi"), msiContent);
+    WriteBytes(Path("dist/setup.exe"), exeContent);
+    WriteBytes(Path("readme.txt"), BytesOf("read me\n"));
+    stub = MakeStub(5000);
+  }
+
+  RunResult Pack(std::vector<std::string> extra, const std::string &out = "out.exe") {
+    std::vector<std::string> args = {"pack", "--stub", stub, "-o", Path(out)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunSatchel(args);
+  }
+
+  std::vector<std::string> InstallerArgs() {
+    return {"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"), "--file",
+            "readme=" + Path("readme.txt"), "--property", "Version=2.0"};
+  }
+
+  // Expects the command to fail naming `named` and giving `reason`, with no
+  // bundle written and nothing left behind in the folder.
+  void ExpectRefused(const RunResult &run, const std::string &named, const std::string &reason,
+                     const std::vector<std::string> &before) {
+    EXPECT_NE(0, run.status);
+    EXPECT_TRUE(Contains(run.err, named)) << run.err;
+    EXPECT_TRUE(Contains(run.err, reason)) << run.err;
+    EXPECT_FALSE(FileExists(Path("out.exe")));
+    EXPECT_EQ(before, FolderNames(dir));
+  }
+
+  // Compressed bytes of an entry of a bundle: file offset and size.
+  void EntryRange(const std::string &bundle, const char *name, size_t *offset, size_t *size) {
+    const char *message = nullptr;
+    ASSERT_TRUE(OpenPayloadFile(bundle.c_str(), &message)) << message;
+    FileEntry *entry = nullptr;
+    ASSERT_TRUE(FindFileEntry(name, &entry, &message)) << message;
+    *offset = GetPayloadEntryDataStart() + entry->offset;
+    *size = entry->compressedSize;
+    ClosePayload();
+  }
+
+  std::string stub;
+  Bytes msiContent, exeContent;
+};
+
+TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
+  RunResult run = Pack(InstallerArgs());
+  ASSERT_EQ(0, run.status) << run.err;
+
+  const char *message = nullptr;
+  ASSERT_TRUE(OpenPayloadFile(Path("out.exe").c_str(), &message)) << message;
+  EXPECT_STREQ("Product.msi", FindProperty("msi"));
+  EXPECT_STREQ("setup.exe", FindProperty("exe"));
+  EXPECT_STREQ("2.0", FindProperty("Version"));
+  EXPECT_STREQ("msiexereadme", GetConcatenatedNames());
+  EXPECT_EQ(5120 + 36, GetPayloadEntryDataStart() - (GetPayloadEntryDataStart() - 5120 - 36));
+  ClosePayload();
+
+  run = RunSatchel({"list", Path("out.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "header at offset 5120")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "120000  msi")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "300000  exe")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "msi = \"Product.msi\"")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Version = \"2.0\"")) << run.out;
+
+  run = RunSatchel({"list", "--json", Path("out.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "\"offset\": 5120, \"fileEntryCount\": 3")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "{\"name\": \"exe\", \"offset\": ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\"uncompressedSize\": 300000")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "{\"key\": \"exe\", \"value\": \"setup.exe\"")) << run.out;
+
+  run = RunSatchel({"verify", Path("out.exe")});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "OK (3 entries, 3 properties")) << run.out;
+
+  run = RunSatchel({"extract", Path("out.exe"), "msi", "-o", Path("msi.out")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(msiContent, ReadBytes(Path("msi.out")));
+  run = RunSatchel({"extract", Path("out.exe"), "exe", "-o", Path("exe.out")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(exeContent, ReadBytes(Path("exe.out")));
+  run = RunSatchel({"extract", Path("out.exe"), "readme", "-o", "-"});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("read me\n", run.out);
+
+  run = RunSatchel({"extract", Path("out.exe"), "nothing", "-o", Path("x.out")});
+  EXPECT_NE(0, run.status);
+  EXPECT_TRUE(Contains(run.err, "no entry named \"nothing\"")) << run.err;
+  EXPECT_FALSE(FileExists(Path("x.out")));
+}
+
+TEST_F(SatchelTest, PackIsDeterministicAndMatchesTheWriter) {
+  ASSERT_EQ(0, Pack(InstallerArgs(), "a.exe").status);
+  ASSERT_EQ(0, Pack(InstallerArgs(), "b.exe").status);
+  EXPECT_EQ(ReadBytes(Path("a.exe")), ReadBytes(Path("b.exe")));
+
+  BundleContents contents;
+  contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"readme", BytesOf("read me\n")}};
+  contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}, {"Version", "2.0"}};
+  std::string error;
+  ASSERT_TRUE(WriteBundle(stub, Path("c.exe"), contents, &error)) << error;
+  EXPECT_EQ(ReadBytes(Path("a.exe")), ReadBytes(Path("c.exe")));
+}
+
+TEST_F(SatchelTest, RefusesLongPropertyKeys) {
+  ASSERT_EQ(0, Pack({"--property", std::string(31, 'k') + "=v"}, "ok.exe").status);
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--property", std::string(32, 'k') + "=v"}), "out.exe", "32 bytes long",
+                before);
+}
+
+TEST_F(SatchelTest, RefusesMsiAndExeFilesWhoseNamesAreNotPlainWindowsNames) {
+  struct Case {
+    const char *file;
+    const char *reason;
+  } cases[] = {
+      {"CON", "reserved device name"},     {"con.txt", "reserved device name"},
+      {"Lpt9.msi", "reserved device name"}, {"AUX.tar.gz", "reserved device name"},
+      {"a:b.msi", "':'"},                   {"a*b.msi", "'*'"},
+      {"a?b.msi", "'?'"},                   {"a\"b.msi", "'\"'"},
+      {"a<b.msi", "'<'"},                   {"a>b.msi", "'>'"},
+      {"a|b.msi", "'|'"},                   {"a\\b.msi", "'\\'"},
+      {"dot.", "ends with a dot"},          {"space ", "ends with a space"},
+      {"ctl\x01.msi", "control character"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string path = Path("dist/") + c.file;
+    WriteBytes(path, BytesOf("x"));
+    std::vector<std::string> before = FolderNames(dir);
+    ExpectRefused(Pack({"--msi", path}), path, c.reason, before);
+    ExpectRefused(Pack({"--exe", path}), path, c.reason, before);
+    unlink(path.c_str());
+  }
+  // A path that ends in a separator names no file.
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("dist/")}), "dist/", "empty", before);
+}
+
+TEST_F(SatchelTest, RefusesLauncherNamesGivenAsProperties) {
+  std::vector<std::string> before = FolderNames(dir);
+  std::string smiles;
+  for (int i = 0; i < 481; ++i) smiles += "\xf0\x9f\x98\x80";
+  for (std::string value : {std::string(""), std::string("."), std::string(".."),
+                            std::string("a/b.msi"), std::string(961, 'n'), smiles}) {
+    SCOPED_TRACE(value.substr(0, 20));
+    ExpectRefused(Pack({"--file", "msi=" + Path("readme.txt"), "--property", "msi=" + value}),
+                  "out.exe", "not a plain Windows file name", before);
+  }
+  EXPECT_EQ(0, Pack({"--property", "msi=" + std::string(960, 'n')}).status);
+}
+
+TEST_F(SatchelTest, RefusesMsiAndExeNamesEqualIgnoringCase) {
+  mkdir(Path("other").c_str(), 0755);
+  WriteBytes(Path("other/SETUP.EXE"), BytesOf("x"));
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("other/SETUP.EXE"), "--exe", Path("dist/setup.exe")}),
+                "SETUP.EXE", "same when case is ignored", before);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"),
+                      "--property", "exe=product.MSI"}),
+                "out.exe", "same file name when case is ignored", before);
+}
+
+TEST_F(SatchelTest, RefusesABundleOf2GiBOrMore) {
+  std::string huge = Path("huge.stub");
+  WriteBytes(huge, Bytes());
+  ASSERT_EQ(0, truncate(huge.c_str(), (off_t)((1u << 31) - 100000)));
+  std::vector<std::string> before = FolderNames(dir);
+  RunResult run = RunSatchel({"pack", "--stub", huge, "-o", Path("out.exe"), "--msi",
+                              Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")});
+  ExpectRefused(run, "out.exe", "2 GiB or larger", before);
+}
+
+TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("dist/none.msi")}), "none.msi", "cannot open", before);
+  ExpectRefused(RunSatchel({"pack", "--stub", Path("nostub"), "-o", Path("out.exe")}), "nostub",
+                "cannot open", before);
+  ExpectRefused(Pack({"--file", "noequals"}), "--file", "NAME=PATH", before);
+  ExpectRefused(Pack({"--file", "x=" + Path("readme.txt"), "--file", "x=" + Path("readme.txt")}),
+                "readme.txt", "given twice", before);
+  EXPECT_EQ(2, RunSatchel({"pack", "-o", Path("out.exe")}).status);
+  EXPECT_EQ(2, RunSatchel({"frobnicate"}).status);
+  EXPECT_EQ(2, RunSatchel({}).status);
+}
+
+TEST_F(SatchelTest, RefusesAStubThatAlreadyCarriesAPayload) {
+  ASSERT_EQ(0, Pack(InstallerArgs(), "first.exe").status);
+  std::vector<std::string> before = FolderNames(dir);
+  RunResult run = RunSatchel({"pack", "--stub", Path("first.exe"), "-o", Path("out.exe")});
+  ExpectRefused(run, "first.exe", "already carries a payload", before);
+}
+
+TEST_F(SatchelTest, NoPartialOutputWhenWritingFails) {
+  WriteBytes(Path("out.exe"), BytesOf("the old bundle"));
+  std::vector<std::string> before = FolderNames(dir);
+  // Writes beyond 100000 bytes fail: the bundle is about 240 KB.
+  RunResult run = RunSatchel({"pack", "--stub", stub, "-o", Path("out.exe"), "--msi",
+                              Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")},
+                             100000);
+  EXPECT_NE(0, run.status);
+  EXPECT_TRUE(Contains(run.err, "out.exe")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "write failed")) << run.err;
+  EXPECT_EQ(BytesOf("the old bundle"), ReadBytes(Path("out.exe")));
+  EXPECT_EQ(before, FolderNames(dir));
+
+  ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
+  before = FolderNames(dir);
+  run = RunSatchel({"extract", Path("good.exe"), "exe", "-o", Path("exe.out")}, 100000);
+  EXPECT_NE(0, run.status);
+  EXPECT_TRUE(Contains(run.err, "exe.out")) << run.err;
+  EXPECT_EQ(before, FolderNames(dir));
+}
+
+TEST_F(SatchelTest, VerifyAndExtractCatchADamagedEntry) {
+  ASSERT_EQ(0, Pack(InstallerArgs()).status);
+  size_t offset = 0, size = 0;
+  EntryRange(Path("out.exe"), "exe", &offset, &size);
+  Bytes bundle = ReadBytes(Path("out.exe"));
+  for (size_t i = offset + size / 2; i < offset + size / 2 + 32; ++i) bundle[i] ^= 0x5a;
+  WriteBytes(Path("damaged.exe"), bundle);
+
+  RunResult run = RunSatchel({"verify", Path("damaged.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "damaged.exe: entry \"exe\"")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "entry \"msi\"")) << run.err;
+
+  std::vector<std::string> before = FolderNames(dir);
+  run = RunSatchel({"extract", Path("damaged.exe"), "exe", "-o", Path("exe.out")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "entry \"exe\"")) << run.err;
+  EXPECT_EQ(before, FolderNames(dir)) << "a failed extraction left a file";
+}
+
+TEST_F(SatchelTest, VerifyCatchesABrokenHeaderTableOrFile) {
+  ASSERT_EQ(0, Pack(InstallerArgs()).status);
+  Bytes bundle = ReadBytes(Path("out.exe"));
+
+  Bytes badCrc = bundle;
+  badCrc[5120 + 20] ^= 1;  // tocCompressedSize, under the CRC
+  WriteBytes(Path("crc.exe"), badCrc);
+  RunResult run = RunSatchel({"verify", Path("crc.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "no payload header")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "wrong header CRC")) << run.err;
+  EXPECT_NE(0, RunSatchel({"list", Path("crc.exe")}).status);
+
+  Bytes badToc = bundle;
+  badToc[5120 + 36] ^= 0xff;
+  WriteBytes(Path("toc.exe"), badToc);
+  run = RunSatchel({"verify", Path("toc.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "cannot be indexed")) << run.err;
+
+  Bytes cut(bundle.begin(), bundle.end() - 100);
+  WriteBytes(Path("cut.exe"), cut);
+  run = RunSatchel({"verify", Path("cut.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "entry \"readme\": its compressed bytes run past the end of the file") ||
+              Contains(run.err, "entry \"exe\""))
+      << run.err;
+}
+
+TEST_F(SatchelTest, VerifyCatchesDeclaredSizesThatAreWrong) {
+  Bytes content = TextContent(50000, 4);
+  Bytes packed = Deflate(content);
+  Bytes stubBytes = ReadBytes(stub);
+  WriteBytes(Path("more.exe"), HandBundle(stubBytes, {{"data", packed, 40000}}, {}));
+  RunResult run = RunSatchel({"verify", Path("more.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "inflates to more than its declared 40000 bytes")) << run.err;
+
+  WriteBytes(Path("less.exe"), HandBundle(stubBytes, {{"data", packed, 60000}}, {}));
+  run = RunSatchel({"verify", Path("less.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "inflates to 50000 bytes, not its declared 60000")) << run.err;
+
+  WriteBytes(Path("exact.exe"), HandBundle(stubBytes, {{"data", packed, 50000}}, {}));
+  run = RunSatchel({"verify", Path("exact.exe")});
+  EXPECT_EQ(0, run.status) << run.err;
+}
+
+TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
+  Bytes stubBytes = ReadBytes(stub);
+  // An installer entry compressed against a dictionary: its reader sets none.
+  Bytes content = TextContent(20000, 30);
+  Bytes dictionary(content.begin(), content.begin() + 8000);
+  WriteBytes(Path("installer.exe"),
+             HandBundle(stubBytes,
+                        {{"msi", Deflate(msiContent), (uint32_t)msiContent.size()},
+                         {"exe", Deflate(content, dictionary), (uint32_t)content.size()}},
+                        {{"msi", "a.msi"}, {"exe", "b.exe"}}));
+  RunResult run = RunSatchel({"verify", Path("installer.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "entry \"exe\": the data does not inflate without a preset dictionary"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "entry \"msi\"")) << run.err;
+
+  // A Java bundle whose InternalInputStream class was compressed with the
+  // stage-3 dictionary (names and both classes) instead of the names alone.
+  Bytes inputStream = TextContent(6000, 31), classLoader = TextContent(9000, 32);
+  Bytes copy = classLoader;  // leans on the class loader's bytes in the dictionary
+  std::string names = std::string(PAYLOAD_INPUT_STREAM_ENTRY) + PAYLOAD_CLASS_LOADER_ENTRY + "app/Copy.class";
+  Bytes stage1 = BytesOf(names), stage2 = stage1;
+  stage2.insert(stage2.end(), inputStream.begin(), inputStream.end());
+  Bytes stage3 = stage2;
+  stage3.insert(stage3.end(), classLoader.begin(), classLoader.end());
+  std::vector<HandEntry> good = {
+      {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(inputStream, stage1), (uint32_t)inputStream.size()},
+      {PAYLOAD_CLASS_LOADER_ENTRY, Deflate(classLoader, stage2), (uint32_t)classLoader.size()},
+      {"app/Copy.class", Deflate(copy, stage3), (uint32_t)copy.size()}};
+  WriteBytes(Path("java-good.exe"), HandBundle(stubBytes, good, {{"Main-Class", "app.Copy"}}));
+  run = RunSatchel({"verify", Path("java-good.exe")});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "Java preset dictionaries")) << run.out;
+  run = RunSatchel({"extract", Path("java-good.exe"), "app/Copy.class", "-o", Path("copy.out")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(copy, ReadBytes(Path("copy.out")));
+
+  std::vector<HandEntry> bad = good;
+  Bytes misfit = classLoader;
+  bad[0] = {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(misfit, stage3), (uint32_t)misfit.size()};
+  WriteBytes(Path("java-bad.exe"), HandBundle(stubBytes, bad, {}));
+  run = RunSatchel({"verify", Path("java-bad.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\"")) << run.err;
+}
+
+TEST_F(SatchelTest, ListShowsEntriesAndPropertiesThatReadersNeverSee) {
+  Bytes stubBytes = ReadBytes(stub);
+  WriteBytes(Path("dup.exe"),
+             HandBundle(stubBytes,
+                        {{"twice", Deflate(BytesOf("one")), 3}, {"twice", Deflate(BytesOf("two")), 3}},
+                        {{"k", "old"}, {"k", "new"}}));
+  RunResult run = RunSatchel({"list", Path("dup.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "twice  (never read: an earlier entry has this name)")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "k = \"old\"  (never read: a later property has this key)")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "k = \"new\"\n")) << run.out;
+  run = RunSatchel({"extract", Path("dup.exe"), "twice", "-o", "-"});
+  EXPECT_EQ("one", run.out);
+}
+
+TEST_F(SatchelTest, EveryCommandHasHelp) {
+  for (const char *command : {"pack", "pack-java", "list", "extract", "verify"}) {
+    SCOPED_TRACE(command);
+    RunResult run = RunSatchel({command, "--help"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find(std::string("usage: satchel ") + command)) << run.out;
+  }
+  RunResult run = RunSatchel({"--help"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_TRUE(Contains(run.out, "pack-java")) << run.out;
+}
+
+}  // namespace

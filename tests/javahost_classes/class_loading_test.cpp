@@ -15,6 +15,7 @@ namespace {
 
 const int kParallelEntries = 16;
 const int kGeneratedClasses = 64;
+const int kParallelRounds = 8;  // enough file refills that an unlocked seek and read would interleave
 const char kGreeting[] = "Greetings from a resource file.\n";
 
 // Set up once for the suite: the bundle, the bootstrap and the main class.
@@ -360,7 +361,7 @@ TEST_F(ClassLoading, ResourcesAreServedFromThePayload) {
 TEST_F(ClassLoading, SixteenThreadsReadTheirOwnEntriesAndLoadClasses) {
   jclass probe = AppClass("satchel.test.ParallelRead");
   ASSERT_NE(probe, nullptr);
-  EXPECT_EQ(CallStaticTextII(env, probe, "run", kParallelEntries, kGeneratedClasses), "ok");
+  EXPECT_EQ(CallStaticTextIII(env, probe, "run", kParallelEntries, kGeneratedClasses, kParallelRounds), "ok");
 }
 
 }  // namespace

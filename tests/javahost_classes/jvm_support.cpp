@@ -112,7 +112,7 @@ std::vector<unsigned char> ParallelEntryData(int entry) {
   std::vector<unsigned char> data(size);
   uint32_t x = (uint32_t)entry * 0x9E3779B9u + 1;
   for (size_t j = 0; j < size; j++) {
-    if (((j >> 10) & 1) == 0) {
+    if (((j >> 10) & 3) != 0) {
       x = x * 1103515245u + 12345u;
       data[j] = (unsigned char)(x >> 24);
     } else {
@@ -228,8 +228,8 @@ std::string CallStaticText(JNIEnv *env, jclass cls, const char *method) {
   return TextResult(env, (jstring)env->CallStaticObjectMethod(cls, id));
 }
 
-std::string CallStaticTextII(JNIEnv *env, jclass cls, const char *method, int a, int b) {
-  jmethodID id = env->GetStaticMethodID(cls, method, "(II)Ljava/lang/String;");
+std::string CallStaticTextIII(JNIEnv *env, jclass cls, const char *method, int a, int b, int c) {
+  jmethodID id = env->GetStaticMethodID(cls, method, "(III)Ljava/lang/String;");
   if (id == nullptr) return "no method: " + TakeException(env).message;
-  return TextResult(env, (jstring)env->CallStaticObjectMethod(cls, id, (jint)a, (jint)b));
+  return TextResult(env, (jstring)env->CallStaticObjectMethod(cls, id, (jint)a, (jint)b, (jint)c));
 }

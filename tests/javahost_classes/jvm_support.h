@@ -52,6 +52,6 @@ std::string ClassNameOf(JNIEnv *env, jclass cls);
 // Calls a static method "()Ljava/lang/String;" or with the given signature
 // and int arguments; the result as text, or "threw <exception>".
 std::string CallStaticText(JNIEnv *env, jclass cls, const char *method);
-std::string CallStaticTextII(JNIEnv *env, jclass cls, const char *method, int a, int b);
+std::string CallStaticTextIII(JNIEnv *env, jclass cls, const char *method, int a, int b, int c);
 
 #endif  // SATCHEL_TESTS_JVM_SUPPORT_H

@@ -18,7 +18,7 @@ public class ParallelRead {
         return 100000 + i * 7919;
     }
 
-    static void check(int entry, int classes) throws Exception {
+    static void check(int entry, int classes, int rounds) throws Exception {
         ClassLoader loader = ParallelRead.class.getClassLoader();
         for (int k = entry; k < classes; k += 16) {
             Class<?> c = Class.forName("satchel.test.gen.C" + k, true, loader);
@@ -27,6 +27,12 @@ public class ParallelRead {
                 throw new AssertionError("class C" + k + " says " + id);
             }
         }
+        for (int round = 0; round < rounds; round++) {
+            checkEntry(loader, entry);
+        }
+    }
+
+    static void checkEntry(ClassLoader loader, int entry) throws IOException {
         int size = size(entry);
         int x = entry * 0x9E3779B9 + 1;
         int j = 0;
@@ -51,7 +57,7 @@ public class ParallelRead {
                 }
                 for (int k = 0; k < n; k++, j++) {
                     int expected;
-                    if (((j >> 10) & 1) == 0) {
+                    if (((j >> 10) & 3) != 0) {
                         x = x * 1103515245 + 12345;
                         expected = x >>> 24;
                     } else {
@@ -73,8 +79,8 @@ public class ParallelRead {
         }
     }
 
-    /** "ok", or the first failure of any thread. */
-    public static String run(int threads, final int classes) throws Exception {
+    /** "ok", or the first failure of any thread; each reads its entry `rounds` times. */
+    public static String run(int threads, final int classes, final int rounds) throws Exception {
         final List<Throwable> failures = new ArrayList<Throwable>();
         List<Thread> started = new ArrayList<Thread>();
         for (int t = 0; t < threads; t++) {
@@ -83,7 +89,7 @@ public class ParallelRead {
                 @Override
                 public void run() {
                     try {
-                        check(entry, classes);
+                        check(entry, classes, rounds);
                     } catch (Throwable e) {
                         synchronized (failures) {
                             failures.add(e);

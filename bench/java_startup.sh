@@ -1,0 +1,100 @@
+#!/bin/bash
+# Java start-up benchmark: an application run through satchel-java (its
+# classes served from the bundle) against the same jar run by the JDK's own
+# launcher with `java -cp`, with the same JVM, side by side in one run; then
+# the cost per class defined and where it goes (bench/java_class_cost.cpp).
+#
+#   bench/java_startup.sh [BUILD_DIR] [RUNS]
+#
+# BUILD_DIR is a native build (default build/native); RUNS per command
+# (default 20).  Two applications:
+#   - the sample application of tests/javaapp (about 600 classes, resources,
+#     services, threads), argument "bench";
+#   - the Eclipse Java compiler from Debian's ecj package (eclipse-jdt-core.jar,
+#     about 2,100 classes) compiling the sample application's 400 generated
+#     sources (-d none: everything but writing the class files).
+# Needs hyperfine and jq (Debian packages hyperfine, jq) and ecj; it installs
+# the missing ones with apt-get when run as root.  Prints a Markdown section
+# for bench/RESULTS.md.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build/native}
+runs=${2:-20}
+
+missing=()
+command -v hyperfine >/dev/null || missing+=(hyperfine)
+command -v jq >/dev/null || missing+=(jq)
+[ -f /usr/share/java/eclipse-jdt-core.jar ] || missing+=(ecj)
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jdk=$(sed -n 's/^SATCHEL_JDK_HOME:PATH=//p' "$build/CMakeCache.txt")
+libjvm=$(sed -n 's/^SATCHEL_LIBJVM:FILEPATH=//p' "$build/CMakeCache.txt")
+cmake --build "$build" --target satchel satchel-java javaapp_jars java_class_cost >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+satchel=$build/tools/satchel
+front=$build/javahost/satchel-java
+app_jar=$build/tests/javaapp/app.jar
+ecj_jar=$(readlink -f /usr/share/java/eclipse-jdt-core.jar)
+sources=$build/tests/javaapp/generated/sources.txt
+
+pack_seconds() {
+  local start end
+  start=$(date +%s%N)
+  "$satchel" pack-java --stub "$front" -o "$1" "$2"
+  end=$(date +%s%N)
+  local ms=$(((end - start) / 1000000))
+  printf '%d.%02d' $((ms / 1000)) $((ms % 1000 / 10))
+}
+app_pack=$(pack_seconds "$work/app" "$app_jar")
+ecj_pack=$(pack_seconds "$work/ecj" "$ecj_jar")
+
+# The outputs must agree before their times mean anything.
+"$work/app" -jvm "$libjvm" bench >"$work/app.out"
+"$jdk/bin/java" -cp "$app_jar" sample.Main bench >"$work/java.out"
+cmp -s "$work/app.out" "$work/java.out" || { echo "the sample application's outputs differ" >&2; exit 1; }
+ecj_args=(-17 -proc:none -nowarn -d none "@$sources")
+
+hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/app.json" \
+  -n "satchel-java" "$work/app -jvm $libjvm bench" \
+  -n "java -cp" "$jdk/bin/java -cp $app_jar sample.Main bench" >&2
+hyperfine -N --warmup 2 --runs "$runs" --export-json "$work/ecj.json" \
+  -n "satchel-java" "$work/ecj -jvm $libjvm ${ecj_args[*]}" \
+  -n "java -cp" "$jdk/bin/java -cp $ecj_jar org.eclipse.jdt.internal.compiler.batch.Main ${ecj_args[*]}" >&2
+
+# One Markdown row: application, then mean/median wall time and CPU time of
+# both commands and the ratios.
+row() {
+  jq -r --arg name "$2" '
+    def ms: . * 1000 | floor;
+    .results as $r
+    | ($r[0].mean) as $am | ($r[1].mean) as $bm
+    | ($r[0].median) as $ad | ($r[1].median) as $bd
+    | ($r[0].user + $r[0].system) as $ac | ($r[1].user + $r[1].system) as $bc
+    | "| \($name) | \($am|ms) ms (median \($ad|ms)) | \($bm|ms) ms (median \($bd|ms)) | \(($am/$bm)*100|floor/100)x (median \(($ad/$bd)*100|floor/100)x) | \($ac|ms) ms vs \($bc|ms) ms: \(($ac/$bc)*100|floor/100)x |"
+  ' "$1"
+}
+
+echo "## Java start-up: satchel-java against java -cp"
+echo
+echo "Measured $(date -u +%Y-%m-%d) with bench/java_startup.sh ($runs runs each, hyperfine, same JVM:"
+echo "$("$jdk/bin/java" -version 2>&1 | head -1); machine load average at the start: $(cut -d' ' -f1-3 /proc/loadavg))."
+echo
+echo "| application | satchel-java (mean) | java -cp (mean) | wall-time ratio | CPU time (user+sys) |"
+echo "|---|---|---|---|---|"
+row "$work/app.json" "sample application, $(unzip -l "$app_jar" | grep -c '\.class$') classes"
+row "$work/ecj.json" "Eclipse compiler, $(unzip -l "$ecj_jar" | grep -c '\.class$') classes, compiling 400 files"
+echo
+echo "Packing time (satchel pack-java): sample application ${app_pack}s, Eclipse compiler ${ecj_pack}s;"
+echo "sizes: $(stat -c %s "$app_jar") B jar -> $(stat -c %s "$work/app") B executable, $(stat -c %s "$ecj_jar") B jar -> $(stat -c %s "$work/ecj") B executable."
+echo
+echo "### Cost per class defined (bench/java_class_cost)"
+for bundle in app ecj; do
+  echo
+  echo '```'
+  "$build/bench/java_class_cost" "$work/$bundle" "$libjvm" | sed "s|$work/||"
+  echo '```'
+done

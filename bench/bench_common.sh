@@ -1,0 +1,36 @@
+# Shared by the payload benchmarks (sourced): the build and the data folder.
+#   BUILD      build folder (default build/bench): configured and built here,
+#              only the targets the benchmarks need
+#   BENCH_DIR  where the generated inputs go (default /tmp/satchel-bench);
+#              kept between runs, made again when missing
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$root/build/bench}
+BENCH_DIR=${BENCH_DIR:-/tmp/satchel-bench}
+mkdir -p "$BENCH_DIR"
+
+for tool in hyperfine unzip zip python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install hyperfine unzip zip python3 time)" >&2; exit 1; }
+done
+
+build_bench_targets() {
+  if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSATCHEL_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$BUILD" -j 2 --target satchel index_bench make_bench_data >/dev/null
+}
+
+# A stand-in launcher stub: 20000 bytes of noise.
+bench_stub() {
+  [ -f "$BENCH_DIR/stub.bin" ] || head -c 20000 /dev/urandom >"$BENCH_DIR/stub.bin"
+  echo "$BENCH_DIR/stub.bin"
+}
+
+# mean_of JSON NAME: the mean time in seconds of the hyperfine command NAME.
+mean_of() {
+  python3 -c 'import json,sys
+for r in json.load(open(sys.argv[1]))["results"]:
+    if r["command"] == sys.argv[2]: print(r["mean"])' "$1" "$2"
+}
+
+# ratio A B: A / B with two decimals.
+ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }

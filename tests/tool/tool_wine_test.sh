@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The Windows build of satchel under wine64: it packs the same bytes as the
+# native build, reads back what it packed, handles non-ASCII paths, replaces
+# an existing output, and refuses msi and exe names equal when case is
+# ignored (also beyond ASCII).
+#   tool_wine_test.sh WIN64_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH
+set -euo pipefail
+win=$(realpath -m "$1") native=$(realpath -m "$2") prefix=$(realpath -m "$3") scratch=$(realpath -m "$4")
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || { echo "wine64 is not installed ($WINE)" >&2; exit 1; }
+[ -f "$win" ] || { echo "missing $win: build the x86_64 Windows build first" >&2; exit 1; }
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+rm -rf "$scratch" && mkdir -p "$scratch/dist"
+cd "$scratch"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+winpath() { local p=$scratch/$1; echo "Z:${p//\//\\}"; }
+wsatchel() { "$WINE" "$win" "$@"; }
+
+head -c 3000 /dev/urandom >stub.bin
+head -c 70000 /dev/urandom >"dist/Prodükt.msi"
+seq 1 30000 >dist/setup.exe
+
+wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath wine.exe)" \
+  --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
+  || fail "pack under wine"
+"$native" pack --stub stub.bin -o native.exe --msi "dist/Prodükt.msi" --exe dist/setup.exe \
+  --property Version=1 || fail "native pack"
+cmp wine.exe native.exe || fail "the Windows and the native build packed different bytes"
+
+out=$(wsatchel verify "$(winpath wine.exe)") || fail "verify under wine: $out"
+case $out in *"OK (2 entries, 3 properties"*) ;; *) fail "verify said: $out" ;; esac
+out=$(wsatchel list "$(winpath wine.exe)") || fail "list under wine"
+case $out in *'msi = "Prodükt.msi"'*) ;; *) fail "list said: $out" ;; esac
+
+wsatchel extract "$(winpath wine.exe)" msi -o "$(winpath Prodükt-out.msi)" || fail "extract msi"
+cmp "Prodükt-out.msi" "dist/Prodükt.msi" || fail "extracted msi differs"
+# Over an existing file: replaced whole.
+echo old >setup-out.exe
+wsatchel extract "$(winpath wine.exe)" exe -o "$(winpath setup-out.exe)" || fail "extract exe"
+cmp setup-out.exe dist/setup.exe || fail "extracted exe differs"
+wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath wine.exe)" \
+  --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
+  || fail "pack over an existing bundle"
+cmp wine.exe native.exe || fail "pack over an existing bundle gave other bytes"
+
+cp "dist/Prodükt.msi" "dist/PRODÜKT.EXE"
+if out=$(wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath refused.exe)" \
+    --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/PRODÜKT.EXE)" \
+    --property "exe=prodÜkt.MSI" 2>&1); then
+  fail "names equal ignoring case were packed"
+fi
+case $out in *"same file name when case is ignored"*) ;; *) fail "refusal said: $out" ;; esac
+[ ! -e refused.exe ] || fail "a refused bundle was written"
+ls | grep -q '\.tmp' && fail "a temporary file was left behind: $(ls)"
+
+if out=$(wsatchel pack-java --stub "$(winpath stub.bin)" -o "$(winpath j.exe)" x.jar 2>&1); then
+  fail "pack-java ran in a build without a zip library"
+fi
+case $out in *"not available in this build"*) ;; *) fail "pack-java said: $out" ;; esac
+echo "PASS"

@@ -85,10 +85,13 @@ void SetCurrentVersion(const std::string &version) {
 }
 
 // RuntimeLib as UTF-16 bytes, with or without the terminating zero unit.
-void SetRuntimeLib(const std::string &version, const std::wstring &path, bool terminated) {
+// The reader asks for no type; a string type lets the system add a missing
+// zero where there is room, a binary one hands over the bytes as stored.
+void SetRuntimeLib(const std::string &version, const std::wstring &path, bool terminated,
+                   DWORD type = REG_SZ) {
   HKEY key = CreateKey(VersionKey(version));
   DWORD bytes = (DWORD)((path.size() + (terminated ? 1 : 0)) * sizeof(WCHAR));
-  LONG error = RegSetValueExW(key, L"RuntimeLib", 0, REG_SZ, (const BYTE *)path.c_str(), bytes);
+  LONG error = RegSetValueExW(key, L"RuntimeLib", 0, type, (const BYTE *)path.c_str(), bytes);
   if (error != ERROR_SUCCESS) SetupFailed("RuntimeLib", error);
   RegCloseKey(key);
 }
@@ -244,12 +247,31 @@ int Run(const std::string &mode) {
     SetRuntimeLib("1.8", PadPath(Wide(stubPath), 4096), true);
     ExpectRegistryLoad("Could not locate Java runtime library");
   } else if (mode == "runtime-lib-8192-bytes-unterminated") {
-    // No zero unit anywhere: ended at the buffer's last unit, the path
-    // cannot name a library and the load fails, without reading past the
-    // buffer.
+    // A string of 4096 units without its zero.  The system may refuse it
+    // (no room for the zero it would add) or hand it over as stored; either
+    // way the call fails cleanly with its step's message.
     SetCurrentVersion("1.8");
     SetRuntimeLib("1.8", std::wstring(4096, L'A'), false);
+    const char *message = nullptr;
+    CreateJavaVmEntry entry = LoadJvmEntryPoint(nullptr, &message);
+    printf("message: %s\n", message ? message : "(null)");
+    Check(!entry && message &&
+              (strcmp(message, "Could not locate Java runtime library") == 0 ||
+               strcmp(message, "Could not load JVM library") == 0),
+          "refused by the query or by the load");
+  } else if (mode == "runtime-lib-8192-bytes-binary") {
+    // The same bytes as binary data reach the path buffer as they are,
+    // filling it without a zero unit: ended at the buffer's last unit, the
+    // path names no library, and nothing behind the buffer is read.
+    SetCurrentVersion("1.8");
+    SetRuntimeLib("1.8", std::wstring(4096, L'A'), false, REG_BINARY);
     ExpectRegistryLoad("Could not load JVM library");
+  } else if (mode == "runtime-lib-8192-bytes-binary-path") {
+    // 4095 units naming the stand-in and one more unit, 8192 bytes without
+    // a zero: the last unit gives way and the stand-in loads.
+    SetCurrentVersion("1.8");
+    SetRuntimeLib("1.8", PadPath(Wide(stubPath), 4095) + L"X", false, REG_BINARY);
+    ExpectRegistryLoad(nullptr);
   } else if (mode == "runtime-lib-unterminated") {
     SetCurrentVersion("1.8");
     SetRuntimeLib("1.8", Wide(stubPath), false);

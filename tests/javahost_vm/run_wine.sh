@@ -1,9 +1,12 @@
 #!/bin/sh
 # Runs a Windows test program under wine64 in the given wine prefix.
-#   run_wine.sh PREFIX --prepare        makes the prefix once (wineboot)
+#   run_wine.sh PREFIX --prepare        makes the prefix if it is not there yet
+#                                       and keeps its wine server up between
+#                                       the tests (until 30 s after the last)
 #   run_wine.sh PREFIX PROGRAM ARGS...  runs PROGRAM with ARGS
 set -u
 WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -12,18 +15,28 @@ if [ ! -x "$WINE" ]; then
   exit 1
 fi
 if [ "$1" = "--prepare" ]; then
-  if [ -f "$prefix/system.reg" ]; then
-    echo "wine prefix $prefix is ready"
-    exit 0
+  if [ ! -f "$prefix/system.reg" ]; then
+    mkdir -p "$prefix"
+    # Its output goes to a file, for the reason given at the end.
+    "$WINE" wineboot --init >"$prefix/wineboot.txt" 2>&1 || { cat "$prefix/wineboot.txt" >&2; exit 1; }
+    "$WINESERVER" -w
+    [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix in $prefix" >&2; exit 1; }
   fi
-  mkdir -p "$prefix"
-  "$WINE" wineboot --init || exit 1
-  /usr/lib/wine/wineserver -w
-  [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix in $prefix" >&2; exit 1; }
+  # A server that outlives each test spares every test the start-up of wine.
+  "$WINESERVER" -p30 </dev/null >/dev/null 2>&1 || true
+  echo "wine prefix $prefix is ready"
   exit 0
 fi
 if [ ! -f "$1" ]; then
   echo "missing $1: build the x86_64 Windows build first (SATCHEL_WIN64_DIR)" >&2
   exit 1
 fi
-exec "$WINE" "$@"
+# Wine's own helper processes, started with the first program, live on for a
+# while and inherit its standard error: give them a file rather than the
+# test's pipe, which would stay open until they end.
+log="$prefix/stderr-$$.txt"
+"$WINE" "$@" 2>"$log"
+rc=$?
+cat "$log" >&2
+rm -f "$log"
+exit $rc

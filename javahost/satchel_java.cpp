@@ -32,7 +32,9 @@
 #include <shellapi.h>
 #else
 #include <limits.h>
+#include <locale.h>
 #include <pthread.h>
+#include <wchar.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -137,6 +139,7 @@ static char *PutModifiedUtf8(char *out, unsigned long c) {
   return out;
 }
 
+#ifdef _WIN32
 // A heap copy of the UTF-8 text in modified UTF-8; a byte that starts no
 // well-formed sequence becomes U+FFFD.  Null when out of memory.
 static char *ToModifiedUtf8(const char *text) {
@@ -179,6 +182,41 @@ static char *ToModifiedUtf8(const char *text) {
   return result;
 }
 
+#define DecodeArgument ToModifiedUtf8
+#else
+// A heap copy, in modified UTF-8, of an argument in the encoding of the
+// user's locale, decoded the way the Java runtime decodes its own launcher's
+// arguments: a byte that starts no character of that encoding becomes
+// U+FFFD (so in the plain C locale every byte above 0x7F does).  Null when
+// out of memory.
+static char *DecodeArgument(const char *text) {
+  size_t length = strlen(text);
+  // At most three output bytes per input byte (a character above U+FFFF
+  // takes at least four bytes in and gives six out).
+  char *result = (char *)malloc(length * 3 + 1);
+  if (!result) return NULL;
+  char *out = result;
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  size_t i = 0;
+  while (i < length) {
+    wchar_t c;
+    size_t n = mbrtowc(&c, text + i, length - i, &state);
+    if (n == (size_t)-1 || n == (size_t)-2 || n == 0 || (unsigned long)c > 0x10FFFF ||
+        ((unsigned long)c >= 0xD800 && (unsigned long)c <= 0xDFFF)) {
+      out = PutModifiedUtf8(out, 0xFFFD);
+      memset(&state, 0, sizeof state);
+      i++;
+      continue;
+    }
+    out = PutModifiedUtf8(out, (unsigned long)c);
+    i += n;
+  }
+  *out = 0;
+  return result;
+}
+#endif
+
 // ---- the command line ----
 
 #ifdef _WIN32
@@ -199,7 +237,8 @@ static char *FromWide(UINT codePage, const wchar_t *text) {
 // Builds the vector for StartJavaVm from the process's own arguments, without
 // the program name: "-J" options as the runtime expects them (the ANSI code
 // page on Windows, the bytes as given elsewhere), the path behind "-jvm" in
-// UTF-8, application arguments in modified UTF-8.  The walk is StartJavaVm's
+// UTF-8, application arguments in modified UTF-8 (decoded from the locale's
+// encoding on POSIX systems, from UTF-16 on Windows).  The walk is StartJavaVm's
 // own, so each argument is converted for the role that it will play there.
 // Also notes the last "-JXss" size.  0 when out of memory.
 static int BuildArgumentVector(int argc, char **argv) {
@@ -253,7 +292,7 @@ static int BuildArgumentVector(int argc, char **argv) {
       converted = JoinStrings(given, NULL, NULL, NULL);
       pathNext = 1;
     } else {
-      converted = ToModifiedUtf8(given);
+      converted = DecodeArgument(given);
     }
 #ifdef _WIN32
     free(utf8);
@@ -569,6 +608,9 @@ static void *MainThread(void *) { return (void *)(intptr_t)RunApplication(); }
 #endif
 
 int main(int argc, char **argv) {
+#ifndef _WIN32
+  setlocale(LC_CTYPE, "");  // the encoding of the arguments
+#endif
   if (!BuildArgumentVector(argc, argv)) {
     ShowMessage(kMemoryFailed);
     return 1;

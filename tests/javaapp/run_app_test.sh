@@ -85,7 +85,9 @@ lone_copy() {
   echo "$folder/app"
 }
 
-arguments=(alpha "two words" "" "-x" "caf$(printf '\xc3\xa9') $(printf '\xf0\x9f\x99\x82')")
+# Plain, with a space, empty, option-like, non-ASCII (a supplementary
+# character among them) and not valid UTF-8.
+arguments=(alpha "two words" "" "-x" "caf$(printf '\xc3\xa9') $(printf '\xf0\x9f\x99\x82')" "$(printf 'a\xffb\xc3')")
 
 [ "$case_name" != pack ] && rm -rf "$results" && mkdir -p "$results"
 
@@ -114,9 +116,17 @@ same_output)
   quiet bundle
   # -J options and "-jvm" may stand anywhere; they are not the application's.
   run_bundle mixed "$bundle" alpha -JXcheck:jni "two words" -jvm "$LIBJVM" "" -JXmx256m -x \
-    "${arguments[4]}"
+    "${arguments[4]}" "${arguments[5]}"
   same_as reference mixed
   no_warnings mixed
+  # Arguments are decoded as the locale says, as the JDK's launcher does:
+  # in the C locale every byte above 0x7F is a character of its own.
+  for locale in C C.UTF-8; do
+    LC_ALL=$locale run_java reference-$locale -jar "$APP_JAR" shapes "${arguments[@]}"
+    LC_ALL=$locale run_bundle bundle-$locale "$bundle" -jvm "$LIBJVM" -JXcheck:jni shapes "${arguments[@]}"
+    same_as reference-$locale bundle-$locale
+    no_warnings bundle-$locale
+  done
   ;;
 
 exit_code)

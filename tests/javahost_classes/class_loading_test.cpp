@@ -340,7 +340,7 @@ TEST_F(ClassLoading, ResourcesAreServedFromThePayload) {
   EXPECT_EQ(CallStaticText(env, probe, "run"),
             "relative: Greetings from a resource file.\n"
             "absolute: Greetings from a resource file.\n"
-            "stream class: com.tessel.qor.kestrel.InternalInputStream\n"
+            "stream class: com.tessel.qor.kestrel.InternalResourceStream\n"
             "url: satchel:/satchel/test/greeting.txt\n"
             "url read: Greetings from a resource file.\n"
             "urls: 1\n"
@@ -356,6 +356,17 @@ TEST_F(ClassLoading, ResourcesAreServedFromThePayload) {
             "service: Hello from EnglishGreeter\n"
             "context service: Hello from EnglishGreeter\n"
             "service file: satchel.test.EnglishGreeter");
+}
+
+TEST_F(ClassLoading, ResourceReadWholeIntoOneLargeArray) {
+  jclass probe = AppClass("satchel.test.ParallelRead");
+  ASSERT_NE(probe, nullptr);
+  jmethodID readFully = env->GetStaticMethodID(probe, "readFully", "(I)Ljava/lang/String;");
+  ASSERT_NE(readFully, nullptr);
+  jobject result = env->CallStaticObjectMethod(probe, readFully, (jint)15);
+  JavaThrown thrown = TakeException(env);
+  ASSERT_FALSE(thrown.pending) << thrown.className << ": " << thrown.message;
+  EXPECT_EQ(JavaString(env, result), "ok");
 }
 
 TEST_F(ClassLoading, SixteenThreadsReadTheirOwnEntriesAndLoadClasses) {

@@ -1,5 +1,6 @@
 package satchel.test;
 
+import java.io.DataInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.util.ArrayList;
@@ -108,6 +109,32 @@ public class ParallelRead {
             return failures.size() + " failed, first: " + first;
         }
         return "ok";
+    }
+
+    /** Entry i read whole into one array of its size, as DataInputStream.readFully does. */
+    public static String readFully(int entry) throws IOException {
+        byte[] all = new byte[size(entry) + 3];
+        try (DataInputStream in = new DataInputStream(
+                ParallelRead.class.getClassLoader().getResourceAsStream("data/" + entry + ".bin"))) {
+            in.readFully(all, 3, size(entry));
+            if (in.read(all, 0, 1) != -1) {
+                return "data after the end";
+            }
+        }
+        int x = entry * 0x9E3779B9 + 1;
+        for (int j = 0; j < size(entry); j++) {
+            int expected;
+            if (((j >> 10) & 3) != 0) {
+                x = x * 1103515245 + 12345;
+                expected = x >>> 24;
+            } else {
+                expected = TEXT.charAt((j + entry) % TEXT.length());
+            }
+            if ((all[3 + j] & 0xff) != expected) {
+                return "byte " + j + " is " + (all[3 + j] & 0xff) + ", expected " + expected;
+            }
+        }
+        return all[0] == 0 && all[1] == 0 && all[2] == 0 ? "ok" : "bytes before the offset changed";
     }
 
     /** Reading on after a failed read is allowed; close and reads after close. */

@@ -5,8 +5,8 @@ import java.io.InputStream;
 import java.net.URL;
 
 /**
- * A connection to one payload entry: its input stream is an
- * InternalInputStream over the entry that the URL names.  Defined by
+ * A connection to one payload entry: its input stream reads the entry that
+ * the URL names.  Defined by
  * InternalClassLoader from bytes that it carries, like the handler.
  */
 public final class InternalResourceConnection extends java.net.URLConnection {
@@ -20,7 +20,7 @@ public final class InternalResourceConnection extends java.net.URLConnection {
     @Override
     public synchronized void connect() throws IOException {
         if (!connected) {
-            stream = new InternalInputStream(InternalInputStream.entryNameOf(url));
+            stream = new InternalResourceStream(new InternalInputStream(InternalInputStream.entryNameOf(url)));
             connected = true;
         }
     }

@@ -74,8 +74,8 @@ static const char *const kJvmLibraries[] = {"lib/server/libjvm.so"};
 #define COUNT_OF(array) (sizeof(array) / sizeof((array)[0]))
 
 // Stack of the thread that runs the application when no "-JXss" says
-// otherwise: what the virtual machine gives its own threads on 64-bit
-// systems by default, and twice that for headroom of the native frames.
+// otherwise: twice the 1 MiB that the virtual machine gives its own threads
+// on 64-bit systems, as our native frames sit below main's.
 #define DEFAULT_MAIN_STACK_SIZE (2u * 1024u * 1024u)
 
 // ---- process-wide state, written once by main before the thread starts ----
@@ -83,7 +83,8 @@ static const char *const kJvmLibraries[] = {"lib/server/libjvm.so"};
 static int argumentCount;        // the vector handed to StartJavaVm, without
 static char **argumentVector;    // the program name; ends with a null entry
 static size_t mainStackSize;     // stack of the thread that runs everything
-static char messageBuffer[8192]; // composed messages (one at a time)
+static char messageBuffer[8192]; // the places looked at for a runtime, then
+                                 // the text of a missing main method
 
 // Shows a message of the front end: a warning box on Windows, a line on
 // standard error elsewhere.

@@ -151,6 +151,14 @@ exception)
   if [ "$(head -c 35 "$results/bundle.err")" != "Terminating due to Java exception: " ]; then
     fail "the report does not open standard error"
   fi
+  # A stack overflow is an exception like any other, not a crash, also with
+  # a small stack.
+  for stack in "" -JXss512k; do
+    run_java reference-recurse${stack:+-small} ${stack:+-Xss512k} -jar "$APP_JAR" recurse
+    run_bundle bundle-recurse${stack:+-small} "$bundle" -jvm "$LIBJVM" $stack recurse
+    expect_code reference-recurse${stack:+-small} 0
+    same_as reference-recurse${stack:+-small} bundle-recurse${stack:+-small}
+  done
   ;;
 
 java_home)

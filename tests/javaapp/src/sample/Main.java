@@ -33,6 +33,7 @@ import sample.spi.Shape;
 //   exit N      prints a line and ends with System.exit(N)
 //   throw       ends with an uncaught exception
 //   shapes      lists the Shape services only
+//   recurse     recurses until StackOverflowError, catches it and goes on
 //   bench       the full tour without the thread that outlives main (for
 //               timing start-up and class loading alone)
 // Everything else runs the full tour.
@@ -67,6 +68,14 @@ public class Main {
       System.out.println("about to fail");
       fail(3);
     }
+    if (mode.equals("recurse")) {
+      try {
+        System.out.println("depth " + recurse(0));
+      } catch (StackOverflowError e) {
+        System.out.println("StackOverflowError caught; still running");
+      }
+      return;
+    }
     if (mode.equals("shapes")) {
       printShapes();
       return;
@@ -98,6 +107,10 @@ public class Main {
     }
     System.out.println("main: done");
     mainDone.countDown();
+  }
+
+  static int recurse(int depth) {
+    return recurse(depth + 1) + 1;
   }
 
   static void fail(int depth) {

@@ -37,9 +37,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 satchel=$build/tools/satchel
 front=$build/javahost/satchel-java
-app_jar=$build/tests/javaapp/app.jar
+# Copies, so that a rebuild during the run changes nothing.
+cp "$build/tests/javaapp/app.jar" "$work/app.jar"
+app_jar=$work/app.jar
 ecj_jar=$(readlink -f /usr/share/java/eclipse-jdt-core.jar)
-sources=$build/tests/javaapp/generated/sources.txt
+cp -r "$build/tests/javaapp/generated/src" "$work/src"
+find "$work/src" -name '*.java' | sort >"$work/sources.txt"
+sources=$work/sources.txt
 
 pack_seconds() {
   local start end

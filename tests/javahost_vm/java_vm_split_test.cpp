@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ struct SplitCase {
   std::vector<std::string> options;           // as the VM receives them
   std::vector<size_t> applicationPositions;  // indexes into the arguments
 };
+
+void PrintTo(const SplitCase &c, std::ostream *out) { *out << c.name; }
 
 std::string PrintSplitCase(const ::testing::TestParamInfo<SplitCase> &info) {
   return info.param.name;
@@ -167,6 +170,22 @@ TEST_F(StartJavaVmTest, NegativeCountIsNoArguments) {
   const char *message;
   EXPECT_EQ(StartJavaVm(-3, vector, &vm, &env, &count, &application, &message), 0);
   EXPECT_STREQ(message, "Could not locate Java runtime envorinment");
+}
+
+TEST_F(StartJavaVmTest, JvmAsLastArgumentReadsNothingBehindTheVector) {
+  // A vector of exactly `count` entries, without the ending null: the entry
+  // after a final "-jvm" is not there to be read.
+  char jvm[] = "-jvm";
+  char **vector = (char **)malloc(sizeof(char *));
+  vector[0] = jvm;
+  JavaVM *vm;
+  JNIEnv *env;
+  int count;
+  char **application;
+  const char *message;
+  EXPECT_EQ(StartJavaVm(1, vector, &vm, &env, &count, &application, &message), 0);
+  EXPECT_STREQ(message, "Could not locate Java runtime envorinment");
+  free(vector);
 }
 
 // ---- failures and the outputs ----

@@ -659,7 +659,8 @@ bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
   while (!base.empty() && base.back() == ' ') base.pop_back();
   std::string upper;
   for (char c : base) upper += (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-  bool reserved = upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL";
+  bool reserved = upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+                  upper == "CONIN$" || upper == "CONOUT$";
   if (!reserved && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)) {
     std::string digit = upper.substr(3);
     reserved = (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') ||
@@ -688,6 +689,12 @@ bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
   if (!file) {
     *error = path + ": cannot open: " + ErrnoText(errno);
     return false;
+  }
+  // Room for the whole file at once when its size can be told.
+  if (fseek(file, 0, SEEK_END) == 0) {
+    long size = ftell(file);
+    if (size > 0 && (uint64_t)size < kEntryLimit) content->reserve((size_t)size);
+    rewind(file);
   }
   unsigned char buffer[1 << 16];
   size_t n;

@@ -162,34 +162,33 @@ bool IsJavaBundle() {
   return FindFileEntry(PAYLOAD_INPUT_STREAM_ENTRY, &entry, &message) != 0;
 }
 
-// Reads a whole entry through an entry stream.
-bool ReadWholeEntry(const char *name, const std::vector<unsigned char> &dictionary, bool java,
-                    std::vector<unsigned char> *content, std::string *error) {
+// Reads a whole entry through an entry stream and keeps its last 32768 bytes
+// (all that a dictionary it ends keeps of it); memory does not grow with the
+// entry, whatever size it declares.
+bool ReadEntryTail(const char *name, const std::vector<unsigned char> &dictionary,
+                   std::vector<unsigned char> *tail, std::string *error) {
   const char *message = nullptr;
-  EntryStream *stream = OpenEntryStream(name, java && !dictionary.empty() ? dictionary.data() : nullptr,
+  EntryStream *stream = OpenEntryStream(name, dictionary.empty() ? nullptr : dictionary.data(),
                                         (int)dictionary.size(), &message);
   if (!stream) {
     *error = message;
     return false;
   }
-  content->assign(GetEntryStreamRemaining(stream), 0);
-  size_t filled = 0;
-  for (;;) {
-    int n = ReadEntryStream(stream, content->data() + filled, (uint32_t)(content->size() - filled),
-                            nullptr);
-    if (n > 0) {
-      filled += (size_t)n;
-      continue;
-    }
-    if (n < 0) GetEntryStreamStatus(stream, &message);
-    break;
+  tail->clear();
+  static unsigned char buffer[1 << 16];
+  int n;
+  while ((n = ReadEntryStream(stream, buffer, sizeof buffer, nullptr)) > 0) {
+    tail->insert(tail->end(), buffer, buffer + n);
+    if (tail->size() > 2 * kWindowSize) tail->erase(tail->begin(), tail->end() - kWindowSize);
   }
+  if (n < 0) GetEntryStreamStatus(stream, &message);
   uint32_t remaining = GetEntryStreamRemaining(stream);
   CloseEntryStream(stream);
-  if (filled != content->size() || remaining != 0) {
-    *error = message ? message : "the entry ended early";
+  if (n < 0 || remaining != 0) {
+    *error = n < 0 && message ? message : "the data ends before its declared size";
     return false;
   }
+  if (tail->size() > kWindowSize) tail->erase(tail->begin(), tail->end() - kWindowSize);
   return true;
 }
 
@@ -215,7 +214,7 @@ bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
                                  names ? (const unsigned char *)names + strlen(names) : nullptr);
   dictionaries->stage1 = Tail(all);
   std::vector<unsigned char> content;
-  if (!ReadWholeEntry(PAYLOAD_INPUT_STREAM_ENTRY, dictionaries->stage1, true, &content, error)) {
+  if (!ReadEntryTail(PAYLOAD_INPUT_STREAM_ENTRY, dictionaries->stage1, &content, error)) {
     *error = std::string("entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\": ") + *error;
     return false;
   }
@@ -225,7 +224,7 @@ bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
   FileEntry *entry;
   const char *message;
   if (FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &entry, &message)) {
-    if (!ReadWholeEntry(PAYLOAD_CLASS_LOADER_ENTRY, dictionaries->stage2, true, &content, error)) {
+    if (!ReadEntryTail(PAYLOAD_CLASS_LOADER_ENTRY, dictionaries->stage2, &content, error)) {
       *error = std::string("entry \"" PAYLOAD_CLASS_LOADER_ENTRY "\": ") + *error;
       return false;
     }

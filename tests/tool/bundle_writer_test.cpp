@@ -308,6 +308,7 @@ TEST(PlainWindowsFileName, AcceptsAndRefusesAsWindowsDoes) {
       {"con.d", false}, {"CON.tar.gz", false}, {"conx.txt", true}, {"icon.exe", true},
       {"COM0", true}, {"COM9", false}, {"LPT\xc2\xb9", false}, {"AUX .txt", false},
       {"prn", false}, {"Nul", false}, {"x y.msi", true}, {" lead.msi", true},
+      {"CONIN$", false}, {"conout$.txt", false}, {"CONIN", true},
       {"tab\t.msi", false}, {"del\x7f.msi", false}, {"bad\xff.msi", false},
       {"\xed\xa0\x80.msi", false},  // an encoded surrogate
       {"q?.msi", false}, {"s*.msi", false}, {"p|.msi", false}, {"l<.msi", false},

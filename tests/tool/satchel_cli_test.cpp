@@ -350,6 +350,46 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
   EXPECT_TRUE(Contains(run.err, "entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\"")) << run.err;
 }
 
+TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
+  // Both internal classes are longer than 32768 bytes, so each stage's
+  // window holds only the end of the class before it.
+  BundleContents contents;
+  contents.dictionaries = BundleDictionaries::Java;
+  Bytes inputStream = TextContent(50000, 41), classLoader = TextContent(45000, 42);
+  Bytes main(classLoader.end() - 20000, classLoader.end());
+  main.insert(main.end(), inputStream.end() - 5000, inputStream.end());
+  contents.files = {{PAYLOAD_INPUT_STREAM_ENTRY, inputStream},
+                    {PAYLOAD_CLASS_LOADER_ENTRY, classLoader},
+                    {"app/Main.class", main},
+                    {"app/empty.txt", Bytes()}};
+  contents.properties = {{"Main-Class", "app.Main"}};
+  std::string error;
+  ASSERT_TRUE(WriteBundle(stub, Path("java.exe"), contents, &error)) << error;
+
+  RunResult run = RunSatchel({"verify", Path("java.exe")});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "OK (4 entries, 1 properties, Java preset dictionaries)")) << run.out;
+  for (const BundleFile &file : contents.files) {
+    run = RunSatchel({"extract", Path("java.exe"), file.name, "-o", Path("entry.out")});
+    ASSERT_EQ(0, run.status) << file.name << ": " << run.err;
+    EXPECT_EQ(file.content, ReadBytes(Path("entry.out"))) << file.name;
+  }
+  run = RunSatchel({"list", "--json", Path("java.exe")});
+  EXPECT_TRUE(Contains(run.out, "\"dictionaries\": \"java\"")) << run.out;
+
+  // Written with Java dictionaries but without the InternalInputStream class,
+  // a bundle is read as an installer bundle, without any dictionary: verify
+  // finds the class that leans on one.
+  BundleContents wrong = contents;
+  wrong.files[0].name = "com/tessel/qor/kestrel/Other.class";
+  wrong.dictionaries = BundleDictionaries::Java;
+  ASSERT_TRUE(WriteBundle(stub, Path("no-stage1.exe"), wrong, &error)) << error;
+  run = RunSatchel({"verify", Path("no-stage1.exe")});
+  EXPECT_EQ(1, run.status) << run.out;
+  EXPECT_TRUE(Contains(run.err, "entry \"app/Main.class\": the data does not inflate without a preset dictionary"))
+      << run.err;
+}
+
 TEST_F(SatchelTest, ListShowsEntriesAndPropertiesThatReadersNeverSee) {
   Bytes stubBytes = ReadBytes(stub);
   WriteBytes(Path("dup.exe"),

@@ -14,6 +14,14 @@ namespace {
 int allocationSkip = -1;
 int allocationCalls = 0;
 bool failureHappened = false;
+const unsigned char *fillPattern = nullptr;
+size_t fillLength = 0;
+
+void Fill(void *block, size_t size) {
+  if (!block || !fillPattern) return;
+  unsigned char *bytes = static_cast<unsigned char *>(block);
+  for (size_t i = 0; i < size; i++) bytes[i] = fillPattern[i % fillLength];
+}
 
 bool ShouldFail() {
   allocationCalls++;
@@ -30,7 +38,10 @@ bool ShouldFail() {
 }  // namespace
 
 extern "C" void *__wrap_malloc(size_t size) {
-  return ShouldFail() ? nullptr : __real_malloc(size);
+  if (ShouldFail()) return nullptr;
+  void *block = __real_malloc(size);
+  Fill(block, size);
+  return block;
 }
 
 extern "C" void *__wrap_calloc(size_t count, size_t size) {
@@ -53,3 +64,8 @@ int AllocationCalls() { return allocationCalls; }
 void ResetAllocationCalls() { allocationCalls = 0; }
 
 bool AllocationFailureHappened() { return failureHappened; }
+
+void SetAllocationFill(const unsigned char *pattern, size_t length) {
+  fillPattern = length ? pattern : nullptr;
+  fillLength = length;
+}

@@ -6,6 +6,8 @@
 #ifndef SATCHEL_TESTS_ALLOC_FAULTS_H
 #define SATCHEL_TESTS_ALLOC_FAULTS_H
 
+#include <stddef.h>
+
 // The next `skip` allocations succeed, the one after fails, and all later ones
 // succeed again.  A negative skip disarms.
 void FailAllocationAfter(int skip);
@@ -15,5 +17,10 @@ int AllocationCalls();
 void ResetAllocationCalls();
 // Whether the armed failure has happened.
 bool AllocationFailureHappened();
+
+// While set, every block from malloc or realloc growth starts out filled with
+// this repeating pattern instead of whatever the heap held, so that a test can
+// show what a reader makes of bytes that it never wrote.  Null clears it.
+void SetAllocationFill(const unsigned char *pattern, size_t length);
 
 #endif  // SATCHEL_TESTS_ALLOC_FAULTS_H

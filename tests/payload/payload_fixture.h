@@ -23,6 +23,7 @@ class PayloadTest : public ::testing::Test {
 
   static void Reset() {
     DisarmAllocationFaults();
+    SetAllocationFill(nullptr, 0);
     SetLockHooks(nullptr, nullptr);
     ClosePayload();
     PlatformResetFaults();

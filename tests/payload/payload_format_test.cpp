@@ -252,6 +252,31 @@ TEST_F(PayloadFormatTest, TableInflatingToFewerBytesThanDeclaredFails) {
   }
 }
 
+TEST_F(PayloadFormatTest, ShortTableFailsWhateverTheUnwrittenBytesHold) {
+  // The bytes behind a short table were never written.  Fill fresh heap
+  // blocks with empty property records (2, 0, 0), so that a reader that
+  // walked them would find only valid records: the shortfall itself must be
+  // what fails the open.
+  HandBundle b;
+  b.AddFile("f", hand::ToBytes("x"));
+  // A property record takes 4 bytes plus its value: pad to a multiple of 3.
+  b.AddProperty("p", std::string((3 - (b.records.size() + 4) % 3) % 3, 'w'));
+  ASSERT_EQ(b.records.size() % 3, 0u);
+  Bytes toc = hand::RawDeflate(b.records);
+  static const unsigned char emptyProperty[3] = {2, 0, 0};
+  for (uint32_t extra : {3u, 30u, 3000u}) {
+    SCOPED_TRACE(extra);
+    hand::HeaderFields fields = b.Fields(toc);
+    fields.tocUncompressedSize += extra;
+    Bytes file = hand::Assemble({}, 0, hand::HeaderBytes(fields), toc, b.entryData);
+    SetAllocationFill(emptyProperty, sizeof emptyProperty);
+    std::string failure = OpenFailure(file);
+    SetAllocationFill(nullptr, 0);
+    EXPECT_NE(failure, "");
+    ClosePayload();
+  }
+}
+
 TEST_F(PayloadFormatTest, UnknownRecordTypeAfterGoodRecordsRejectsThePayload) {
   for (unsigned char type : {0, 3, 0x81, 0xFF}) {
     SCOPED_TRACE((int)type);

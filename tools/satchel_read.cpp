@@ -611,7 +611,7 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
     } else if (fresh && step == 0 && produced < entry->uncompressedSize) {
       problem = "the " + std::to_string(chunk) + " compressed bytes at offset " +
                 std::to_string(consumed - chunk) +
-                " of the entry yields no data; a reader takes that for the end of the entry";
+                " of the entry yield no data; a reader takes that for the end of the entry";
     }
   }
   inflateEnd(&inflater);

@@ -304,6 +304,28 @@ TEST_F(SatchelTest, VerifyCatchesDeclaredSizesThatAreWrong) {
   EXPECT_EQ(0, run.status) << run.err;
 }
 
+TEST_F(SatchelTest, VerifyCatchesAStreamThatAReaderTakesForEndedEarly) {
+  // 1000 empty stored blocks (5000 bytes that produce nothing), then the
+  // data: a reader's first 4096-byte fetch yields no byte, which it takes
+  // for the end of the entry.
+  Bytes stream;
+  for (int i = 0; i < 1000; ++i) stream.insert(stream.end(), {0x00, 0x00, 0x00, 0xff, 0xff});
+  stream.insert(stream.end(), {0x01, 0x05, 0x00, 0xfa, 0xff, 'h', 'e', 'l', 'l', 'o'});
+  Bytes out;
+  ASSERT_TRUE(Inflate(stream, Bytes(), &out));
+  ASSERT_EQ(BytesOf("hello"), out);
+  WriteBytes(Path("empty-blocks.exe"), HandBundle(ReadBytes(stub), {{"data", stream, 5}}, {}));
+  RunResult run = RunSatchel({"verify", Path("empty-blocks.exe")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "entry \"data\": the 4096 compressed bytes at offset 0 of the entry "
+                                "yield no data"))
+      << run.err;
+  run = RunSatchel({"extract", Path("empty-blocks.exe"), "data", "-o", Path("data.out")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "5 bytes short")) << run.err;
+  EXPECT_FALSE(FileExists(Path("data.out")));
+}
+
 TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
   Bytes stubBytes = ReadBytes(stub);
   // An installer entry compressed against a dictionary: its reader sets none.

@@ -598,3 +598,38 @@ TEST_F(EntryStreamTest, HooksChangedBetweenReadsApplyToOpenStreams) {
   EXPECT_EQ(unlockCalls, 0);
   CloseEntryStream(stream);
 }
+
+TEST_F(EntryStreamTest, InflaterCreationFailure) {
+  HandBundle b;
+  b.AddFile("present", hand::ToBytes("p"));
+  OpenOrFail(b.Build());
+  const char *message = nullptr;
+  FailZlibCall(ZLIB_INFLATE_INIT, 0);
+  EXPECT_EQ(OpenEntryStream("present", nullptr, 0, &message), nullptr);
+  EXPECT_STREQ(message, "Failed to initialize decompressor");
+  EXPECT_EQ(ReadEntry("present"), hand::ToBytes("p"));
+}
+
+TEST_F(EntryStreamTest, DictionaryRefused) {
+  Bytes dictionary = hand::PseudoRandom(100, 5, true);
+  HandBundle b;
+  b.AddFile("present", hand::ToBytes("p"), &dictionary);
+  OpenOrFail(b.Build());
+  const char *message = nullptr;
+  FailZlibCall(ZLIB_SET_DICTIONARY, 0);
+  EXPECT_EQ(OpenEntryStream("present", dictionary.data(), (int)dictionary.size(), &message),
+            nullptr);
+  EXPECT_STREQ(message, "Failed to set dictionary");
+  // A null dictionary is never handed to the inflater; any other pointer is,
+  // also with length 0.
+  ResetZlibFaults();
+  EntryStream *stream = MustOpen("present");
+  ASSERT_NE(stream, nullptr);
+  CloseEntryStream(stream);
+  EXPECT_EQ(ZlibCallCount(ZLIB_SET_DICTIONARY), 0);
+  stream = MustOpen("present", dictionary.data(), 0);
+  ASSERT_NE(stream, nullptr);
+  CloseEntryStream(stream);
+  EXPECT_EQ(ZlibCallCount(ZLIB_SET_DICTIONARY), 1);
+  EXPECT_EQ(ReadEntry("present", &dictionary), hand::ToBytes("p"));
+}

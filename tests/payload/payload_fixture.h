@@ -12,6 +12,7 @@
 #include "alloc_faults.h"
 #include "hand_bundle.h"
 #include "payload.h"
+#include "zlib_faults.h"
 
 class PayloadTest : public ::testing::Test {
  protected:
@@ -24,6 +25,7 @@ class PayloadTest : public ::testing::Test {
   static void Reset() {
     DisarmAllocationFaults();
     SetAllocationFill(nullptr, 0);
+    ResetZlibFaults();
     SetLockHooks(nullptr, nullptr);
     ClosePayload();
     PlatformResetFaults();

@@ -239,3 +239,15 @@ TEST_F(PayloadOpenTest, FirstAllocationOfTheLibraryIsTheTableBuffer) {
     break;
   }
 }
+
+TEST_F(PayloadOpenTest, InflaterCreationFailure) {
+  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+  PlatformSetModulePath(path.c_str());
+  FailZlibCall(ZLIB_INFLATE_INIT, 0);
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to initialize decompressor");
+  EXPECT_EQ(ZlibCallCount(ZLIB_INFLATE_INIT), 1);
+  ClosePayload();
+  EXPECT_EQ(OpenPayload(&message), 1);
+}

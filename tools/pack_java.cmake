@@ -8,13 +8,12 @@
 if(WIN32)
   return()
 endif()
-# Through pkg-config: Debian's libzip CMake package also wants the zipcmp
-# tools (package libzip-tools) and stops the configure step without them.
-find_package(PkgConfig QUIET)
-if(PKG_CONFIG_FOUND)
-  pkg_check_modules(LIBZIP QUIET IMPORTED_TARGET libzip)
-endif()
-if(NOT TARGET PkgConfig::LIBZIP)
+# By its header and library: Debian's libzip CMake package also wants the
+# zipcmp tools (package libzip-tools) and stops the configure step without
+# them, and pkg-config is not on every machine.
+find_path(SATCHEL_LIBZIP_INCLUDE zip.h)
+find_library(SATCHEL_LIBZIP_LIBRARY zip)
+if(NOT SATCHEL_LIBZIP_INCLUDE OR NOT SATCHEL_LIBZIP_LIBRARY)
   message(STATUS "libzip not found: satchel is built without pack-java (apt-get install libzip-dev)")
   return()
 endif()
@@ -34,4 +33,5 @@ add_custom_command(
 
 target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
-target_link_libraries(satchel PRIVATE PkgConfig::LIBZIP bundlewriter)
+target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE})
+target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} bundlewriter)

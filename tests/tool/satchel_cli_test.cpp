@@ -427,6 +427,21 @@ TEST_F(SatchelTest, ListShowsEntriesAndPropertiesThatReadersNeverSee) {
   EXPECT_EQ("one", run.out);
 }
 
+TEST_F(SatchelTest, ListJsonStaysValidForAnyNameBytes) {
+  WriteBytes(Path("odd.exe"),
+             HandBundle(ReadBytes(stub), {{"bad\xff\xc3(\"q\"\\\n", Deflate(BytesOf("x")), 1},
+                                          {"caf\xc3\xa9", Deflate(BytesOf("y")), 1}},
+                        {{"k\t", "v"}}));
+  RunResult run = RunSatchel({"list", "--json", Path("odd.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "\"name\": \"bad\\ufffd\\ufffd(\\\"q\\\"\\\\\\u000a\"")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\"name\": \"caf\xc3\xa9\"")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\"key\": \"k\\u0009\"")) << run.out;
+  run = RunSatchel({"list", Path("odd.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.out, "k\\x09 = \"v\"")) << run.out;
+}
+
 TEST_F(SatchelTest, EveryCommandHasHelp) {
   for (const char *command : {"pack", "pack-java", "list", "extract", "verify"}) {
     SCOPED_TRACE(command);

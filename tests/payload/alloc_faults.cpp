@@ -2,6 +2,8 @@
 
 #include <stddef.h>
 
+#include <atomic>
+
 extern "C" {
 void *__real_malloc(size_t size);
 void *__real_calloc(size_t count, size_t size);
@@ -10,9 +12,10 @@ void *__real_realloc(void *block, size_t size);
 
 namespace {
 
-// Written by the test thread only, between calls into the library.
+// Armed by the test thread only, between calls into the library; the count
+// is also bumped by library calls on other threads.
 int allocationSkip = -1;
-int allocationCalls = 0;
+std::atomic<int> allocationCalls{0};
 bool failureHappened = false;
 const unsigned char *fillPattern = nullptr;
 size_t fillLength = 0;

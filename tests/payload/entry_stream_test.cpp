@@ -3,6 +3,9 @@
 // declared sizes.
 #include <string.h>
 
+#include <mutex>
+#include <thread>
+
 #include "payload_fixture.h"
 
 using hand::Bytes;
@@ -632,4 +635,92 @@ TEST_F(EntryStreamTest, DictionaryRefused) {
   CloseEntryStream(stream);
   EXPECT_EQ(ZlibCallCount(ZLIB_SET_DICTIONARY), 1);
   EXPECT_EQ(ReadEntry("present", &dictionary), hand::ToBytes("p"));
+}
+
+TEST_F(EntryStreamTest, EntryBeyondTheFileOrBeyond2GiB) {
+  HandBundle b;
+  // Past the end of the file, but a valid position: the fetch delivers
+  // nothing and the inflater runs dry.
+  b.AddFileRecord("past-end", 0x7FFF0000u, 100, 100);
+  // A position of 2^31 or more is no 32-bit file offset: the seek fails.
+  b.AddFileRecord("past-2gib", 0x80000000u, 100, 100);
+  OpenOrFail(b.Build());
+  EntryStream *stream = MustOpen("past-end");
+  ASSERT_NE(stream, nullptr);
+  int last = 0;
+  EXPECT_TRUE(Drain(stream, 512, &last).empty());
+  EXPECT_EQ(last, -1);
+  EXPECT_EQ(Status(stream), ENTRY_STATUS_DECOMPRESSION_FAILED);
+  CloseEntryStream(stream);
+
+  stream = MustOpen("past-2gib");
+  ASSERT_NE(stream, nullptr);
+  unsigned char buffer[64];
+  EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
+  std::string text;
+  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_SEEK_FAILED);
+  EXPECT_EQ(text, "Seek failed");
+  CloseEntryStream(stream);
+}
+
+namespace {
+
+std::mutex payloadMutex;
+
+int MutexLock(void *context) {
+  payloadMutex.lock();
+  return 1;
+}
+
+int MutexUnlock(void *context) {
+  payloadMutex.unlock();
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(EntryStreamTest, ThreadsReadingTheirOwnStreamsUnderTheLockHooks) {
+  // Each thread reads its own entries; every fetch seeks and reads between
+  // the hooks, so the one shared file position never mixes them up.
+  const int kThreads = 4, kEntriesPerThread = 6;
+  std::vector<Bytes> contents;
+  HandBundle b;
+  for (int i = 0; i < kThreads * kEntriesPerThread; i++) {
+    contents.push_back(hand::PseudoRandom(6000 + 1500 * (size_t)i, 100 + (uint32_t)i, i % 2 == 0));
+    b.AddFile("t" + std::to_string(i), contents.back());
+  }
+  OpenOrFail(b.Build());
+  SetLockHooks(MutexLock, MutexUnlock);
+  std::vector<Bytes> results(contents.size());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([t, &results] {
+      // Interleave this thread's own streams too.
+      std::vector<EntryStream *> streams;
+      for (int e = 0; e < kEntriesPerThread; e++) {
+        const char *message = nullptr;
+        std::string name = "t" + std::to_string(t * kEntriesPerThread + e);
+        streams.push_back(OpenEntryStream(name.c_str(), nullptr, 0, &message));
+      }
+      std::vector<unsigned char> buffer(256);
+      bool busy = true;
+      while (busy) {
+        busy = false;
+        for (int e = 0; e < kEntriesPerThread; e++) {
+          if (!streams[e]) continue;
+          int n = ReadEntryStream(streams[e], buffer.data(), 256, nullptr);
+          if (n <= 0) {
+            CloseEntryStream(streams[e]);
+            streams[e] = nullptr;
+            continue;
+          }
+          busy = true;
+          Bytes &out = results[t * kEntriesPerThread + e];
+          out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+        }
+      }
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  for (size_t i = 0; i < contents.size(); i++) EXPECT_EQ(results[i], contents[i]) << i;
 }

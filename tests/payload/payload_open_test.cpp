@@ -57,6 +57,15 @@ TEST_F(PayloadOpenTest, MissingFile) {
   EXPECT_STREQ(message, "Failed to open file");
 }
 
+TEST_F(PayloadOpenTest, ModulePathTooLongForTheBuffer) {
+  // The path is cut to the 4096-unit buffer and then names no file.
+  std::string path = "/tmp/" + std::string(5000, 'p');
+  PlatformSetModulePath(path.c_str());
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to open file");
+}
+
 TEST_F(PayloadOpenTest, CreateFileFailure) {
   std::string path = hand::WriteTempFile(TwoBlockStubBundle());
   PlatformSetModulePath(path.c_str());

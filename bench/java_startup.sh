@@ -13,7 +13,7 @@
 #   - the Eclipse Java compiler from Debian's ecj package (eclipse-jdt-core.jar,
 #     about 2,100 classes) compiling the sample application's 400 generated
 #     sources (-d none: everything but writing the class files).
-# Needs hyperfine and jq (Debian packages hyperfine, jq) and ecj; it installs
+# Needs hyperfine, jq, unzip (Debian packages of those names) and ecj; it installs
 # the missing ones with apt-get when run as root.  Prints a Markdown section
 # for bench/RESULTS.md.
 set -eu
@@ -24,6 +24,7 @@ runs=${2:-20}
 missing=()
 command -v hyperfine >/dev/null || missing+=(hyperfine)
 command -v jq >/dev/null || missing+=(jq)
+command -v unzip >/dev/null || missing+=(unzip)
 [ -f /usr/share/java/eclipse-jdt-core.jar ] || missing+=(ecj)
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
@@ -69,8 +70,44 @@ hyperfine -N --warmup 2 --runs "$runs" --export-json "$work/ecj.json" \
   -n "satchel-java" "$work/ecj -jvm $libjvm ${ecj_args[*]}" \
   -n "java -cp" "$jdk/bin/java -cp $ecj_jar org.eclipse.jdt.internal.compiler.batch.Main ${ecj_args[*]}" >&2
 
-# One Markdown row: application, then mean/median wall time and CPU time of
-# both commands and the ratios.
+# hyperfine runs all of one command, then all of the other; on a shared
+# machine whose load drifts that favours whichever runs later.  So the same
+# pairs once more, interleaved (A B, B A, A B, ...), each pair compared by
+# itself: $work/NAME.pairs gets "a|b REAL USER SYS" lines.
+paired() {
+  local name=$1 first=$2 second=$3 round which command times
+  : >"$work/$name.pairs"
+  TIMEFORMAT='%R %U %S'
+  for ((round = 0; round < runs; round++)); do
+    for which in $( ((round % 2 == 0)) && echo a b || echo b a); do
+      [ "$which" = a ] && command=$first || command=$second
+      times=$( { time $command >/dev/null 2>&1; } 2>&1)
+      echo "$which $times" >>"$work/$name.pairs"
+    done
+  done
+}
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# One Markdown row from the interleaved pairs.
+paired_row() {
+  local pairs=$work/$1.pairs
+  local a_real b_real ratio a_cpu b_cpu
+  a_real=$(awk '$1 == "a" { print $2 }' "$pairs" | median)
+  b_real=$(awk '$1 == "b" { print $2 }' "$pairs" | median)
+  ratio=$(paste <(awk '$1 == "a" { print $2 }' "$pairs") <(awk '$1 == "b" { print $2 }' "$pairs") |
+    awk '{ print $1 / $2 }' | median)
+  a_cpu=$(awk '$1 == "a" { print $3 + $4 }' "$pairs" | median)
+  b_cpu=$(awk '$1 == "b" { print $3 + $4 }' "$pairs" | median)
+  awk -v name="$2" -v ar="$a_real" -v br="$b_real" -v r="$ratio" -v ac="$a_cpu" -v bc="$b_cpu" 'BEGIN {
+    printf "| %s | %d ms | %d ms | %.2fx | %d ms vs %d ms: %.2fx |\n", name, ar * 1000, br * 1000, r, ac * 1000, bc * 1000, ac / bc }'
+}
+paired app "$work/app -jvm $libjvm bench" "$jdk/bin/java -cp $app_jar sample.Main bench"
+paired ecj "$work/ecj -jvm $libjvm ${ecj_args[*]}" \
+  "$jdk/bin/java -cp $ecj_jar org.eclipse.jdt.internal.compiler.batch.Main ${ecj_args[*]}"
+
+# One Markdown row from hyperfine's figures: mean/median wall time and CPU
+# time of both commands and the ratios.
 row() {
   jq -r --arg name "$2" '
     def ms: . * 1000 | floor;
@@ -87,10 +124,21 @@ echo
 echo "Measured $(date -u +%Y-%m-%d) with bench/java_startup.sh ($runs runs each, hyperfine, same JVM:"
 echo "$("$jdk/bin/java" -version 2>&1 | head -1); machine load average at the start: $(cut -d' ' -f1-3 /proc/loadavg))."
 echo
+app_name="sample application, $(unzip -l "$app_jar" | grep -c '\.class$') classes"
+ecj_name="Eclipse compiler, $(unzip -l "$ecj_jar" | grep -c '\.class$') classes, compiling 400 files"
+echo "Interleaved pairs (satchel-java and java -cp alternately, each pair compared by itself; medians):"
+echo
+echo "| application | satchel-java | java -cp | wall-time ratio (median of pairs) | CPU time (user+sys) |"
+echo "|---|---|---|---|---|"
+paired_row app "$app_name"
+paired_row ecj "$ecj_name"
+echo
+echo "hyperfine (all runs of one command, then all of the other):"
+echo
 echo "| application | satchel-java (mean) | java -cp (mean) | wall-time ratio | CPU time (user+sys) |"
 echo "|---|---|---|---|---|"
-row "$work/app.json" "sample application, $(unzip -l "$app_jar" | grep -c '\.class$') classes"
-row "$work/ecj.json" "Eclipse compiler, $(unzip -l "$ecj_jar" | grep -c '\.class$') classes, compiling 400 files"
+row "$work/app.json" "$app_name"
+row "$work/ecj.json" "$ecj_name"
 echo
 echo "Packing time (satchel pack-java): sample application ${app_pack}s, Eclipse compiler ${ecj_pack}s;"
 echo "sizes: $(stat -c %s "$app_jar") B jar -> $(stat -c %s "$work/app") B executable, $(stat -c %s "$ecj_jar") B jar -> $(stat -c %s "$work/ecj") B executable."

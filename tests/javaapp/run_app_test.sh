@@ -100,7 +100,12 @@ pack)
     fail "pack-java of app.jar and extra.jar failed"
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/alt" "$APP_JAR" --main-class sample.Alt ||
     fail "pack-java with --main-class failed"
-  for made in "$bundle" "$WORK/two-jars" "$WORK/alt"; do
+  # A Main-Class that the jar tool writes over two manifest lines.
+  "$JDK_HOME/bin/jar" --create --file "$WORK/long.jar" --main-class "$LONG_MAIN" -C "$CLASS_DIR" . ||
+    fail "jar failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/long" "$WORK/long.jar" ||
+    fail "pack-java of long.jar failed"
+  for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long"; do
     "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
   done
   ;;
@@ -229,6 +234,13 @@ main_class_option)
   run_bundle bundle "$WORK/alt" -jvm "$LIBJVM" -JXcheck:jni one two
   same_as reference bundle
   no_warnings bundle
+  # The manifest's continuation line is part of the name.
+  (cd "$results" && "$JDK_HOME/bin/jar" --extract --file "$WORK/long.jar" META-INF/MANIFEST.MF)
+  grep -q '^ ' "$results/META-INF/MANIFEST.MF" || fail "long.jar's manifest has no continuation line"
+  run_java reference-long -jar "$WORK/long.jar" one
+  run_bundle bundle-long "$WORK/long" -jvm "$LIBJVM" -JXcheck:jni one
+  expect_code reference-long 0
+  same_as reference-long bundle-long
   ;;
 
 two_jars)

@@ -229,6 +229,15 @@ bad_jvm_path)
   expect_error bad-option "Can't create Java VM"
   ;;
 
+no_main_method)
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$results/no-main" "$APP_JAR" --main-class sample.spi.Shape ||
+    fail "pack-java failed"
+  run_bundle no-main "$results/no-main" -jvm "$LIBJVM" -JXcheck:jni a
+  expect_code no-main 1
+  expect_error no-main "Main method not found in class sample.spi.Shape"
+  no_warnings no-main
+  ;;
+
 main_class_option)
   run_java reference -cp "$APP_JAR" sample.Alt one two
   run_bundle bundle "$WORK/alt" -jvm "$LIBJVM" -JXcheck:jni one two

@@ -542,7 +542,8 @@ static int RunApplication(void) {
         ShowMessage(kMemoryFailed);
         return 1;
       }
-      vector[0] = (char *)"-jvm";
+      static char jvmOption[] = "-jvm";
+      vector[0] = jvmOption;
       vector[1] = found;
       memcpy(vector + 2, argumentVector, (size_t)argumentCount * sizeof(char *));
       count = argumentCount + 2;

@@ -62,19 +62,21 @@ bool StartsWith(const std::string &text, const char *prefix) {
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
 // 0 when argv[*i] is not that option, 1 when taken, -1 when the value is
-// missing.
+// missing or empty.
 int TakeOption(int argc, char **argv, int *i, const char *name, std::string *value) {
   const char *argument = argv[*i];
   size_t length = strlen(name);
   if (strncmp(argument, name, length) != 0) return 0;
   if (argument[length] == '=') {
     *value = argument + length + 1;
-    return 1;
+  } else if (argument[length] != 0) {
+    return 0;
+  } else if (*i + 1 >= argc) {
+    return -1;
+  } else {
+    *value = argv[++*i];
   }
-  if (argument[length] != 0) return 0;
-  if (*i + 1 >= argc) return -1;
-  *value = argv[++*i];
-  return 1;
+  return value->empty() ? -1 : 1;
 }
 
 // 1 parsed, 0 help shown, -1 error shown.
@@ -99,7 +101,7 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     if (!taken) taken = TakeOption(argc, argv, &i, "-o", &options->output);
     if (!taken) taken = TakeOption(argc, argv, &i, "--main-class", &options->mainClass);
     if (taken < 0) {
-      fprintf(stderr, "satchel pack-java: %s needs a value\n", argument.c_str());
+      fprintf(stderr, "satchel pack-java: %s needs a value that is not empty\n", argument.c_str());
       return -1;
     }
     if (!taken) {
@@ -116,7 +118,6 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     fprintf(stderr, "satchel pack-java: %s is required (see satchel pack-java --help)\n", missing);
     return -1;
   }
-  if (options->mainClass.find('\0') != std::string::npos) return -1;
   return 1;
 }
 

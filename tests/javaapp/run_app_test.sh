@@ -285,6 +285,8 @@ pack_errors)
   expect_pack_error no-stub "$WORK/errors/no-stub" --stub "$WORK/errors/no-stub" -o "$out" "$APP_JAR"
   expect_pack_error stub-with-payload "already carries a payload" --stub "$bundle" -o "$out" "$APP_JAR"
   expect_pack_error no-output "-o OUT" --stub "$SATCHEL_JAVA" "$APP_JAR"
+  expect_pack_error empty-main "--main-class needs a value" --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" \
+    --main-class ""
   # A damaged jar: one byte of compressed class data changed.
   cp "$APP_JAR" "$WORK/errors/damaged.jar"
   offset=$(grep -a -b -o 'sample/gen/p5/Node205.class' "$WORK/errors/damaged.jar" | head -1 | cut -d: -f1)

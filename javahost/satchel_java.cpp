@@ -42,14 +42,14 @@
 // ---- messages: every text that the front end itself shows ----
 
 #ifdef _WIN32
-#define REGISTRY_NOTE ", the registry"
+#define REGISTRY_NOTE "; then in the registry"
 #else
 #define REGISTRY_NOTE ""
 #endif
 
 static const char kNoRuntimeFound[] =
     "%s\n"
-    "No Java runtime was found.  Looked for: %s" REGISTRY_NOTE ".\n"
+    "No Java runtime was found.  Looked for %s in: %s" REGISTRY_NOTE ".\n"
     "Put a Java runtime in a folder named jre or runtime beside this program, set JAVA_HOME, "
     "or give the JVM library with -jvm PATH.";
 static const char kLibraryFailed[] = "%s: %s";
@@ -61,16 +61,35 @@ static const char kMemoryFailed[] = "Memory allocation failed";
 
 // ---- where a Java runtime is looked for ----
 
+// Under a runtime's home folder: the layout of Java 9 and later first, then
+// those of a Java 8 runtime and of a Java 8 development kit (whose runtime
+// sits in its jre folder).
 #ifdef _WIN32
 #define PATH_SEPARATOR "\\"
-static const char *const kRuntimeFolders[] = {"jre", "runtime"};
 // A 32-bit runtime often has only the client VM.
-static const char *const kJvmLibraries[] = {"bin\\server\\jvm.dll", "bin\\client\\jvm.dll"};
+static const char *const kJvmLibraries[] = {"bin\\server\\jvm.dll", "bin\\client\\jvm.dll",
+                                            "jre\\bin\\server\\jvm.dll", "jre\\bin\\client\\jvm.dll"};
+static const char kJvmLibraryNames[] = "bin\\server\\jvm.dll or bin\\client\\jvm.dll (or the same under jre)";
 #else
 #define PATH_SEPARATOR "/"
-static const char *const kRuntimeFolders[] = {"jre", "runtime"};
-static const char *const kJvmLibraries[] = {"lib/server/libjvm.so"};
+#if defined(__x86_64__)
+#define JAVA8_ARCH "amd64"
+#elif defined(__i386__)
+#define JAVA8_ARCH "i386"
+#elif defined(__aarch64__)
+#define JAVA8_ARCH "aarch64"
 #endif
+#ifdef JAVA8_ARCH
+static const char *const kJvmLibraries[] = {"lib/server/libjvm.so", "lib/" JAVA8_ARCH "/server/libjvm.so",
+                                            "jre/lib/" JAVA8_ARCH "/server/libjvm.so"};
+static const char kJvmLibraryNames[] = "lib/server/libjvm.so (or lib/" JAVA8_ARCH "/server/libjvm.so, "
+                                       "jre/lib/" JAVA8_ARCH "/server/libjvm.so)";
+#else
+static const char *const kJvmLibraries[] = {"lib/server/libjvm.so"};
+static const char kJvmLibraryNames[] = "lib/server/libjvm.so";
+#endif
+#endif
+static const char *const kRuntimeFolders[] = {"jre", "runtime"};
 #define COUNT_OF(array) (sizeof(array) / sizeof((array)[0]))
 
 // Stack of the thread that runs the application when no "-JXss" says
@@ -373,18 +392,18 @@ static void NoteLookedAt(const char *text) {
 }
 
 // The JVM library under a runtime's home folder (which may or may not end in
-// a separator), as a heap string; null when there is none.  Every candidate
-// goes to the list of places looked at.
-static char *FindLibraryUnder(const char *home) {
+// a separator), as a heap string; null when there is none, and then the
+// label goes to the list of places looked at.
+static char *FindLibraryUnder(const char *home, const char *label) {
   size_t length = strlen(home);
   int hasSeparator = length > 0 && (home[length - 1] == '/' || home[length - 1] == '\\');
   for (size_t i = 0; i < COUNT_OF(kJvmLibraries); i++) {
     char *candidate = JoinStrings(home, hasSeparator ? "" : PATH_SEPARATOR, kJvmLibraries[i], NULL);
     if (!candidate) return NULL;
     if (IsFile(candidate)) return candidate;
-    NoteLookedAt(candidate);
     free(candidate);
   }
+  NoteLookedAt(label);
   return NULL;
 }
 
@@ -397,7 +416,7 @@ static char *FindJavaRuntime(void) {
   if (folder) {
     for (size_t i = 0; i < COUNT_OF(kRuntimeFolders); i++) {
       char *home = JoinStrings(folder, kRuntimeFolders[i], NULL, NULL);
-      char *library = home ? FindLibraryUnder(home) : NULL;
+      char *library = home ? FindLibraryUnder(home, home) : NULL;
       free(home);
       if (library) {
         free(folder);
@@ -411,7 +430,9 @@ static char *FindJavaRuntime(void) {
     NoteLookedAt("JAVA_HOME (not set)");
     return NULL;
   }
-  char *library = FindLibraryUnder(javaHome);
+  char *label = JoinStrings("JAVA_HOME (", javaHome, ")", NULL);
+  char *library = label ? FindLibraryUnder(javaHome, label) : NULL;
+  free(label);
   free(javaHome);
   return library;
 }
@@ -514,7 +535,7 @@ static const char *VmFailureMessage(const char *message, const char *library, co
     return composed;
   }
   if (!library && looked) {
-    snprintf(composed, sizeof composed, kNoRuntimeFound, message, looked);
+    snprintf(composed, sizeof composed, kNoRuntimeFound, message, kJvmLibraryNames, looked);
     return composed;
   }
   return message;

@@ -175,6 +175,17 @@ java_home)
   # A trailing separator changes nothing.
   JAVA_HOME=$JDK_HOME/ run_bundle slash "$copy" -JXcheck:jni "${arguments[@]}"
   same_as reference slash
+  # The layouts of a Java 8 runtime and development kit (a JVM library
+  # finds its own home from its real path, so a link stands in for one).
+  if [ "$(uname -m)" = x86_64 ]; then
+    for layout in lib/amd64/server jre/lib/amd64/server; do
+      rm -rf "$WORK/java8"
+      mkdir -p "$WORK/java8/$layout"
+      ln -s "$LIBJVM" "$WORK/java8/$layout/libjvm.so"
+      JAVA_HOME=$WORK/java8 run_bundle java8 "$copy" "${arguments[@]}"
+      same_as reference java8
+    done
+  fi
   ;;
 
 bundled_runtime | bundled_jre)
@@ -202,13 +213,12 @@ no_runtime)
   echo $? >"$results/unset.code"
   expect_code unset 1
   expect_error unset "Could not locate Java runtime envorinment"
-  expect_error unset "$WORK/no-runtime/jre/lib/server/libjvm.so"
-  expect_error unset "$WORK/no-runtime/runtime/lib/server/libjvm.so"
-  expect_error unset "JAVA_HOME (not set)"
+  expect_error unset "Looked for lib/server/libjvm.so"
+  expect_error unset " in: $WORK/no-runtime/jre, $WORK/no-runtime/runtime, JAVA_HOME (not set)."
   [ -s "$results/unset.out" ] && fail "standard output is not empty after a failure"
   JAVA_HOME=$WORK/no-runtime/nothing run_bundle bad-home "$copy"
   expect_code bad-home 1
-  expect_error bad-home "$WORK/no-runtime/nothing/lib/server/libjvm.so"
+  expect_error bad-home ", JAVA_HOME ($WORK/no-runtime/nothing)."
   # "-jvm" as the last argument gives no path; no search happens then.
   JAVA_HOME=$JDK_HOME run_bundle jvm-last "$copy" -jvm
   expect_code jvm-last 1

@@ -87,7 +87,9 @@ run no-payload "$front" a
 # No runtime anywhere: the places looked at, in order.
 rm -rf "$WORK/none" && mkdir -p "$WORK/none" && cp "$WORK/app.exe" "$WORK/none/app.exe"
 run none "$WORK/none/app.exe" a
-expect_box none "Could not locate Java runtime envorinment\\nNo Java runtime was found.  Looked for: $(traced "$WORK/none/jre/bin/server/jvm.dll"), $(traced "$WORK/none/jre/bin/client/jvm.dll")"
+expect_box none "Could not locate Java runtime envorinment\\nNo Java runtime was found.  Looked for bin\\\\server\\\\jvm.dll or bin\\\\client\\\\jvm.dll (or the same under jre) in: $(traced "$WORK/none/jre"), $(traced "$WORK/none/runtime")"
+# (The trace cuts long texts; the rest of this one is ", JAVA_HOME (not
+# set); then in the registry.")
 
 # A runtime beside the executable: jre, then runtime; server, then client.
 place "$WORK/jre" jre/bin/server/jvm.dll
@@ -104,9 +106,15 @@ expect_box unicode "Could not get JVM entry point: "
 
 # JAVA_HOME, when nothing is beside the executable.
 place "$WORK/home" java/bin/server/jvm.dll
-mv "$WORK/home/app.exe" "$WORK/app-home.exe"
-JAVA_HOME="$(traced "$WORK/home/java" | sed 's|\\\\|\\|g')" run java-home "$WORK/app-home.exe" a
+rm -rf "$WORK/home-exe" && mkdir "$WORK/home-exe" && mv "$WORK/home/app.exe" "$WORK/home-exe/app.exe"
+JAVA_HOME="$(traced "$WORK/home/java" | sed 's|\\\\|\\|g')" run java-home "$WORK/home-exe/app.exe" a
 expect_box java-home "Could not get JVM entry point: $(traced "$WORK/home/java/bin/server/jvm.dll")"
+
+# The layout of a Java 8 development kit: its runtime in its jre folder.
+place "$WORK/jdk8" jdk/jre/bin/server/jvm.dll
+rm -rf "$WORK/jdk8-exe" && mkdir "$WORK/jdk8-exe" && mv "$WORK/jdk8/app.exe" "$WORK/jdk8-exe/app.exe"
+JAVA_HOME="$(traced "$WORK/jdk8/jdk" | sed 's|\\\\|\\|g')" run jdk8 "$WORK/jdk8-exe/app.exe" a
+expect_box jdk8 "Could not get JVM entry point: $(traced "$WORK/jdk8/jdk/jre/bin/server/jvm.dll")"
 
 # An explicit -jvm is taken as it is, even with a runtime beside.
 run explicit "$WORK/jre/app.exe" -jvm 'C:\nowhere\jvm.dll' a

@@ -10,6 +10,16 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+// The temporary-path query.  The end-to-end tests build a copy of the
+// launcher with a query of their own, to reach path lengths that a system's
+// query does not report (some stop at MAX_PATH); the launcher itself always
+// asks the system.
+#ifdef LAUNCHER_GET_TEMP_PATH
+extern "C" DWORD LAUNCHER_GET_TEMP_PATH(DWORD capacity, WCHAR *buffer);
+#else
+#define LAUNCHER_GET_TEMP_PATH GetTempPathW
+#endif
+
 void FatalError(const char *message) {
   MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
   exit(1);
@@ -37,7 +47,7 @@ static void RestrictDllSearchToSystemFolder(void) {
 // None of the four arguments is read: the launcher takes no options and
 // passes nothing of its own command line on.  Returns 0 after a complete
 // run; every failure ends the process in FatalError instead.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   WCHAR folderPath[LAUNCHER_PATH_CAPACITY];
   WCHAR msiPath[LAUNCHER_PATH_CAPACITY];
   WCHAR exePath[LAUNCHER_PATH_CAPACITY];
@@ -53,7 +63,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   // The temporary path ends in a separator as a rule; its length excludes the
   // NUL.  When the path does not fit, the result is the capacity it would
   // need, which is above the limit as well.
-  DWORD length = GetTempPathW(LAUNCHER_PATH_CAPACITY, folderPath);
+  DWORD length = LAUNCHER_GET_TEMP_PATH(LAUNCHER_PATH_CAPACITY, folderPath);
   if (length == 0) {
     FatalError(MSG_TEMP_PATH_FAILED);
   }

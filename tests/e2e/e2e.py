@@ -1,0 +1,664 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the installer launcher under wine64.
+
+Each case packs a bundle (with our bundle tool, or byte by byte where the
+tool would refuse it), runs it the way a user would, and checks what a user
+would see: the warning box's text, caption and style, the exit code, and what
+is left in the temporary folder.  The packaged program is a probe of ours
+that records its current directory, command line and own path and lists the
+files beside it.
+
+    e2e.py [options] setup          prepare the wine prefix (once per run)
+    e2e.py [options] cleanup        stop its wine server
+    e2e.py [options] CASE           run one case
+    e2e.py [options] --list         list the cases
+
+Warning boxes are read from wine's relay trace: with WINEDEBUG=+relay and the
+prefix's RelayInclude set to user32.MessageBoxA, every call is printed with
+its arguments.  Without a display the box returns at once.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bundle  # noqa: E402
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+TEMP_PATH_LIMIT = 3096       # a temporary path this long or longer is refused
+PATH_CAPACITY = 4096         # UTF-16 units of every path buffer
+GUID_FOLDER = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
+BOX = re.compile(r'^[0-9a-f]+:Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "(.*)",'
+                 r'([0-9a-f]+),([0-9a-f]+)\) ret=[0-9a-f]+$')
+
+CASES = {}
+
+
+def case(function):
+    CASES[function.__name__] = function
+    return function
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+# ---- environment ---------------------------------------------------------
+
+class Setting:
+    prefix = None     # WINEPREFIX
+    win64 = None      # the x86_64 Windows build directory
+    tool = None       # the native bundle tool
+    scratch = None    # this case's own directory
+
+
+def wine_env(relay=False):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = Setting.prefix
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env["WINEDEBUG"] = "+relay" if relay else "-all"
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    return env
+
+
+def windows_path(path):
+    """The wine path of a host path (the Z: drive is the host's root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def host_path(path):
+    check(path.upper().startswith("Z:\\"), "not a path on Z: " + path)
+    return path[2:].replace("\\", "/")
+
+
+def launcher():
+    return os.path.join(Setting.win64, "launcher", "satchel-launcher.exe")
+
+
+def program(name):
+    return os.path.join(Setting.win64, "tests", "programs", name + ".exe")
+
+
+def scratch(*parts):
+    return os.path.join(Setting.scratch, *parts)
+
+
+# ---- running -------------------------------------------------------------
+
+class Run:
+    def __init__(self, code, boxes, seconds):
+        self.code = code
+        self.boxes = boxes  # (owner, text, caption, style) of every MessageBoxA
+        self.seconds = seconds
+
+
+def unescape(text):
+    # wine prints the text with C escapes; our messages use only \\ and \".
+    return re.sub(r'\\(.)', lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
+
+
+def run_bundle(path, args=(), temp=None, env=None, timeout=120):
+    """Starts the bundle through satchel-runenv, which sets the temporary
+    folder and the probe's variables in the Windows environment (wine's
+    start-up would replace TMP from the host's)."""
+    assignments = []
+    if temp is not None:
+        assignments += ["TMP=" + windows_path(temp), "TEMP=" + windows_path(temp)]
+    for name, value in (env or {}).items():
+        assignments.append(name + "=" + value)
+    command = [WINE, program("satchel-runenv")] + assignments + ["--", windows_path(path)]
+    command += list(args)
+    started = time.monotonic()
+    result = subprocess.run(command, env=wine_env(relay=True), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=timeout)
+    seconds = time.monotonic() - started
+    boxes = []
+    for line in result.stderr.decode("utf-8", "replace").splitlines():
+        match = BOX.match(line)
+        if match:
+            boxes.append((int(match.group(1), 16), unescape(match.group(2)),
+                          int(match.group(3), 16), int(match.group(4), 16)))
+    return Run(result.returncode, boxes, seconds)
+
+
+def expect_fatal(run, message):
+    """The one warning box: no owner, the message, no caption, MB_OK with
+    MB_ICONWARNING (0x30); then exit code 1."""
+    check(run.boxes == [(0, message, 0, 0x30)],
+          "expected one warning box %r, saw %r" % (message, run.boxes))
+    check(run.code == 1, "exit code %d, expected 1" % run.code)
+
+
+def guid_folders(temp):
+    names = sorted(os.listdir(temp))
+    for name in names:
+        check(GUID_FOLDER.fullmatch(name), "unexpected entry in the temporary folder: " + name)
+    return [os.path.join(temp, name) for name in names]
+
+
+def only_guid_folder(temp):
+    folders = guid_folders(temp)
+    check(len(folders) == 1, "expected one GUID folder, found %d" % len(folders))
+    return folders[0]
+
+
+def fnv1a(data):
+    value = 2166136261
+    for byte in data:
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return value
+
+
+def read_record(path):
+    check(os.path.exists(path), "the packaged program left no record")
+    record = {"file": {}}
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            key, _, value = line.partition("=")
+            if key == "file":
+                name, size, digest = value.split("\t")
+                record["file"][name] = (int(size), int(digest, 16))
+            else:
+                record[key] = value
+    return record
+
+
+def split_command_line(line):
+    """The runtime's parsing of a command line into arguments (enough for
+    paths and plain words)."""
+    arguments, current, quoted, started = [], "", False, False
+    for c in line:
+        if c == '"':
+            quoted = not quoted
+            started = True
+        elif c in " \t" and not quoted:
+            if started or current:
+                arguments.append(current)
+            current, started = "", False
+        else:
+            current += c
+    if started or current:
+        arguments.append(current)
+    return arguments
+
+
+# ---- content -------------------------------------------------------------
+
+def sample_content(size, seed=1):
+    """Deterministic bytes, partly compressible, like a real installer."""
+    out = bytearray()
+    state = seed
+    while len(out) < size:
+        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+        if state & 0x100:
+            out += b"Satchel sample installer data %08x\r\n" % state
+        else:
+            out += state.to_bytes(4, "little") * 3
+    return bytes(out[:size])
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def probe_bytes():
+    with open(program("satchel-probe"), "rb") as f:
+        return f.read()
+
+
+def pack(out, *options, stub=None):
+    """Packs with our bundle tool."""
+    command = [Setting.tool, "pack", "--stub", stub or launcher(), "-o", out] + list(options)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "satchel pack failed: " + result.stdout.decode())
+    return out
+
+
+def installer_inputs(msi_size=70000):
+    """Setup.msi and Setup.exe (the probe) in the scratch folder."""
+    msi = write_file(scratch("in", "Setup.msi"), sample_content(msi_size))
+    exe = write_file(scratch("in", "Setup.exe"), probe_bytes())
+    return msi, exe
+
+
+def probe_env(record, sleeper_ms=None):
+    env = {"SATCHEL_PROBE_RECORD": windows_path(record)}
+    if sleeper_ms is not None:
+        marker = scratch("sleeper-done")
+        env["SATCHEL_PROBE_SPAWN"] = '"%s" %d "%s"' % (
+            windows_path(program("satchel-sleeper")), sleeper_ms, windows_path(marker))
+    return env
+
+
+def new_temp(name="tmp"):
+    path = scratch(name)
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def make_long_folder(length, trailing_separator):
+    """A folder that exists, whose wine path is exactly `length` characters
+    (with or without a trailing backslash); built from components of at most
+    200 characters so that the host accepts it."""
+    base = scratch("long")
+    os.makedirs(base, exist_ok=True)
+    path = windows_path(base)
+    remaining = length - len(path) - (1 if trailing_separator else 0)
+    check(remaining >= 2, "scratch path too long for this case")
+    while remaining > 0:
+        n = min(200, remaining - 1)
+        if remaining - 1 - n == 1:
+            n -= 1
+        path += "\\" + "d" * n
+        remaining -= 1 + n
+    os.makedirs(host_path(path), exist_ok=True)
+    if trailing_separator:
+        path += "\\"
+    check(len(path) == length, "built %d characters, wanted %d" % (len(path), length))
+    return path
+
+
+def seam_run(bundle_path, temp_path, env=None):
+    """Runs a bundle made on the launcher's test build, whose temporary-path
+    query answers `temp_path` verbatim."""
+    variables = {"SATCHEL_SEAM_TEMP_PATH": temp_path}
+    variables.update(env or {})
+    return run_bundle(bundle_path, env=variables)
+
+
+def seam_stub():
+    return program("satchel-launcher-seam")
+
+
+# ---- the complete run ----------------------------------------------------
+
+def check_complete_run(run, temp, record_path, msi_path, exe_path):
+    check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
+    check(run.code == 0, "exit code %d, expected 0" % run.code)
+    record = read_record(record_path)
+    cwd = record["cwd"]
+    temp_win = windows_path(temp)
+    check(cwd.startswith(temp_win + "\\"), "ran in %s, not below %s" % (cwd, temp_win))
+    folder = cwd[len(temp_win) + 1:]
+    check(GUID_FOLDER.fullmatch(folder), "folder name %r is not an upper-case braced GUID" % folder)
+    check(record["self"] == cwd + "\\Setup.exe", "program path %r" % record["self"])
+    arguments = split_command_line(record["cmdline"])
+    check(len(arguments) == 1 and arguments[0].lower() == record["self"].lower(),
+          "the program got arguments: %r" % record["cmdline"])
+    with open(msi_path, "rb") as f:
+        msi = f.read()
+    with open(exe_path, "rb") as f:
+        exe = f.read()
+    expected = {"Setup.msi": (len(msi), fnv1a(msi)), "Setup.exe": (len(exe), fnv1a(exe))}
+    check(record["file"] == expected, "extracted files %r, expected %r" % (record["file"], expected))
+    # Both files and the folder are gone.
+    check(os.listdir(temp) == [], "left behind: %r" % os.listdir(temp))
+    return record
+
+
+@case
+def complete_run():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    temp = new_temp()
+    record = scratch("record.txt")
+    run = run_bundle(bundle_path, temp=temp, env=probe_env(record, sleeper_ms=1500))
+    check_complete_run(run, temp, record, msi, exe)
+    # The program that the packaged program started and left running was
+    # waited for: it had finished before the launcher ended.
+    check(os.path.exists(scratch("sleeper-done")), "the launcher did not wait for the job")
+    check(run.seconds >= 1.5, "ended after %.2f s, before the started program" % run.seconds)
+
+
+@case
+def arguments_change_nothing():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    temp = new_temp()
+    record = scratch("record.txt")
+    run = run_bundle(bundle_path, args=["/quiet", "--msi", "other.msi", "-jvm", "x y"],
+                     temp=temp, env=probe_env(record))
+    check_complete_run(run, temp, record, msi, exe)
+
+
+@case
+def empty_msi():
+    msi, exe = installer_inputs(msi_size=0)
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    temp = new_temp()
+    record = scratch("record.txt")
+    check_complete_run(run_bundle(bundle_path, temp=temp, env=probe_env(record)),
+                       temp, record, msi, exe)
+
+
+@case
+def msi_of_whole_blocks():
+    msi, exe = installer_inputs(msi_size=512 * 129)
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    temp = new_temp()
+    record = scratch("record.txt")
+    check_complete_run(run_bundle(bundle_path, temp=temp, env=probe_env(record)),
+                       temp, record, msi, exe)
+
+
+@case
+def temp_path_without_separator():
+    # The folder goes below the temporary path with one separator added.
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, stub=seam_stub())
+    temp = new_temp()
+    record = scratch("record.txt")
+    run = seam_run(bundle_path, windows_path(temp), env=probe_env(record))
+    check_complete_run(run, temp, record, msi, exe)
+
+
+@case
+def signed_bundle():
+    msi, exe = installer_inputs()
+    unsigned = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    key, cert = scratch("test.key"), scratch("test.crt")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Satchel test signer", "-keyout", key, "-out", cert,
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    signed = scratch("installer-signed.exe")
+    result = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
+                             "-n", "Satchel test installer", "-h", "sha256",
+                             "-in", unsigned, "-out", signed],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "osslsigncode sign failed: " + result.stdout.decode())
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "osslsigncode verify refused: " + result.stdout.decode())
+    with open(unsigned, "rb") as f:
+        unsigned_bytes = f.read()
+    with open(signed, "rb") as f:
+        signed_bytes = f.read()
+    check(len(signed_bytes) > len(unsigned_bytes), "nothing was appended")
+    # The payload is where it was; the signature went behind it.
+    header_at = bundle.find_header(signed_bytes)
+    check(header_at == bundle.find_header(unsigned_bytes) and header_at is not None,
+          "signing moved the payload header")
+    temp = new_temp()
+    record = scratch("record.txt")
+    check_complete_run(run_bundle(signed, temp=temp, env=probe_env(record)),
+                       temp, record, msi, exe)
+
+
+# ---- failures ------------------------------------------------------------
+
+@case
+def no_payload():
+    plain = scratch("plain.exe")
+    shutil.copyfile(launcher(), plain)
+    temp = new_temp()
+    expect_fatal(run_bundle(plain, temp=temp), "Failed to find start of compressed data")
+    check(os.listdir(temp) == [], "a folder was made")
+
+
+@case
+def magic_with_wrong_crc():
+    with open(launcher(), "rb") as f:
+        stub = bundle.pad_to_block(f.read())
+    good = bundle.payload([("msi", b"m"), ("exe", probe_bytes())],
+                          [("msi", "Setup.msi"), ("exe", "Setup.exe")])
+    damaged = good[:32] + bytes([good[32] ^ 1]) + good[33:]
+    path = write_file(scratch("wrong-crc.exe"), stub + damaged)
+    temp = new_temp()
+    expect_fatal(run_bundle(path, temp=temp), "Failed to find start of compressed data")
+    check(os.listdir(temp) == [], "a folder was made")
+
+
+@case
+def no_msi_property():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--file", "msi=" + msi, "--exe", exe)
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "No msi filename")
+    # The folder was made first and stays, empty.
+    check(os.listdir(only_guid_folder(temp)) == [], "something was extracted")
+
+
+@case
+def no_exe_property():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--file", "exe=" + exe)
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "No exe filename")
+    # Both names are resolved before either file is written.
+    check(os.listdir(only_guid_folder(temp)) == [], "something was extracted")
+
+
+@case
+def no_msi_entry():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--property", "msi=Setup.msi", "--exe", exe)
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
+    folder = only_guid_folder(temp)
+    check(os.listdir(folder) == ["Setup.msi"], "left %r" % os.listdir(folder))
+    check(os.path.getsize(os.path.join(folder, "Setup.msi")) == 0, "the msi file is not empty")
+
+
+@case
+def damaged_entry():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    with open(bundle_path, "rb") as f:
+        data = bytearray(f.read())
+    entries = bundle.read_entries(bytes(data))
+    start, compressed, _ = entries["exe"]
+    # A deflate block of the reserved type 3 is invalid wherever it starts.
+    data[start] = 0xFF
+    write_file(bundle_path, bytes(data))
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
+    folder = only_guid_folder(temp)
+    check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
+    check(os.path.getsize(os.path.join(folder, "Setup.msi")) == 70000, "the msi file is incomplete")
+
+
+@case
+def truncated_bundle():
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    with open(bundle_path, "rb") as f:
+        data = f.read()
+    start, compressed, _ = bundle.read_entries(data)["exe"]
+    # The file ends halfway through the exe entry's compressed bytes.
+    write_file(bundle_path, data[:start + compressed // 2])
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
+
+
+@case
+def exe_not_a_program():
+    msi = write_file(scratch("in", "Setup.msi"), sample_content(1000))
+    exe = write_file(scratch("in", "Setup.exe"), b"This is a text, not a program.\r\n" * 40)
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    temp = new_temp()
+    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to launch program")
+    folder = only_guid_folder(temp)
+    check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
+
+
+@case
+def names_of_one_file():
+    # The tool refuses such a bundle, so it is written by hand: "a.exe" and
+    # "A.EXE" are one file to the file system.
+    path = scratch("same-name.exe")
+    bundle.write_bundle(path, launcher(), files=[("msi", b"the msi"), ("exe", probe_bytes())],
+                        properties=[("msi", "a.exe"), ("exe", "A.EXE")])
+    temp = new_temp()
+    expect_fatal(run_bundle(path, temp=temp), "Failed to create file")
+    folder = only_guid_folder(temp)
+    check(os.listdir(folder) == ["a.exe"], "left %r" % os.listdir(folder))
+    with open(os.path.join(folder, "a.exe"), "rb") as f:
+        check(f.read() == b"the msi", "the first file was overwritten")
+
+
+# ---- the temporary path --------------------------------------------------
+
+@case
+def temp_path_query_fails():
+    # wine's query answers 0 for a path beyond MAX_PATH; the launcher ends
+    # with a message of its own instead of looking before its buffer.
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    long_temp = scratch("t" * 150, "t" * 150)
+    os.makedirs(long_temp, exist_ok=True)
+    expect_fatal(run_bundle(bundle_path, temp=long_temp), "Failed to get temporary folder")
+    check(os.listdir(long_temp) == [], "a folder was made")
+
+
+def bundle_without_msi_property():
+    path = scratch("no-msi-name.exe")
+    bundle.write_bundle(path, seam_stub(), files=[("msi", b"m"), ("exe", b"e")],
+                        properties=[("exe", "Setup.exe")])
+    return path
+
+
+@case
+def temp_path_3095_accepted():
+    temp_path = make_long_folder(TEMP_PATH_LIMIT - 1, trailing_separator=True)
+    run = seam_run(bundle_without_msi_property(), temp_path)
+    # Accepted: the folder is made below it, and the run ends later on.
+    expect_fatal(run, "No msi filename")
+    folders = guid_folders(host_path(temp_path))
+    check(len(folders) == 1, "expected one GUID folder below the long path")
+
+
+@case
+def temp_path_3096_refused():
+    temp_path = make_long_folder(TEMP_PATH_LIMIT, trailing_separator=True)
+    expect_fatal(seam_run(bundle_without_msi_property(), temp_path), "Path too long")
+    check(os.listdir(host_path(temp_path)) == [], "a folder was made")
+
+
+@case
+def temp_path_beyond_buffer():
+    # The query reports the capacity it would need; that is refused as well.
+    temp_path = windows_path(scratch("x")) + "\\" + "y" * 5000 + "\\"
+    expect_fatal(seam_run(bundle_without_msi_property(), temp_path), "Path too long")
+
+
+def long_name(units):
+    """A file name of exactly `units` UTF-16 units: two-byte UTF-8 letters
+    and one character outside the BMP, which takes two units."""
+    return "\u00e9" * (units - 2) + "\U0001F392"
+
+
+def name_bound_case(msi_units, exe_units, expected):
+    # A temporary path of 3095 characters without a separator: with the
+    # separator, the GUID folder and the next separator the prefix is 3135
+    # units, which leaves 961 for a name and its NUL.
+    temp_path = make_long_folder(TEMP_PATH_LIMIT - 1, trailing_separator=False)
+    path = scratch("long-name.exe")
+    bundle.write_bundle(path, seam_stub(), files=[("msi", b"m"), ("exe", b"e")],
+                        properties=[("msi", long_name(msi_units)), ("exe", long_name(exe_units))])
+    expect_fatal(seam_run(path, temp_path), expected)
+    return host_path(temp_path)
+
+
+@case
+def file_name_960_units():
+    # Converts; the host's file system then refuses a name this long, which
+    # ends the run at a later step with another message.
+    folder = name_bound_case(960, 960, "Failed to create file")
+    check(len(guid_folders(folder)) == 1, "expected one GUID folder")
+
+
+@case
+def file_name_961_units():
+    name_bound_case(961, 10, "Unicode conversion failed")
+
+
+@case
+def exe_name_961_units():
+    folder = name_bound_case(10, 961, "Unicode conversion failed")
+    (made,) = guid_folders(folder)
+    check(os.listdir(made) == [], "a file was extracted before both names were known")
+
+
+# ---- fixture -------------------------------------------------------------
+
+def setup():
+    for path in (launcher(), seam_stub(), program("satchel-probe"), program("satchel-sleeper"),
+                 program("satchel-runenv")):
+        check(os.path.exists(path), "missing %s: build the win64 preset first" % path)
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL}
+    if os.path.isdir(Setting.prefix):
+        subprocess.run([WINESERVER, "-k"], env=wine_env(), **quiet)
+        shutil.rmtree(Setting.prefix)
+    os.makedirs(Setting.prefix)
+    # The wine server and wine's own services would otherwise start anew for
+    # every case (seconds each): the server persists a while after its last
+    # program, and a long sleeper of ours keeps the services up until the
+    # cleanup stops the server.  Neither may hold on to ctest's output pipes.
+    subprocess.run([WINESERVER, "-p60"], env=wine_env(), check=True, **quiet)
+    subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), check=True, **quiet)
+    subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
+                    "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"],
+                   env=wine_env(), check=True, **quiet)
+    subprocess.Popen([WINE, program("satchel-sleeper"), "1200000", "NUL"], env=wine_env(),
+                     start_new_session=True, **quiet)
+
+
+def cleanup():
+    # Ends every program of the prefix, the keep-alive sleeper among them.
+    subprocess.run([WINESERVER, "-k"], env=wine_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--prefix", required=True, help="the WINEPREFIX to use")
+    parser.add_argument("--win64", required=True, help="the x86_64 Windows build directory")
+    parser.add_argument("--tool", required=True, help="the native bundle tool")
+    parser.add_argument("--scratch", required=True, help="a directory for the cases' files")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("case", nargs="?")
+    options = parser.parse_args()
+    if options.list:
+        print("\n".join(CASES))
+        return 0
+    Setting.prefix = os.path.abspath(options.prefix)
+    Setting.win64 = os.path.abspath(options.win64)
+    Setting.tool = os.path.abspath(options.tool)
+    try:
+        if options.case == "setup":
+            setup()
+        elif options.case == "cleanup":
+            cleanup()
+        elif options.case in CASES:
+            Setting.scratch = os.path.join(os.path.abspath(options.scratch), options.case)
+            shutil.rmtree(Setting.scratch, ignore_errors=True)
+            os.makedirs(Setting.scratch)
+            CASES[options.case]()
+        else:
+            parser.error("unknown case %r" % options.case)
+    except Failure as failure:
+        print("FAILED: %s" % failure, file=sys.stderr)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

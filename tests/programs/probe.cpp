@@ -1,0 +1,107 @@
+// A stand-in for a packaged installer program.  It records what it saw and
+// does what its environment asks, since the launcher starts it without
+// arguments:
+//   SATCHEL_PROBE_RECORD  file to write the record to (UTF-8 lines):
+//                           cwd=<current directory>
+//                           cmdline=<its command line>
+//                           self=<its own path>
+//                           file=<name>\t<size>\t<FNV-1a 32 of the content, hex>
+//                             (one line per file in the current directory)
+//   SATCHEL_PROBE_SPAWN   a command line to start and leave running
+//   SATCHEL_PROBE_EXIT    the exit code (decimal), 0 when unset
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring Env(const wchar_t *name) {
+  wchar_t buffer[32768];
+  DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
+  if (length == 0 || length >= 32768) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::string Utf8(const std::wstring &text) {
+  if (text.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
+                                 nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+// Size and FNV-1a hash of a file in the current directory.
+bool HashFile(const std::wstring &name, unsigned long long *size, unsigned *hash) {
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  unsigned char buffer[65536];
+  DWORD got = 0;
+  *size = 0;
+  *hash = 2166136261u;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    for (DWORD i = 0; i < got; i++) *hash = (*hash ^ buffer[i]) * 16777619u;
+    *size += got;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  std::wstring recordPath = Env(L"SATCHEL_PROBE_RECORD");
+  if (!recordPath.empty()) {
+    std::string record;
+    wchar_t cwd[32768];
+    DWORD cwdLength = GetCurrentDirectoryW(32768, cwd);
+    record += "cwd=" + Utf8(std::wstring(cwd, cwdLength < 32768 ? cwdLength : 0)) + "\n";
+    record += "cmdline=" + Utf8(GetCommandLineW()) + "\n";
+    wchar_t self[32768];
+    DWORD selfLength = GetModuleFileNameW(nullptr, self, 32768);
+    record += "self=" + Utf8(std::wstring(self, selfLength)) + "\n";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"*", &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        unsigned long long size = 0;
+        unsigned hash = 0;
+        char line[64];
+        if (HashFile(found.cFileName, &size, &hash)) {
+          std::snprintf(line, sizeof line, "\t%llu\t%08x\n", size, hash);
+        } else {
+          std::snprintf(line, sizeof line, "\tunreadable\n");
+        }
+        record += "file=" + Utf8(found.cFileName) + line;
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    HANDLE out = CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(out, record.data(), (DWORD)record.size(), &written, nullptr);
+      CloseHandle(out);
+    }
+  }
+
+  std::wstring spawn = Env(L"SATCHEL_PROBE_SPAWN");
+  if (!spawn.empty()) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &spawn[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+      return 90;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+
+  std::wstring exitCode = Env(L"SATCHEL_PROBE_EXIT");
+  return exitCode.empty() ? 0 : (int)wcstol(exitCode.c_str(), nullptr, 10);
+}

@@ -65,7 +65,9 @@ class Setting:
 def wine_env(relay=False):
     env = dict(os.environ)
     env["WINEPREFIX"] = Setting.prefix
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    # No Mono or Gecko prompts; no desktop process, which without a display
+    # fails slowly (seconds per program) and changes nothing for the launcher.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;explorer.exe=d"
     env["WINEDEBUG"] = "+relay" if relay else "-all"
     for name in ("DISPLAY", "WAYLAND_DISPLAY"):
         env.pop(name, None)

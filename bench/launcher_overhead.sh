@@ -11,8 +11,8 @@
 #   RUNS          runs per command (default 20)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-WIN64_BUILD=${WIN64_BUILD:-$root/build/win64}
-NATIVE_BUILD=${NATIVE_BUILD:-$root/build/native}
+WIN64_BUILD=$(realpath "${WIN64_BUILD:-$root/build/win64}")
+NATIVE_BUILD=$(realpath "${NATIVE_BUILD:-$root/build/native}")
 BENCH_DIR=${BENCH_DIR:-/tmp/satchel-bench}
 RUNS=${RUNS:-20}
 for tool in hyperfine python3 /usr/lib/wine/wine64; do
@@ -33,10 +33,9 @@ export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msht
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver -p60
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 fi
-/usr/lib/wine/wineserver -p60
+/usr/lib/wine/wineserver -p60 || true  # fails when a server already runs
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 setsid /usr/lib/wine/wine64 "$sleeper" 1200000 NUL </dev/null >/dev/null 2>&1 &
 trap '/usr/lib/wine/wineserver -k' EXIT
 

@@ -319,29 +319,40 @@ std::vector<bool> ShadowedProperties(const std::vector<const PropertyEntry *> &p
   return shadowed;
 }
 
+// Reads the arguments of a command that takes one BUNDLE and, where `json`
+// is given, the flag --json.  -1 to go on; otherwise the exit status (help
+// printed, or a usage error reported).
+int ParseBundleArguments(const char *command, const char *usage, int argc, char **argv,
+                         std::string *path, bool *json) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      fputs(usage, stdout);
+      return EXIT_OK;
+    } else if (json && arg == "--json") {
+      *json = true;
+    } else if (path->empty() && (arg.empty() || arg[0] != '-')) {
+      *path = arg;
+    } else {
+      PrintError("%s: unexpected argument \"%s\" (see satchel %s --help)", command, arg.c_str(),
+                 command);
+      return EXIT_USAGE;
+    }
+  }
+  if (path->empty()) {
+    PrintError("%s needs a BUNDLE (see satchel %s --help)", command, command);
+    return EXIT_USAGE;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int ListCommand(int argc, char **argv) {
   std::string path;
   bool json = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      fputs(kListUsage, stdout);
-      return EXIT_OK;
-    } else if (arg == "--json") {
-      json = true;
-    } else if (path.empty() && (arg.empty() || arg[0] != '-')) {
-      path = arg;
-    } else {
-      PrintError("list: unexpected argument \"%s\" (see satchel list --help)", arg.c_str());
-      return EXIT_USAGE;
-    }
-  }
-  if (path.empty()) {
-    PrintError("list needs a BUNDLE (see satchel list --help)");
-    return EXIT_USAGE;
-  }
+  int status = ParseBundleArguments("list", kListUsage, argc, argv, &path, &json);
+  if (status >= 0) return status;
 
   FILE *file = OpenFileForReading(path);
   if (!file) {
@@ -622,22 +633,8 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
 
 int VerifyCommand(int argc, char **argv) {
   std::string path;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      fputs(kVerifyUsage, stdout);
-      return EXIT_OK;
-    } else if (path.empty() && (arg.empty() || arg[0] != '-')) {
-      path = arg;
-    } else {
-      PrintError("verify: unexpected argument \"%s\" (see satchel verify --help)", arg.c_str());
-      return EXIT_USAGE;
-    }
-  }
-  if (path.empty()) {
-    PrintError("verify needs a BUNDLE (see satchel verify --help)");
-    return EXIT_USAGE;
-  }
+  int status = ParseBundleArguments("verify", kVerifyUsage, argc, argv, &path, nullptr);
+  if (status >= 0) return status;
   FILE *file = OpenFileForReading(path);
   if (!file) {
     PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));

@@ -68,6 +68,26 @@ int Status(EntryStream *stream, std::string *text = nullptr) {
   return status;
 }
 
+void ExpectStatus(EntryStream *stream, int status, const char *text) {
+  std::string got;
+  EXPECT_EQ(Status(stream, &got), status);
+  EXPECT_EQ(got, text);
+}
+
+// At the end, every further read returns 0 with the EOF status.
+void ExpectEofRepeats(EntryStream *stream, uint32_t size) {
+  std::vector<unsigned char> buffer(size);
+  for (int i = 0; i < 3; i++) {
+    EXPECT_EQ(ReadEntryStream(stream, buffer.data(), size, nullptr), 0);
+    ExpectStatus(stream, ENTRY_STATUS_EOF, "EOF");
+  }
+}
+
+// Nothing was written behind `from` in the caller's buffer (filled with 0xCD).
+void ExpectUntouchedFrom(const std::vector<unsigned char> &buffer, size_t from) {
+  for (size_t i = from; i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0xCD) << i;
+}
+
 // Reads to the end with reads of `chunk`; stops at 0 or -1 (returned in *last).
 Bytes Drain(EntryStream *stream, uint32_t chunk, int *last, void *context = nullptr) {
   Bytes out;
@@ -97,6 +117,13 @@ class EntryStreamTest : public PayloadTest {
     ResetHooks();
     PayloadTest::TearDown();
   }
+
+  // Opens a bundle of this one file.
+  void OpenWithFile(const char *name, const Bytes &content, const Bytes *dictionary = nullptr) {
+    HandBundle b;
+    b.AddFile(name, content, dictionary);
+    OpenOrFail(b.Build());
+  }
 };
 
 TEST_F(EntryStreamTest, ReadsWholeEntryAtEveryChunkSize) {
@@ -116,9 +143,7 @@ TEST_F(EntryStreamTest, ReadsWholeEntryAtEveryChunkSize) {
 }
 
 TEST_F(EntryStreamTest, OpeningTouchesNeitherFileNorHooks) {
-  HandBundle b;
-  b.AddFile("a", hand::ToBytes("abc"));
-  OpenOrFail(b.Build());
+  OpenWithFile("a", hand::ToBytes("abc"));
   SetLockHooks(CountingLock, CountingUnlock);
   PlatformResetFaults();
   EntryStream *stream = MustOpen("a");
@@ -126,9 +151,7 @@ TEST_F(EntryStreamTest, OpeningTouchesNeitherFileNorHooks) {
   EXPECT_EQ(FileCalls(), 0);
   EXPECT_EQ(lockCalls, 0);
   EXPECT_EQ(GetEntryStreamRemaining(stream), 3u);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), 0);
-  EXPECT_EQ(text, "(null)");
+  ExpectStatus(stream, 0, "(null)");
   CloseEntryStream(stream);
   EXPECT_EQ(FileCalls(), 0);
   EXPECT_EQ(lockCalls + unlockCalls, 0);
@@ -145,13 +168,7 @@ TEST_F(EntryStreamTest, EmptyEntryEndsAtOnceWithoutFileOrHooks) {
   EntryStream *stream = MustOpen("empty");
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
-  unsigned char buffer[16];
-  for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), 0);
-    std::string text;
-    EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
-    EXPECT_EQ(text, "EOF");
-  }
+  ExpectEofRepeats(stream, 16);
   EXPECT_EQ(FileCalls(), 0);
   EXPECT_EQ(lockCalls + unlockCalls, 0);
   CloseEntryStream(stream);
@@ -180,13 +197,8 @@ TEST_F(EntryStreamTest, LargeBufferNeverGetsMoreThanIsLeftAndEofRepeats) {
   }
   EXPECT_EQ(got, content);
   // Nothing was written behind the entry's bytes in the caller's buffer.
-  for (size_t i = content.size(); i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0xCD) << i;
-  for (int i = 0; i < 3; i++) {
-    EXPECT_EQ(ReadEntryStream(stream, buffer.data(), (uint32_t)buffer.size(), nullptr), 0);
-    std::string text;
-    EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
-    EXPECT_EQ(text, "EOF");
-  }
+  ExpectUntouchedFrom(buffer, content.size());
+  ExpectEofRepeats(stream, (uint32_t)buffer.size());
   EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
   CloseEntryStream(stream);
 }
@@ -244,9 +256,7 @@ TEST_F(EntryStreamTest, FetchesStayInsideTheEntrysOwnRange) {
 
 TEST_F(EntryStreamTest, RefusedLockFailsTheReadAndLosesNothing) {
   Bytes content = hand::PseudoRandom(30000, 31, false);
-  HandBundle b;
-  b.AddFile("locked", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("locked", content);
   SetLockHooks(CountingLock, CountingUnlock);
   EntryStream *stream = MustOpen("locked");
   ASSERT_NE(stream, nullptr);
@@ -256,9 +266,7 @@ TEST_F(EntryStreamTest, RefusedLockFailsTheReadAndLosesNothing) {
   refuseLocks = 1;
   PlatformResetFaults();
   EXPECT_EQ(ReadEntryStream(stream, buffer.data(), 1000, nullptr), -1);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_LOCK_FAILED);
-  EXPECT_EQ(text, "Lock failed");
+  ExpectStatus(stream, ENTRY_STATUS_LOCK_FAILED, "Lock failed");
   EXPECT_EQ(unlockCalls, 0);
   EXPECT_EQ(FileCalls(), 0);
   EXPECT_EQ(GetEntryStreamRemaining(stream), 30000u);
@@ -287,9 +295,7 @@ TEST_F(EntryStreamTest, RefusedLockFailsTheReadAndLosesNothing) {
 
 TEST_F(EntryStreamTest, StatusStaysUntilAnotherIsSet) {
   Bytes content = hand::PseudoRandom(10000, 32, false);
-  HandBundle b;
-  b.AddFile("s", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("s", content);
   SetLockHooks(CountingLock, CountingUnlock);
   EntryStream *stream = MustOpen("s");
   ASSERT_NE(stream, nullptr);
@@ -298,18 +304,14 @@ TEST_F(EntryStreamTest, StatusStaysUntilAnotherIsSet) {
   EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
   int n = ReadEntryStream(stream, buffer, sizeof buffer, nullptr);
   EXPECT_GT(n, 0);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_LOCK_FAILED);
-  EXPECT_EQ(text, "Lock failed");
+  ExpectStatus(stream, ENTRY_STATUS_LOCK_FAILED, "Lock failed");
   EXPECT_EQ(memcmp(buffer, content.data(), (size_t)n), 0);
   CloseEntryStream(stream);
 }
 
 TEST_F(EntryStreamTest, SeekAndReadFailuresCanBeRetried) {
   Bytes content = hand::PseudoRandom(20000, 41, false);
-  HandBundle b;
-  b.AddFile("f", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("f", content);
   SetLockHooks(CountingLock, CountingUnlock);
   EntryStream *stream = MustOpen("f");
   ASSERT_NE(stream, nullptr);
@@ -365,19 +367,17 @@ TEST_F(EntryStreamTest, TwoStreamsReadAlternately) {
   Bytes gotA, gotC;
   std::vector<unsigned char> buffer(300);
   bool endA = false, endC = false;
+  auto step = [&buffer](EntryStream *stream, bool *end, Bytes *got) {
+    if (*end) return;
+    int n = ReadEntryStream(stream, buffer.data(), 300, nullptr);
+    ASSERT_GE(n, 0);
+    if (n == 0) *end = true;
+    got->insert(got->end(), buffer.begin(), buffer.begin() + n);
+  };
   while (!endA || !endC) {
-    if (!endA) {
-      int n = ReadEntryStream(sa, buffer.data(), 300, nullptr);
-      ASSERT_GE(n, 0);
-      if (n == 0) endA = true;
-      gotA.insert(gotA.end(), buffer.begin(), buffer.begin() + n);
-    }
-    if (!endC) {
-      int n = ReadEntryStream(sc, buffer.data(), 300, nullptr);
-      ASSERT_GE(n, 0);
-      if (n == 0) endC = true;
-      gotC.insert(gotC.end(), buffer.begin(), buffer.begin() + n);
-    }
+    step(sa, &endA, &gotA);
+    step(sc, &endC, &gotC);
+    ASSERT_FALSE(HasFatalFailure());
   }
   EXPECT_EQ(gotA, a);
   EXPECT_EQ(gotC, c);
@@ -387,9 +387,7 @@ TEST_F(EntryStreamTest, TwoStreamsReadAlternately) {
 
 TEST_F(EntryStreamTest, SameEntryTwiceAtOnce) {
   Bytes content = hand::PseudoRandom(12000, 53, false);
-  HandBundle b;
-  b.AddFile("same", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("same", content);
   EntryStream *first = MustOpen("same");
   EntryStream *second = MustOpen("same");
   ASSERT_TRUE(first && second);
@@ -412,9 +410,7 @@ TEST_F(EntryStreamTest, SameEntryTwiceAtOnce) {
 
 TEST_F(EntryStreamTest, DictionaryOfLengthZeroIsAccepted) {
   Bytes content = hand::PseudoRandom(5000, 61, true);
-  HandBundle b;
-  b.AddFile("plain", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("plain", content);
   unsigned char none[1] = {0};
   EntryStream *stream = MustOpen("plain", none, 0);
   ASSERT_NE(stream, nullptr);
@@ -430,9 +426,7 @@ TEST_F(EntryStreamTest, PresetDictionary) {
   Bytes dictionary = hand::PseudoRandom(2000, 71, false);
   Bytes content = dictionary;
   hand::Append(content, hand::PseudoRandom(3000, 72, true));
-  HandBundle b;
-  b.AddFile("withdict", content, &dictionary);
-  OpenOrFail(b.Build());
+  OpenWithFile("withdict", content, &dictionary);
 
   // With the dictionary: the content.  The caller's copy may change after the
   // open; the stream keeps its own.
@@ -451,9 +445,7 @@ TEST_F(EntryStreamTest, PresetDictionary) {
   Bytes got = Drain(stream, 512, &last);
   EXPECT_EQ(last, -1);
   EXPECT_TRUE(got.empty());
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_DECOMPRESSION_FAILED);
-  EXPECT_EQ(text, "Decompression failed");
+  ExpectStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, "Decompression failed");
   unsigned char buffer[64];
   EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
   EXPECT_EQ(Status(stream), ENTRY_STATUS_DECOMPRESSION_FAILED);
@@ -465,18 +457,14 @@ TEST_F(EntryStreamTest, DictionaryLongerThanTheWindowKeepsItsTail) {
   Bytes dictionary = hand::PseudoRandom(50000, 81, false);
   Bytes content(dictionary.end() - 1000, dictionary.end());
   hand::Append(content, Bytes(dictionary.end() - 32768, dictionary.end() - 31000));
-  HandBundle b;
-  b.AddFile("tail", content, &dictionary);
-  OpenOrFail(b.Build());
+  OpenWithFile("tail", content, &dictionary);
   EXPECT_EQ(ReadEntry("tail", &dictionary), content);
   Bytes tail(dictionary.end() - 32768, dictionary.end());
   EXPECT_EQ(ReadEntry("tail", &tail), content);
 }
 
 TEST_F(EntryStreamTest, NameNotFoundLeavesNothingAllocated) {
-  HandBundle b;
-  b.AddFile("present", hand::ToBytes("p"));
-  OpenOrFail(b.Build());
+  OpenWithFile("present", hand::ToBytes("p"));
   ResetAllocationCalls();
   const char *message = nullptr;
   EXPECT_EQ(OpenEntryStream("absent", nullptr, 0, &message), nullptr);
@@ -487,9 +475,7 @@ TEST_F(EntryStreamTest, NameNotFoundLeavesNothingAllocated) {
 }
 
 TEST_F(EntryStreamTest, StreamAllocationFailure) {
-  HandBundle b;
-  b.AddFile("present", hand::ToBytes("p"));
-  OpenOrFail(b.Build());
+  OpenWithFile("present", hand::ToBytes("p"));
   const char *message = nullptr;
   FailAllocationAfter(0);
   EXPECT_EQ(OpenEntryStream("present", nullptr, 0, &message), nullptr);
@@ -520,11 +506,9 @@ TEST_F(EntryStreamTest, StreamProducingMoreThanDeclaredIsCut) {
   }
   EXPECT_EQ(total, 100u);
   EXPECT_EQ(memcmp(buffer.data(), content.data(), 100), 0);
-  for (size_t i = 100; i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0xCD) << i;
+  ExpectUntouchedFrom(buffer, 100);
   EXPECT_EQ(GetEntryStreamRemaining(stream), 0u);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_EOF);
-  EXPECT_EQ(text, "EOF");
+  ExpectStatus(stream, ENTRY_STATUS_EOF, "EOF");
   CloseEntryStream(stream);
 }
 
@@ -576,18 +560,14 @@ TEST_F(EntryStreamTest, CorruptEntryData) {
   ASSERT_NE(stream, nullptr);
   unsigned char buffer[512];
   EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_DECOMPRESSION_FAILED);
-  EXPECT_EQ(text, "Decompression failed");
+  ExpectStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, "Decompression failed");
   EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
   CloseEntryStream(stream);
 }
 
 TEST_F(EntryStreamTest, HooksChangedBetweenReadsApplyToOpenStreams) {
   Bytes content = hand::PseudoRandom(9000, 96, false);
-  HandBundle b;
-  b.AddFile("h", content);
-  OpenOrFail(b.Build());
+  OpenWithFile("h", content);
   EntryStream *stream = MustOpen("h");
   ASSERT_NE(stream, nullptr);
   std::vector<unsigned char> buffer(4096);
@@ -603,9 +583,7 @@ TEST_F(EntryStreamTest, HooksChangedBetweenReadsApplyToOpenStreams) {
 }
 
 TEST_F(EntryStreamTest, InflaterCreationFailure) {
-  HandBundle b;
-  b.AddFile("present", hand::ToBytes("p"));
-  OpenOrFail(b.Build());
+  OpenWithFile("present", hand::ToBytes("p"));
   const char *message = nullptr;
   FailZlibCall(ZLIB_INFLATE_INIT, 0);
   EXPECT_EQ(OpenEntryStream("present", nullptr, 0, &message), nullptr);
@@ -615,9 +593,7 @@ TEST_F(EntryStreamTest, InflaterCreationFailure) {
 
 TEST_F(EntryStreamTest, DictionaryRefused) {
   Bytes dictionary = hand::PseudoRandom(100, 5, true);
-  HandBundle b;
-  b.AddFile("present", hand::ToBytes("p"), &dictionary);
-  OpenOrFail(b.Build());
+  OpenWithFile("present", hand::ToBytes("p"), &dictionary);
   const char *message = nullptr;
   FailZlibCall(ZLIB_SET_DICTIONARY, 0);
   EXPECT_EQ(OpenEntryStream("present", dictionary.data(), (int)dictionary.size(), &message),
@@ -657,9 +633,7 @@ TEST_F(EntryStreamTest, EntryBeyondTheFileOrBeyond2GiB) {
   ASSERT_NE(stream, nullptr);
   unsigned char buffer[64];
   EXPECT_EQ(ReadEntryStream(stream, buffer, sizeof buffer, nullptr), -1);
-  std::string text;
-  EXPECT_EQ(Status(stream, &text), ENTRY_STATUS_SEEK_FAILED);
-  EXPECT_EQ(text, "Seek failed");
+  ExpectStatus(stream, ENTRY_STATUS_SEEK_FAILED, "Seek failed");
   CloseEntryStream(stream);
 }
 

@@ -31,7 +31,24 @@ Bytes TwoBlockStubBundle() {
 
 }  // namespace
 
-class PayloadOpenTest : public PayloadTest {};
+class PayloadOpenTest : public PayloadTest {
+ protected:
+  // Points the running executable's path at a file of TwoBlockStubBundle.
+  std::string UseTwoBlockStub() {
+    std::string path = hand::WriteTempFile(TwoBlockStubBundle());
+    PlatformSetModulePath(path.c_str());
+    return path;
+  }
+
+  // OpenPayload with the `skip`+1st call of `call` failing: must fail.
+  // Returns its message.
+  static std::string FailingOpen(PlatformCall call, int skip) {
+    PlatformFailCall(call, skip, 0);
+    const char *message = nullptr;
+    EXPECT_EQ(OpenPayload(&message), 0);
+    return message ? message : "(null)";
+  }
+};
 
 TEST_F(PayloadOpenTest, SuccessClearsTheMessage) {
   const char *message = "stale";
@@ -67,13 +84,10 @@ TEST_F(PayloadOpenTest, ModulePathTooLongForTheBuffer) {
 }
 
 TEST_F(PayloadOpenTest, CreateFileFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
-  PlatformFailCall(PLATFORM_CREATE_FILE, 0, 0);
-  const char *message = nullptr;
-  EXPECT_EQ(OpenPayload(&message), 0);
-  EXPECT_STREQ(message, "Failed to open file");
+  UseTwoBlockStub();
+  EXPECT_EQ(FailingOpen(PLATFORM_CREATE_FILE, 0), "Failed to open file");
   // The fault was one-shot: the same file opens now.
+  const char *message = nullptr;
   EXPECT_EQ(OpenPayload(&message), 1);
 }
 
@@ -86,21 +100,16 @@ TEST_F(PayloadOpenTest, TheRunningTestProgramHasNoPayload) {
 }
 
 TEST_F(PayloadOpenTest, ScanReadFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
+  UseTwoBlockStub();
   for (int skip : {0, 1}) {
     SCOPED_TRACE(skip);
-    PlatformFailCall(PLATFORM_READ_FILE, skip, 0);
-    const char *message = nullptr;
-    EXPECT_EQ(OpenPayload(&message), 0);
-    EXPECT_STREQ(message, "Failed to find start of compressed data");
+    EXPECT_EQ(FailingOpen(PLATFORM_READ_FILE, skip), "Failed to find start of compressed data");
     ClosePayload();
   }
 }
 
 TEST_F(PayloadOpenTest, ScanReadsOneBlockAtATime) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
+  UseTwoBlockStub();
   const char *message = nullptr;
   ASSERT_EQ(OpenPayload(&message), 1);
   // Blocks 0 and 1 are stub, block 2 the header, then the table.
@@ -110,21 +119,14 @@ TEST_F(PayloadOpenTest, ScanReadsOneBlockAtATime) {
 }
 
 TEST_F(PayloadOpenTest, SeekBackFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
-  PlatformFailCall(PLATFORM_SET_FILE_POINTER, 0, 0);
-  const char *message = nullptr;
-  EXPECT_EQ(OpenPayload(&message), 0);
-  EXPECT_STREQ(message, "Failed to seek in file");
+  UseTwoBlockStub();
+  EXPECT_EQ(FailingOpen(PLATFORM_SET_FILE_POINTER, 0), "Failed to seek in file");
 }
 
 TEST_F(PayloadOpenTest, TableReadFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
-  PlatformFailCall(PLATFORM_READ_FILE, 3, 0);  // three scan reads, then the table
-  const char *message = nullptr;
-  EXPECT_EQ(OpenPayload(&message), 0);
-  EXPECT_STREQ(message, "Failed to read table of contents");
+  UseTwoBlockStub();
+  // Three scan reads, then the table.
+  EXPECT_EQ(FailingOpen(PLATFORM_READ_FILE, 3), "Failed to read table of contents");
 }
 
 TEST_F(PayloadOpenTest, TableRunningPastTheEndOfTheFile) {
@@ -138,19 +140,14 @@ TEST_F(PayloadOpenTest, TableRunningPastTheEndOfTheFile) {
 }
 
 TEST_F(PayloadOpenTest, PositionQueryFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
-  PlatformFailCall(PLATFORM_SET_FILE_POINTER, 1, 0);
-  const char *message = nullptr;
-  EXPECT_EQ(OpenPayload(&message), 0);
-  EXPECT_STREQ(message, "Failed to get file offset");
+  UseTwoBlockStub();
+  EXPECT_EQ(FailingOpen(PLATFORM_SET_FILE_POINTER, 1), "Failed to get file offset");
 }
 
 TEST_F(PayloadOpenTest, FailedOpensCloseTheFile) {
   int before = OpenDescriptors();
   ASSERT_GT(before, 0);
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
+  std::string path = UseTwoBlockStub();
   const char *message = nullptr;
   struct Fault {
     PlatformCall call;
@@ -185,8 +182,7 @@ TEST_F(PayloadOpenTest, EveryAllocationFailureHasItsMessage) {
   HandBundle b;
   b.AddFile("file", hand::ToBytes("content"));
   b.AddProperty("key", "value");
-  std::string path = hand::WriteTempFile(b.Build());
-  PlatformSetModulePath(path.c_str());
+  PlatformSetModulePath(hand::WriteTempFile(b.Build()).c_str());
 
   std::vector<std::string> messages;
   bool opened = false;
@@ -231,8 +227,7 @@ TEST_F(PayloadOpenTest, FirstAllocationOfTheLibraryIsTheTableBuffer) {
   // is the first "Memory allocation error" of an open.
   HandBundle b;
   b.AddProperty("k", "v");
-  std::string path = hand::WriteTempFile(b.Build());
-  PlatformSetModulePath(path.c_str());
+  PlatformSetModulePath(hand::WriteTempFile(b.Build()).c_str());
   const char *message = nullptr;
   for (int n = 0;; n++) {
     ASSERT_LT(n, 20);
@@ -250,8 +245,7 @@ TEST_F(PayloadOpenTest, FirstAllocationOfTheLibraryIsTheTableBuffer) {
 }
 
 TEST_F(PayloadOpenTest, InflaterCreationFailure) {
-  std::string path = hand::WriteTempFile(TwoBlockStubBundle());
-  PlatformSetModulePath(path.c_str());
+  UseTwoBlockStub();
   FailZlibCall(ZLIB_INFLATE_INIT, 0);
   const char *message = nullptr;
   EXPECT_EQ(OpenPayload(&message), 0);

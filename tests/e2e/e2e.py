@@ -142,6 +142,14 @@ def expect_fatal(run, message):
     check(run.code == 1, "exit code %d, expected 1" % run.code)
 
 
+def fatal_run(path, message):
+    """Runs the bundle in a new temporary folder, expecting the fatal message;
+    returns the folder."""
+    temp = new_temp()
+    expect_fatal(run_bundle(path, temp=temp), message)
+    return temp
+
+
 def guid_folders(temp):
     names = sorted(os.listdir(temp))
     for name in names:
@@ -217,9 +225,13 @@ def write_file(path, data):
     return path
 
 
-def probe_bytes():
-    with open(program("satchel-probe"), "rb") as f:
+def read_bytes(path):
+    with open(path, "rb") as f:
         return f.read()
+
+
+def probe_bytes():
+    return read_bytes(program("satchel-probe"))
 
 
 def pack(out, *options, stub=None):
@@ -235,6 +247,15 @@ def installer_inputs(msi_size=70000):
     msi = write_file(scratch("in", "Setup.msi"), sample_content(msi_size))
     exe = write_file(scratch("in", "Setup.exe"), probe_bytes())
     return msi, exe
+
+
+def pack_installer(msi, exe, stub=None):
+    """installer.exe in the scratch folder, packed with --msi and --exe."""
+    return pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, stub=stub)
+
+
+def check_empty(folder, what):
+    check(os.listdir(folder) == [], what)
 
 
 def probe_env(record, sleeper_ms=None):
@@ -301,10 +322,7 @@ def check_complete_run(run, temp, record_path, msi_path, exe_path):
     arguments = split_command_line(record["cmdline"])
     check(len(arguments) == 1 and arguments[0].lower() == record["self"].lower(),
           "the program got arguments: %r" % record["cmdline"])
-    with open(msi_path, "rb") as f:
-        msi = f.read()
-    with open(exe_path, "rb") as f:
-        exe = f.read()
+    msi, exe = read_bytes(msi_path), read_bytes(exe_path)
     expected = {"Setup.msi": (len(msi), fnv1a(msi)), "Setup.exe": (len(exe), fnv1a(exe))}
     check(record["file"] == expected, "extracted files %r, expected %r" % (record["file"], expected))
     # Both files and the folder are gone.
@@ -312,14 +330,19 @@ def check_complete_run(run, temp, record_path, msi_path, exe_path):
     return record
 
 
+def run_complete(bundle_path, msi, exe, args=(), sleeper_ms=None):
+    """Runs the bundle in a new temporary folder and checks a complete run."""
+    temp = new_temp()
+    record = scratch("record.txt")
+    run = run_bundle(bundle_path, args=args, temp=temp, env=probe_env(record, sleeper_ms))
+    check_complete_run(run, temp, record, msi, exe)
+    return run
+
+
 @case
 def complete_run():
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    temp = new_temp()
-    record = scratch("record.txt")
-    run = run_bundle(bundle_path, temp=temp, env=probe_env(record, sleeper_ms=1500))
-    check_complete_run(run, temp, record, msi, exe)
+    run = run_complete(pack_installer(msi, exe), msi, exe, sleeper_ms=1500)
     # The program that the packaged program started and left running was
     # waited for: it had finished before the launcher ended.
     check(os.path.exists(scratch("sleeper-done")), "the launcher did not wait for the job")
@@ -329,39 +352,30 @@ def complete_run():
 @case
 def arguments_change_nothing():
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    temp = new_temp()
-    record = scratch("record.txt")
-    run = run_bundle(bundle_path, args=["/quiet", "--msi", "other.msi", "-jvm", "x y"],
-                     temp=temp, env=probe_env(record))
-    check_complete_run(run, temp, record, msi, exe)
+    run_complete(pack_installer(msi, exe), msi, exe,
+                 args=["/quiet", "--msi", "other.msi", "-jvm", "x y"])
+
+
+def complete_run_with_msi_of(msi_size):
+    msi, exe = installer_inputs(msi_size=msi_size)
+    run_complete(pack_installer(msi, exe), msi, exe)
 
 
 @case
 def empty_msi():
-    msi, exe = installer_inputs(msi_size=0)
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    temp = new_temp()
-    record = scratch("record.txt")
-    check_complete_run(run_bundle(bundle_path, temp=temp, env=probe_env(record)),
-                       temp, record, msi, exe)
+    complete_run_with_msi_of(0)
 
 
 @case
 def msi_of_whole_blocks():
-    msi, exe = installer_inputs(msi_size=512 * 129)
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    temp = new_temp()
-    record = scratch("record.txt")
-    check_complete_run(run_bundle(bundle_path, temp=temp, env=probe_env(record)),
-                       temp, record, msi, exe)
+    complete_run_with_msi_of(512 * 129)
 
 
 @case
 def temp_path_without_separator():
     # The folder goes below the temporary path with one separator added.
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, stub=seam_stub())
+    bundle_path = pack_installer(msi, exe, stub=seam_stub())
     temp = new_temp()
     record = scratch("record.txt")
     run = seam_run(bundle_path, windows_path(temp), env=probe_env(record))
@@ -371,7 +385,7 @@ def temp_path_without_separator():
 @case
 def signed_bundle():
     msi, exe = installer_inputs()
-    unsigned = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    unsigned = pack_installer(msi, exe)
     key, cert = scratch("test.key"), scratch("test.crt")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=Satchel test signer", "-keyout", key, "-out", cert,
@@ -386,19 +400,13 @@ def signed_bundle():
     result = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     check(result.returncode == 0, "osslsigncode verify refused: " + result.stdout.decode())
-    with open(unsigned, "rb") as f:
-        unsigned_bytes = f.read()
-    with open(signed, "rb") as f:
-        signed_bytes = f.read()
+    unsigned_bytes, signed_bytes = read_bytes(unsigned), read_bytes(signed)
     check(len(signed_bytes) > len(unsigned_bytes), "nothing was appended")
     # The payload is where it was; the signature went behind it.
     header_at = bundle.find_header(signed_bytes)
     check(header_at == bundle.find_header(unsigned_bytes) and header_at is not None,
           "signing moved the payload header")
-    temp = new_temp()
-    record = scratch("record.txt")
-    check_complete_run(run_bundle(signed, temp=temp, env=probe_env(record)),
-                       temp, record, msi, exe)
+    run_complete(signed, msi, exe)
 
 
 # ---- failures ------------------------------------------------------------
@@ -407,51 +415,42 @@ def signed_bundle():
 def no_payload():
     plain = scratch("plain.exe")
     shutil.copyfile(launcher(), plain)
-    temp = new_temp()
-    expect_fatal(run_bundle(plain, temp=temp), "Failed to find start of compressed data")
-    check(os.listdir(temp) == [], "a folder was made")
+    check_empty(fatal_run(plain, "Failed to find start of compressed data"), "a folder was made")
 
 
 @case
 def magic_with_wrong_crc():
-    with open(launcher(), "rb") as f:
-        stub = bundle.pad_to_block(f.read())
+    stub = bundle.pad_to_block(read_bytes(launcher()))
     good = bundle.payload([("msi", b"m"), ("exe", probe_bytes())],
                           [("msi", "Setup.msi"), ("exe", "Setup.exe")])
     damaged = good[:32] + bytes([good[32] ^ 1]) + good[33:]
     path = write_file(scratch("wrong-crc.exe"), stub + damaged)
-    temp = new_temp()
-    expect_fatal(run_bundle(path, temp=temp), "Failed to find start of compressed data")
-    check(os.listdir(temp) == [], "a folder was made")
+    check_empty(fatal_run(path, "Failed to find start of compressed data"), "a folder was made")
 
 
 @case
 def no_msi_property():
     msi, exe = installer_inputs()
     bundle_path = pack(scratch("installer.exe"), "--file", "msi=" + msi, "--exe", exe)
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "No msi filename")
+    temp = fatal_run(bundle_path, "No msi filename")
     # The folder was made first and stays, empty.
-    check(os.listdir(only_guid_folder(temp)) == [], "something was extracted")
+    check_empty(only_guid_folder(temp), "something was extracted")
 
 
 @case
 def no_exe_property():
     msi, exe = installer_inputs()
     bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--file", "exe=" + exe)
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "No exe filename")
+    temp = fatal_run(bundle_path, "No exe filename")
     # Both names are resolved before either file is written.
-    check(os.listdir(only_guid_folder(temp)) == [], "something was extracted")
+    check_empty(only_guid_folder(temp), "something was extracted")
 
 
 @case
 def no_msi_entry():
     msi, exe = installer_inputs()
     bundle_path = pack(scratch("installer.exe"), "--property", "msi=Setup.msi", "--exe", exe)
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
-    folder = only_guid_folder(temp)
+    folder = only_guid_folder(fatal_run(bundle_path, "Failed to extract file"))
     check(os.listdir(folder) == ["Setup.msi"], "left %r" % os.listdir(folder))
     check(os.path.getsize(os.path.join(folder, "Setup.msi")) == 0, "the msi file is not empty")
 
@@ -459,17 +458,14 @@ def no_msi_entry():
 @case
 def damaged_entry():
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    with open(bundle_path, "rb") as f:
-        data = bytearray(f.read())
+    bundle_path = pack_installer(msi, exe)
+    data = bytearray(read_bytes(bundle_path))
     entries = bundle.read_entries(bytes(data))
     start, compressed, _ = entries["exe"]
     # A deflate block of the reserved type 3 is invalid wherever it starts.
     data[start] = 0xFF
     write_file(bundle_path, bytes(data))
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
-    folder = only_guid_folder(temp)
+    folder = only_guid_folder(fatal_run(bundle_path, "Failed to extract file"))
     check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
     check(os.path.getsize(os.path.join(folder, "Setup.msi")) == 70000, "the msi file is incomplete")
 
@@ -477,24 +473,20 @@ def damaged_entry():
 @case
 def truncated_bundle():
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    with open(bundle_path, "rb") as f:
-        data = f.read()
+    bundle_path = pack_installer(msi, exe)
+    data = read_bytes(bundle_path)
     start, compressed, _ = bundle.read_entries(data)["exe"]
     # The file ends halfway through the exe entry's compressed bytes.
     write_file(bundle_path, data[:start + compressed // 2])
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to extract file")
+    fatal_run(bundle_path, "Failed to extract file")
 
 
 @case
 def exe_not_a_program():
     msi = write_file(scratch("in", "Setup.msi"), sample_content(1000))
     exe = write_file(scratch("in", "Setup.exe"), b"This is a text, not a program.\r\n" * 40)
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
-    temp = new_temp()
-    expect_fatal(run_bundle(bundle_path, temp=temp), "Failed to launch program")
-    folder = only_guid_folder(temp)
+    bundle_path = pack_installer(msi, exe)
+    folder = only_guid_folder(fatal_run(bundle_path, "Failed to launch program"))
     check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
 
 
@@ -505,12 +497,9 @@ def names_of_one_file():
     path = scratch("same-name.exe")
     bundle.write_bundle(path, launcher(), files=[("msi", b"the msi"), ("exe", probe_bytes())],
                         properties=[("msi", "a.exe"), ("exe", "A.EXE")])
-    temp = new_temp()
-    expect_fatal(run_bundle(path, temp=temp), "Failed to create file")
-    folder = only_guid_folder(temp)
+    folder = only_guid_folder(fatal_run(path, "Failed to create file"))
     check(os.listdir(folder) == ["a.exe"], "left %r" % os.listdir(folder))
-    with open(os.path.join(folder, "a.exe"), "rb") as f:
-        check(f.read() == b"the msi", "the first file was overwritten")
+    check(read_bytes(os.path.join(folder, "a.exe")) == b"the msi", "the first file was overwritten")
 
 
 # ---- the temporary path --------------------------------------------------
@@ -520,11 +509,11 @@ def temp_path_query_fails():
     # wine's query answers 0 for a path beyond MAX_PATH; the launcher ends
     # with a message of its own instead of looking before its buffer.
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe)
+    bundle_path = pack_installer(msi, exe)
     long_temp = scratch("t" * 150, "t" * 150)
     os.makedirs(long_temp, exist_ok=True)
     expect_fatal(run_bundle(bundle_path, temp=long_temp), "Failed to get temporary folder")
-    check(os.listdir(long_temp) == [], "a folder was made")
+    check_empty(long_temp, "a folder was made")
 
 
 def bundle_without_msi_property():
@@ -548,7 +537,7 @@ def temp_path_3095_accepted():
 def temp_path_3096_refused():
     temp_path = make_long_folder(TEMP_PATH_LIMIT, trailing_separator=True)
     expect_fatal(seam_run(bundle_without_msi_property(), temp_path), "Path too long")
-    check(os.listdir(host_path(temp_path)) == [], "a folder was made")
+    check_empty(host_path(temp_path), "a folder was made")
 
 
 @case
@@ -593,7 +582,7 @@ def file_name_961_units():
 def exe_name_961_units():
     folder = name_bound_case(10, 961, "Unicode conversion failed")
     (made,) = guid_folders(folder)
-    check(os.listdir(made) == [], "a file was extracted before both names were known")
+    check_empty(made, "a file was extracted before both names were known")
 
 
 # ---- fixture -------------------------------------------------------------

@@ -33,6 +33,13 @@ bool ReadEntry(const std::string &name, const Bytes &dictionary, Bytes *content,
   return complete;
 }
 
+// The entry reads back with this dictionary and holds the file's content.
+void ExpectReadsBack(const BundleFile &file, const Bytes &dictionary) {
+  Bytes content;
+  ASSERT_TRUE(ReadEntry(file.name, dictionary, &content)) << file.name;
+  EXPECT_EQ(file.content, content) << file.name;
+}
+
 BundleContents InstallerContents() {
   BundleContents contents;
   contents.files.push_back({"msi", NoiseContent(70000, 1)});
@@ -69,17 +76,12 @@ TEST_F(BundleWriterTest, EntriesAndPropertiesReadBackThroughTheLibrary) {
   BundleContents contents = InstallerContents();
   Write(stub, Path("out.exe"), contents);
 
-  const char *message = nullptr;
-  ASSERT_TRUE(OpenPayloadFile(Path("out.exe").c_str(), &message)) << message;
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
   EXPECT_STREQ("Product.msi", FindProperty("msi"));
   EXPECT_STREQ("setup.exe", FindProperty("exe"));
   EXPECT_STREQ("1.2.3", FindProperty("Version"));
   EXPECT_STREQ("msiexeempty", GetConcatenatedNames());
-  for (const BundleFile &file : contents.files) {
-    Bytes content;
-    ASSERT_TRUE(ReadEntry(file.name, Bytes(), &content)) << file.name;
-    EXPECT_EQ(file.content, content) << file.name;
-  }
+  for (const BundleFile &file : contents.files) ASSERT_NO_FATAL_FAILURE(ExpectReadsBack(file, Bytes()));
   // Header at 1024, the table right behind it, the entries back to back.
   Bytes bundle = ReadBytes(Path("out.exe"));
   EXPECT_EQ(0, memcmp(bundle.data() + 1024, PAYLOAD_MAGIC, 16));
@@ -101,8 +103,7 @@ TEST_F(BundleWriterTest, HeaderStartsAtTheFirstMultipleOf512AtOrBehindTheStub) {
     EXPECT_TRUE(std::equal(stubBytes.begin(), stubBytes.end(), bundle.begin()));
     for (size_t i = stubSize; i < header; ++i) ASSERT_EQ(0, bundle[i]) << "filler at " << i;
     EXPECT_EQ(0, memcmp(bundle.data() + header, PAYLOAD_MAGIC, 16));
-    const char *message = nullptr;
-    ASSERT_TRUE(OpenPayloadFile(Path("out.exe").c_str(), &message)) << message;
+    ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
     ClosePayload();
   }
 }
@@ -134,12 +135,10 @@ TEST_F(BundleWriterTest, JavaEntriesAreCompressedWithTheThreeStageDictionary) {
 
   std::string names = std::string(PAYLOAD_INPUT_STREAM_ENTRY) + PAYLOAD_CLASS_LOADER_ENTRY +
                       "app/Main.class" + "app/data.txt";
-  Bytes stage1 = BytesOf(names), stage2 = stage1, stage3;
-  stage2.insert(stage2.end(), inputStream.begin(), inputStream.end());
-  stage3 = stage2;
-  stage3.insert(stage3.end(), classLoader.begin(), classLoader.end());
-  EXPECT_EQ(stage1, DictionaryForEntry(contents, PAYLOAD_INPUT_STREAM_ENTRY));
-  EXPECT_EQ(stage2, DictionaryForEntry(contents, PAYLOAD_CLASS_LOADER_ENTRY));
+  JavaStages stages = JavaStageDictionaries(names, inputStream, classLoader);
+  const Bytes &stage3 = stages.stage3;
+  EXPECT_EQ(stages.stage1, DictionaryForEntry(contents, PAYLOAD_INPUT_STREAM_ENTRY));
+  EXPECT_EQ(stages.stage2, DictionaryForEntry(contents, PAYLOAD_CLASS_LOADER_ENTRY));
   EXPECT_EQ(stage3, DictionaryForEntry(contents, "app/Main.class"));
   EXPECT_EQ(stage3, DictionaryForEntry(contents, "app/data.txt"));
   BundleContents installer = contents;
@@ -147,15 +146,12 @@ TEST_F(BundleWriterTest, JavaEntriesAreCompressedWithTheThreeStageDictionary) {
   EXPECT_TRUE(DictionaryForEntry(installer, "app/Main.class").empty());
 
   Write(stub, Path("java.exe"), contents);
-  const char *message = nullptr;
-  ASSERT_TRUE(OpenPayloadFile(Path("java.exe").c_str(), &message)) << message;
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("java.exe")));
   EXPECT_EQ(names, GetConcatenatedNames());
-  for (const BundleFile &file : contents.files) {
-    Bytes content;
-    ASSERT_TRUE(ReadEntry(file.name, DictionaryForEntry(contents, file.name), &content)) << file.name;
-    EXPECT_EQ(file.content, content) << file.name;
-  }
+  for (const BundleFile &file : contents.files)
+    ASSERT_NO_FATAL_FAILURE(ExpectReadsBack(file, DictionaryForEntry(contents, file.name)));
   FileEntry *entry = nullptr;
+  const char *message = nullptr;
   ASSERT_TRUE(FindFileEntry("app/Main.class", &entry, &message));
   EXPECT_LT(entry->compressedSize, 200u) << "the class was not compressed against the dictionary";
   Bytes content;
@@ -189,13 +185,10 @@ TEST_F(BundleWriterTest, DictionaryLongerThanTheWindowKeepsItsTail) {
   contents.files[5].content = probe;
   contents.files[6].content = Bytes(names.end() - 20000, names.end());  // stage 3 reaches only 6768 of these
   Write(stub, Path("java.exe"), contents);
-  const char *message = nullptr;
-  ASSERT_TRUE(OpenPayloadFile(Path("java.exe").c_str(), &message)) << message;
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("java.exe")));
   for (size_t i : {0, 1, 5, 6, 7}) {
     const BundleFile &file = contents.files[i];
-    Bytes content;
-    ASSERT_TRUE(ReadEntry(file.name, DictionaryForEntry(contents, file.name), &content)) << file.name;
-    EXPECT_EQ(file.content, content) << file.name;
+    ASSERT_NO_FATAL_FAILURE(ExpectReadsBack(file, DictionaryForEntry(contents, file.name)));
   }
 }
 

@@ -50,10 +50,19 @@ class SatchelTest : public ToolTest {
     EXPECT_EQ(before, FolderNames(dir));
   }
 
+  // Runs `verify` on a file of the scratch folder; expects it to find the
+  // bundle broken (exit status 1) with `reason` in its messages.
+  RunResult ExpectVerifyFails(const std::string &name, const std::string &reason) {
+    RunResult run = RunSatchel({"verify", Path(name)});
+    EXPECT_EQ(1, run.status) << run.out;
+    EXPECT_TRUE(Contains(run.err, reason)) << run.err;
+    return run;
+  }
+
   // Compressed bytes of an entry of a bundle: file offset and size.
   void EntryRange(const std::string &bundle, const char *name, size_t *offset, size_t *size) {
+    ASSERT_NO_FATAL_FAILURE(OpenOrFail(bundle));
     const char *message = nullptr;
-    ASSERT_TRUE(OpenPayloadFile(bundle.c_str(), &message)) << message;
     FileEntry *entry = nullptr;
     ASSERT_TRUE(FindFileEntry(name, &entry, &message)) << message;
     *offset = GetPayloadEntryDataStart() + entry->offset;
@@ -69,8 +78,7 @@ TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
   RunResult run = Pack(InstallerArgs());
   ASSERT_EQ(0, run.status) << run.err;
 
-  const char *message = nullptr;
-  ASSERT_TRUE(OpenPayloadFile(Path("out.exe").c_str(), &message)) << message;
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
   EXPECT_STREQ("Product.msi", FindProperty("msi"));
   EXPECT_STREQ("setup.exe", FindProperty("exe"));
   EXPECT_STREQ("2.0", FindProperty("Version"));
@@ -244,9 +252,7 @@ TEST_F(SatchelTest, VerifyAndExtractCatchADamagedEntry) {
   for (size_t i = offset + size / 2; i < offset + size / 2 + 32; ++i) bundle[i] ^= 0x5a;
   WriteBytes(Path("damaged.exe"), bundle);
 
-  RunResult run = RunSatchel({"verify", Path("damaged.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "damaged.exe: entry \"exe\"")) << run.err;
+  RunResult run = ExpectVerifyFails("damaged.exe", "damaged.exe: entry \"exe\"");
   EXPECT_FALSE(Contains(run.err, "entry \"msi\"")) << run.err;
 
   std::vector<std::string> before = FolderNames(dir);
@@ -263,18 +269,14 @@ TEST_F(SatchelTest, VerifyCatchesABrokenHeaderTableOrFile) {
   Bytes badCrc = bundle;
   badCrc[5120 + 20] ^= 1;  // tocCompressedSize, under the CRC
   WriteBytes(Path("crc.exe"), badCrc);
-  RunResult run = RunSatchel({"verify", Path("crc.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "no payload header")) << run.err;
+  RunResult run = ExpectVerifyFails("crc.exe", "no payload header");
   EXPECT_TRUE(Contains(run.err, "wrong header CRC")) << run.err;
   EXPECT_NE(0, RunSatchel({"list", Path("crc.exe")}).status);
 
   Bytes badToc = bundle;
   badToc[5120 + 36] ^= 0xff;
   WriteBytes(Path("toc.exe"), badToc);
-  run = RunSatchel({"verify", Path("toc.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "cannot be indexed")) << run.err;
+  ExpectVerifyFails("toc.exe", "cannot be indexed");
 
   Bytes cut(bundle.begin(), bundle.end() - 100);
   WriteBytes(Path("cut.exe"), cut);
@@ -290,17 +292,13 @@ TEST_F(SatchelTest, VerifyCatchesDeclaredSizesThatAreWrong) {
   Bytes packed = Deflate(content);
   Bytes stubBytes = ReadBytes(stub);
   WriteBytes(Path("more.exe"), HandBundle(stubBytes, {{"data", packed, 40000}}, {}));
-  RunResult run = RunSatchel({"verify", Path("more.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "inflates to more than its declared 40000 bytes")) << run.err;
+  ExpectVerifyFails("more.exe", "inflates to more than its declared 40000 bytes");
 
   WriteBytes(Path("less.exe"), HandBundle(stubBytes, {{"data", packed, 60000}}, {}));
-  run = RunSatchel({"verify", Path("less.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "inflates to 50000 bytes, not its declared 60000")) << run.err;
+  ExpectVerifyFails("less.exe", "inflates to 50000 bytes, not its declared 60000");
 
   WriteBytes(Path("exact.exe"), HandBundle(stubBytes, {{"data", packed, 50000}}, {}));
-  run = RunSatchel({"verify", Path("exact.exe")});
+  RunResult run = RunSatchel({"verify", Path("exact.exe")});
   EXPECT_EQ(0, run.status) << run.err;
 }
 
@@ -315,12 +313,9 @@ TEST_F(SatchelTest, VerifyCatchesAStreamThatAReaderTakesForEndedEarly) {
   ASSERT_TRUE(Inflate(stream, Bytes(), &out));
   ASSERT_EQ(BytesOf("hello"), out);
   WriteBytes(Path("empty-blocks.exe"), HandBundle(ReadBytes(stub), {{"data", stream, 5}}, {}));
-  RunResult run = RunSatchel({"verify", Path("empty-blocks.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "entry \"data\": the 4096 compressed bytes at offset 0 of the entry "
-                                "yield no data"))
-      << run.err;
-  run = RunSatchel({"extract", Path("empty-blocks.exe"), "data", "-o", Path("data.out")});
+  ExpectVerifyFails("empty-blocks.exe",
+                    "entry \"data\": the 4096 compressed bytes at offset 0 of the entry yield no data");
+  RunResult run = RunSatchel({"extract", Path("empty-blocks.exe"), "data", "-o", Path("data.out")});
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(Contains(run.err, "5 bytes short")) << run.err;
   EXPECT_FALSE(FileExists(Path("data.out")));
@@ -336,10 +331,8 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
                         {{"msi", Deflate(msiContent), (uint32_t)msiContent.size()},
                          {"exe", Deflate(content, dictionary), (uint32_t)content.size()}},
                         {{"msi", "a.msi"}, {"exe", "b.exe"}}));
-  RunResult run = RunSatchel({"verify", Path("installer.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "entry \"exe\": the data does not inflate without a preset dictionary"))
-      << run.err;
+  RunResult run = ExpectVerifyFails(
+      "installer.exe", "entry \"exe\": the data does not inflate without a preset dictionary");
   EXPECT_FALSE(Contains(run.err, "entry \"msi\"")) << run.err;
 
   // A Java bundle whose InternalInputStream class was compressed with the
@@ -347,14 +340,11 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
   Bytes inputStream = TextContent(6000, 31), classLoader = TextContent(9000, 32);
   Bytes copy = classLoader;  // leans on the class loader's bytes in the dictionary
   std::string names = std::string(PAYLOAD_INPUT_STREAM_ENTRY) + PAYLOAD_CLASS_LOADER_ENTRY + "app/Copy.class";
-  Bytes stage1 = BytesOf(names), stage2 = stage1;
-  stage2.insert(stage2.end(), inputStream.begin(), inputStream.end());
-  Bytes stage3 = stage2;
-  stage3.insert(stage3.end(), classLoader.begin(), classLoader.end());
+  JavaStages stages = JavaStageDictionaries(names, inputStream, classLoader);
   std::vector<HandEntry> good = {
-      {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(inputStream, stage1), (uint32_t)inputStream.size()},
-      {PAYLOAD_CLASS_LOADER_ENTRY, Deflate(classLoader, stage2), (uint32_t)classLoader.size()},
-      {"app/Copy.class", Deflate(copy, stage3), (uint32_t)copy.size()}};
+      {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(inputStream, stages.stage1), (uint32_t)inputStream.size()},
+      {PAYLOAD_CLASS_LOADER_ENTRY, Deflate(classLoader, stages.stage2), (uint32_t)classLoader.size()},
+      {"app/Copy.class", Deflate(copy, stages.stage3), (uint32_t)copy.size()}};
   WriteBytes(Path("java-good.exe"), HandBundle(stubBytes, good, {{"Main-Class", "app.Copy"}}));
   run = RunSatchel({"verify", Path("java-good.exe")});
   EXPECT_EQ(0, run.status) << run.err;
@@ -365,11 +355,9 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
 
   std::vector<HandEntry> bad = good;
   Bytes misfit = classLoader;
-  bad[0] = {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(misfit, stage3), (uint32_t)misfit.size()};
+  bad[0] = {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(misfit, stages.stage3), (uint32_t)misfit.size()};
   WriteBytes(Path("java-bad.exe"), HandBundle(stubBytes, bad, {}));
-  run = RunSatchel({"verify", Path("java-bad.exe")});
-  EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\"")) << run.err;
+  ExpectVerifyFails("java-bad.exe", "entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\"");
 }
 
 TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
@@ -406,10 +394,8 @@ TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
   wrong.files[0].name = "com/tessel/qor/kestrel/Other.class";
   wrong.dictionaries = BundleDictionaries::Java;
   ASSERT_TRUE(WriteBundle(stub, Path("no-stage1.exe"), wrong, &error)) << error;
-  run = RunSatchel({"verify", Path("no-stage1.exe")});
-  EXPECT_EQ(1, run.status) << run.out;
-  EXPECT_TRUE(Contains(run.err, "entry \"app/Main.class\": the data does not inflate without a preset dictionary"))
-      << run.err;
+  ExpectVerifyFails("no-stage1.exe",
+                    "entry \"app/Main.class\": the data does not inflate without a preset dictionary");
 }
 
 TEST_F(SatchelTest, ListShowsEntriesAndPropertiesThatReadersNeverSee) {

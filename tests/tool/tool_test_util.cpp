@@ -113,6 +113,22 @@ bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out) {
   return result == Z_STREAM_END;
 }
 
+JavaStages JavaStageDictionaries(const std::string &names, const Bytes &inputStream,
+                                 const Bytes &classLoader) {
+  JavaStages stages;
+  stages.stage1 = BytesOf(names);
+  stages.stage2 = stages.stage1;
+  stages.stage2.insert(stages.stage2.end(), inputStream.begin(), inputStream.end());
+  stages.stage3 = stages.stage2;
+  stages.stage3.insert(stages.stage3.end(), classLoader.begin(), classLoader.end());
+  return stages;
+}
+
+void OpenOrFail(const std::string &path) {
+  const char *message = nullptr;
+  ASSERT_TRUE(OpenPayloadFile(path.c_str(), &message)) << path << ": " << message;
+}
+
 namespace {
 void PutU32(Bytes *out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back((unsigned char)(value >> (8 * i)));

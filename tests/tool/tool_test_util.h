@@ -28,6 +28,17 @@ Bytes Deflate(const Bytes &data, const Bytes &dictionary = Bytes());
 // Raw inflate of a whole stream; false when zlib fails.
 bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out);
 
+// The three preset dictionaries of a Java bundle: the names, then the input
+// stream class behind them, then the class loader behind that.
+struct JavaStages {
+  Bytes stage1, stage2, stage3;
+};
+JavaStages JavaStageDictionaries(const std::string &names, const Bytes &inputStream,
+                                 const Bytes &classLoader);
+
+// Opens the bundle through the payload library; a fatal failure unless it opens.
+void OpenOrFail(const std::string &path);
+
 // A bundle put together by hand: entries carry their compressed bytes as
 // given, so that a test can store what our writer never would.
 struct HandEntry {

@@ -38,6 +38,15 @@ void DamageEntry(const std::string &bundle, const char *name) {
   fclose(file);
 }
 
+// cls.getClassLoader(), with any exception left pending.
+jobject ClassLoaderOf(JNIEnv *env, jclass cls) {
+  jclass classClass = env->FindClass("java/lang/Class");
+  jmethodID getClassLoader = env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;");
+  jobject result = env->CallObjectMethod(cls, getClassLoader);
+  env->DeleteLocalRef(classClass);
+  return result;
+}
+
 class ClassLoading : public JvmTest {
  protected:
   static void SetUpTestSuite() {
@@ -60,13 +69,10 @@ class ClassLoading : public JvmTest {
     jclass found = LoadMainClass(env, &loadMessage);
     if (found == nullptr) return;
     mainClass = (jclass)env->NewGlobalRef(found);
-    jclass classClass = env->FindClass("java/lang/Class");
-    jmethodID getClassLoader = env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;");
-    jobject local = env->CallObjectMethod(found, getClassLoader);
+    jobject local = ClassLoaderOf(env, found);
     if (env->ExceptionCheck()) env->ExceptionClear();
     if (local != nullptr) loader = env->NewGlobalRef(local);
     env->DeleteLocalRef(local);
-    env->DeleteLocalRef(classClass);
     env->DeleteLocalRef(found);
   }
 
@@ -120,11 +126,16 @@ class ClassLoading : public JvmTest {
   }
 
   jobject LoaderOf(jclass cls) {
-    jclass classClass = env->FindClass("java/lang/Class");
-    jmethodID getClassLoader = env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;");
-    jobject result = env->CallObjectMethod(cls, getClassLoader);
+    jobject result = ClassLoaderOf(env, cls);
     EXPECT_FALSE(TakeException(env).pending);
     return result;
+  }
+
+  // loader.findClass(name) on the payload loader, expected to fail: what it threw.
+  JavaThrown FindClassFails(const char *name) {
+    JavaThrown thrown;
+    EXPECT_EQ(FindClassOn(loader, name, &thrown), nullptr);
+    return thrown;
   }
 
   jclass AppClass(const char *name) {
@@ -201,8 +212,7 @@ TEST_F(ClassLoading, NestedClassKeepsItsDollar) {
 }
 
 TEST_F(ClassLoading, MissingClassIsClassNotFoundCausedByFileNotFound) {
-  JavaThrown thrown;
-  EXPECT_EQ(FindClassOn(loader, "satchel.test.Missing", &thrown), nullptr);
+  JavaThrown thrown = FindClassFails("satchel.test.Missing");
   EXPECT_EQ(thrown.className, "java.lang.ClassNotFoundException");
   EXPECT_TRUE(thrown.hasMessage);
   EXPECT_EQ(thrown.message, "");
@@ -211,21 +221,17 @@ TEST_F(ClassLoading, MissingClassIsClassNotFoundCausedByFileNotFound) {
 }
 
 TEST_F(ClassLoading, DamagedClassIsInternalError) {
-  JavaThrown thrown;
-  EXPECT_EQ(FindClassOn(loader, "satchel.test.Damaged", &thrown), nullptr);
+  JavaThrown thrown = FindClassFails("satchel.test.Damaged");
   EXPECT_EQ(thrown.className, "java.lang.InternalError");
   EXPECT_EQ(thrown.message, "Failed to read zip entry");
 }
 
 TEST_F(ClassLoading, EntryThatIsNoClassFileLeavesTheVmsError) {
-  JavaThrown thrown;
-  EXPECT_EQ(FindClassOn(loader, "satchel.test.NotAClass", &thrown), nullptr);
-  EXPECT_EQ(thrown.className, "java.lang.ClassFormatError");
+  EXPECT_EQ(FindClassFails("satchel.test.NotAClass").className, "java.lang.ClassFormatError");
 }
 
 TEST_F(ClassLoading, NullClassNameIsNullPointerException) {
-  JavaThrown thrown;
-  EXPECT_EQ(FindClassOn(loader, nullptr, &thrown), nullptr);
+  JavaThrown thrown = FindClassFails(nullptr);
   EXPECT_EQ(thrown.className, "java.lang.NullPointerException");
   EXPECT_TRUE(thrown.hasMessage);
   EXPECT_EQ(thrown.message, "");

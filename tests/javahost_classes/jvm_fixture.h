@@ -44,4 +44,11 @@ class JvmTest : public testing::Test {
 #define SKIP_UNLESS_OWNER(suite) \
   if (!ClaimProcess(suite)) GTEST_SKIP() << "one suite per process: run with --gtest_filter=" suite ".*"
 
+// The SetUp of a suite that needs nothing more than its own process.
+#define OWNER_SET_UP(suite)      \
+  void SetUp() override {        \
+    SKIP_UNLESS_OWNER(suite);    \
+    JvmTest::SetUp();            \
+  }
+
 #endif  // SATCHEL_TESTS_JVM_FIXTURE_H

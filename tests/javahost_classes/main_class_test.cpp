@@ -21,6 +21,13 @@ void ThrowNew(JNIEnv *env, const char *className, const std::string &message) {
   env->DeleteLocalRef(cls);
 }
 
+// LoadMainClass over the open payload, expected to fail: its message.
+std::string FailedLoadMessage(JNIEnv *env) {
+  const char *message;
+  EXPECT_EQ(LoadMainClass(env, &message), nullptr);
+  return message != nullptr ? message : "(null)";
+}
+
 size_t NamesLength(const BundleContents &contents) {
   size_t length = 0;
   for (const BundleFile &file : contents.files) length += file.name.size();
@@ -44,10 +51,7 @@ class NoMainClass : public JvmTest {
     EXPECT_EQ(LoadMainClass(env, &noMainMessage), nullptr);
     noMainPending = env->ExceptionCheck();
   }
-  void SetUp() override {
-    SKIP_UNLESS_OWNER("NoMainClass");
-    JvmTest::SetUp();
-  }
+  OWNER_SET_UP("NoMainClass")
 };
 
 TEST_F(NoMainClass, IsReportedAfterTheWholeBootstrap) {
@@ -77,15 +81,10 @@ class MissingMainClass : public JvmTest {
     BundleContents contents = JavaTestContents();
     contents.properties.push_back({"Main-Class", "satchel.test.Absent"});
     WriteAndOpenBundle("missing-main-class", contents);
-    const char *message;
-    EXPECT_EQ(LoadMainClass(env, &message), nullptr);
-    missingMainMessage = message != nullptr ? message : "(null)";
+    missingMainMessage = FailedLoadMessage(env);
     missingMainPending = env->ExceptionCheck();
   }
-  void SetUp() override {
-    SKIP_UNLESS_OWNER("MissingMainClass");
-    JvmTest::SetUp();
-  }
+  OWNER_SET_UP("MissingMainClass")
 };
 
 TEST_F(MissingMainClass, MessageIsTheReportOfTheClassNotFoundException) {
@@ -116,16 +115,11 @@ class BootstrapFailure : public JvmTest {
     contents.properties.push_back({"Main-Class", "satchel.test.Hello"});
     bootstrapNamesLength = NamesLength(contents);
     WriteAndOpenBundle("no-internal-classes", contents);
-    const char *message;
-    EXPECT_EQ(LoadMainClass(env, &message), nullptr);
-    bootstrapMessage = message != nullptr ? message : "(null)";
+    bootstrapMessage = FailedLoadMessage(env);
     uint32_t capacity;
     GetPresetDictionary(&bootstrapDictionaryUsed, &capacity);
   }
-  void SetUp() override {
-    SKIP_UNLESS_OWNER("BootstrapFailure");
-    JvmTest::SetUp();
-  }
+  OWNER_SET_UP("BootstrapFailure")
 };
 
 TEST_F(BootstrapFailure, MessageIsTheReportOfTheMissingInternalClass) {
@@ -147,10 +141,7 @@ class Report : public JvmTest {
     // A small heap, so that an 80 MB argument can't become a string.
     TestJvm({"-Xmx64m"});
   }
-  void SetUp() override {
-    SKIP_UNLESS_OWNER("Report");
-    JvmTest::SetUp();
-  }
+  OWNER_SET_UP("Report")
 
   std::string ReportText() {
     const char *message = "unchanged";
@@ -290,10 +281,7 @@ TEST_F(Report, MakeStringArrayOfNegativeCountReportsTheException) {
 
 class Dictionary : public JvmTest {
  protected:
-  void SetUp() override {
-    SKIP_UNLESS_OWNER("Dictionary");
-    JvmTest::SetUp();
-  }
+  OWNER_SET_UP("Dictionary")
 };
 
 TEST_F(Dictionary, GrowsByTwiceTheCapacityPlus32KiBAndTheRequest) {
@@ -305,20 +293,17 @@ TEST_F(Dictionary, GrowsByTwiceTheCapacityPlus32KiBAndTheRequest) {
   EXPECT_EQ(capacity, 0u);
 
   std::vector<unsigned char> names(100, 'n'), small(3000, 's'), large(40000, 'l');
-  ASSERT_TRUE(AppendToPresetDictionary(env, names.data(), 100));
-  GetPresetDictionary(&used, &capacity);
-  EXPECT_EQ(capacity, 32868u);
-  EXPECT_EQ(used, 100u);
-
-  ASSERT_TRUE(AppendToPresetDictionary(env, small.data(), 3000));
-  GetPresetDictionary(&used, &capacity);
-  EXPECT_EQ(capacity, 32868u);
-  EXPECT_EQ(used, 3100u);
-
-  ASSERT_TRUE(AppendToPresetDictionary(env, large.data(), 40000));
-  const unsigned char *dictionary = GetPresetDictionary(&used, &capacity);
-  EXPECT_EQ(capacity, 138504u);
-  EXPECT_EQ(used, 43100u);
+  const struct {
+    const std::vector<unsigned char> &append;
+    uint32_t capacity, used;
+  } steps[] = {{names, 32868, 100}, {small, 32868, 3100}, {large, 138504, 43100}};
+  const unsigned char *dictionary = nullptr;
+  for (const auto &step : steps) {
+    ASSERT_TRUE(AppendToPresetDictionary(env, step.append.data(), (uint32_t)step.append.size()));
+    dictionary = GetPresetDictionary(&used, &capacity);
+    EXPECT_EQ(capacity, step.capacity);
+    EXPECT_EQ(used, step.used);
+  }
   std::vector<unsigned char> expected = names;
   expected.insert(expected.end(), small.begin(), small.end());
   expected.insert(expected.end(), large.begin(), large.end());

@@ -9,27 +9,15 @@
 
 #include "java_vm.h"
 #include "platform.h"
+#include "start_call.h"
 
 namespace {
 
 const char *LibJvm() { return SATCHEL_LIBJVM_PATH; }
 
-struct Started {
-  std::vector<std::string> storage;
-  std::vector<char *> vector;
-  int result = -1;
-  JavaVM *vm = nullptr;
-  JNIEnv *env = nullptr;
-  int applicationCount = -1;
-  char **applicationArguments = nullptr;
-  const char *message = nullptr;
-
-  explicit Started(std::vector<std::string> texts) : storage(std::move(texts)) {
-    for (std::string &text : storage) vector.push_back(&text[0]);
-    vector.push_back(nullptr);
-    result = StartJavaVm((int)storage.size(), vector.data(), &vm, &env, &applicationCount,
-                         &applicationArguments, &message);
-  }
+// StartJavaVm, called at once; a VM it made is destroyed at the end.
+struct Started : StartCall {
+  explicit Started(std::vector<std::string> texts) : StartCall(std::move(texts)) { Run(); }
   ~Started() {
     if (result == 1) {
       free(applicationArguments);

@@ -11,30 +11,25 @@
 
 #include "java_vm.h"
 #include "platform.h"
+#include "start_call.h"
 #include "test_support.h"
 
 namespace {
 
-// One call of StartJavaVm over a vector built from `texts` (with its ending
-// null entry).  The strings live in `storage` so that the returned
-// application pointers can be compared with the caller's own.
-struct Call {
-  std::vector<std::string> storage;
-  std::vector<char *> vector;
-  int result = -1;
-  JavaVM *vm = (JavaVM *)1;
-  JNIEnv *env = (JNIEnv *)1;
-  int applicationCount = -1;
-  char **applicationArguments = (char **)1;
-  const char *message = "not set";
-
-  explicit Call(std::vector<std::string> texts) : storage(std::move(texts)) {
-    for (std::string &text : storage) vector.push_back(&text[0]);
-    vector.push_back(nullptr);
+// One call of StartJavaVm, made by Run.
+struct Call : StartCall {
+  using StartCall::StartCall;
+  // Run under the allocation watch, no allocation failing.
+  void RunWatched() {
+    ArmAllocationWatch(0);
+    Run();
+    DisarmAllocationWatch();
   }
-  void Run() {
-    result = StartJavaVm((int)storage.size(), vector.data(), &vm, &env, &applicationCount,
-                         &applicationArguments, &message);
+  // Run, expecting StartJavaVm to fail with `expected`.
+  void RunFailing(const char *expected) {
+    Run();
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(message, expected);
   }
   ~Call() {
     if (result == 1) free(applicationArguments);
@@ -139,26 +134,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StartJavaVmTest, JvmTakesTheNextArgumentWhateverItIs) {
   // -Jx is the path here, not an option: nothing of that name loads.
   Call call({"-jvm", "-Jx", "-Ja"});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Could not load JVM library");
+  call.RunFailing("Could not load JVM library");
   EXPECT_EQ(Record().calls, 0);
 }
 
 TEST_F(StartJavaVmTest, JvmAsLastArgumentAsksTheRegistry) {
   // An earlier path is dropped: the registry (empty here) is asked.
   Call call({"-jvm", Stub(), "a", "-jvm"});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Could not locate Java runtime envorinment");
+  call.RunFailing("Could not locate Java runtime envorinment");
   EXPECT_EQ(Record().calls, 0);
 }
 
 TEST_F(StartJavaVmTest, NoArgumentsAsksTheRegistry) {
-  Call call({});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Could not locate Java runtime envorinment");
+  Call call(std::vector<std::string>{});
+  call.RunFailing("Could not locate Java runtime envorinment");
 }
 
 TEST_F(StartJavaVmTest, NegativeCountIsNoArguments) {
@@ -193,9 +182,7 @@ TEST_F(StartJavaVmTest, JvmAsLastArgumentReadsNothingBehindTheVector) {
 TEST_F(StartJavaVmTest, VmRefusalIsReportedAndOutputsStayCleared) {
   LoadStubJvm().setResult(JNI_EINVAL);
   Call call({"-JXunknown", "-jvm", Stub(), "app"});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Can't create Java VM");
+  call.RunFailing("Can't create Java VM");
   EXPECT_EQ(Record().calls, 1);  // the option went to the VM, not skipped
   EXPECT_STREQ(Record().options[0], "-Xunknown");
   EXPECT_EQ(call.vm, nullptr);
@@ -216,18 +203,14 @@ TEST_F(StartJavaVmTest, AnyNonZeroResultIsARefusal) {
 
 TEST_F(StartJavaVmTest, MissingLibrary) {
   Call call({"-JXmx64m", "-jvm", "/nonexistent/libjvm.so", "app"});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Could not load JVM library");
+  call.RunFailing("Could not load JVM library");
   EXPECT_EQ(call.vm, nullptr);
   EXPECT_EQ(call.applicationArguments, nullptr);
 }
 
 TEST_F(StartJavaVmTest, LibraryWithoutEntryPoint) {
   Call call({"-jvm", NoEntryLibraryPath()});
-  call.Run();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_STREQ(call.message, "Could not get JVM entry point");
+  call.RunFailing("Could not get JVM entry point");
 }
 
 TEST_F(StartJavaVmTest, SuccessClearsAStaleMessage) {
@@ -275,38 +258,28 @@ TEST_F(StartJavaVmTest, EachAllocationFailureIsReportedAndReleasesEverything) {
 }
 
 TEST_F(StartJavaVmTest, FailuresAfterTheSplitReleaseEverything) {
-  {
-    Call call({"-Ja", "-Jb", "app", "-jvm", "/nonexistent/libjvm.so"});
-    ArmAllocationWatch(0);
-    call.Run();
-    DisarmAllocationWatch();
-    EXPECT_STREQ(call.message, "Could not load JVM library");
-    EXPECT_EQ(LiveWatchedAllocations(), 0u);
-  }
-  {
-    Call call({"-Ja", "app", "-jvm", NoEntryLibraryPath()});
-    ArmAllocationWatch(0);
-    call.Run();
-    DisarmAllocationWatch();
-    EXPECT_STREQ(call.message, "Could not get JVM entry point");
-    EXPECT_EQ(LiveWatchedAllocations(), 0u);
-  }
-  {
-    LoadStubJvm().setResult(JNI_ERR);
-    Call call({"-Ja", "-Jb", "app", "-jvm", Stub()});
-    ArmAllocationWatch(0);
-    call.Run();
-    DisarmAllocationWatch();
-    EXPECT_STREQ(call.message, "Can't create Java VM");
+  const struct {
+    std::vector<std::string> arguments;
+    jint vmResult;
+    const char *message;
+  } cases[] = {
+      {{"-Ja", "-Jb", "app", "-jvm", "/nonexistent/libjvm.so"}, JNI_OK, "Could not load JVM library"},
+      {{"-Ja", "app", "-jvm", NoEntryLibraryPath()}, JNI_OK, "Could not get JVM entry point"},
+      {{"-Ja", "-Jb", "app", "-jvm", Stub()}, JNI_ERR, "Can't create Java VM"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.message);
+    LoadStubJvm().setResult(c.vmResult);
+    Call call(c.arguments);
+    call.RunWatched();
+    EXPECT_STREQ(call.message, c.message);
     EXPECT_EQ(LiveWatchedAllocations(), 0u);
   }
 }
 
 TEST_F(StartJavaVmTest, NoArraysWithoutOptionsOrArguments) {
   Call call({"-jvm", Stub()});
-  ArmAllocationWatch(0);
-  call.Run();
-  DisarmAllocationWatch();
+  call.RunWatched();
   ASSERT_EQ(call.result, 1);
   EXPECT_EQ(LiveWatchedAllocations(), 0u);
   EXPECT_EQ(call.applicationArguments, nullptr);
@@ -346,9 +319,7 @@ TEST_F(StartJavaVmTest, PathTooLongForTheBufferIsNotLoaded) {
   EXPECT_STREQ(message, "Could not load JVM library");
 
   Call call({"-jvm", path, "-Ja", "app"});
-  ArmAllocationWatch(0);
-  call.Run();
-  DisarmAllocationWatch();
+  call.RunWatched();
   EXPECT_EQ(call.result, 0);
   EXPECT_STREQ(call.message, "Could not load JVM library");
   EXPECT_EQ(LiveWatchedAllocations(), 0u);

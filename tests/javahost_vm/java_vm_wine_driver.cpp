@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "java_vm.h"
+#include "start_call.h"
 #include "stub_jvm.h"
 
 namespace {
@@ -141,21 +142,9 @@ void ExpectRegistryLoad(const char *expected) {
   Check((entry != nullptr) == (expected == nullptr), "entry point given exactly on success");
 }
 
-struct Call {
-  std::vector<std::string> storage;
-  std::vector<char *> vector;
-  int result;
-  JavaVM *vm;
-  JNIEnv *env;
-  int applicationCount;
-  char **applicationArguments;
-  const char *message;
-  explicit Call(std::vector<std::string> texts) : storage(std::move(texts)) {
-    for (std::string &text : storage) vector.push_back(&text[0]);
-    vector.push_back(nullptr);
-    result = StartJavaVm((int)storage.size(), vector.data(), &vm, &env, &applicationCount,
-                         &applicationArguments, &message);
-  }
+// StartJavaVm, called at once.
+struct Call : StartCall {
+  explicit Call(std::vector<std::string> texts) : StartCall(std::move(texts)) { Run(); }
 };
 
 // The registry road, then the whole call: options and arguments as the VM

@@ -9,6 +9,7 @@
 
 #include "java_vm.h"
 #include "platform.h"
+#include "start_call.h"
 #include "test_support.h"
 
 namespace {
@@ -67,19 +68,15 @@ TEST_F(RegistryTest, FindsTheRuntimeLibrary) {
 TEST_F(RegistryTest, StartJavaVmWithoutArgumentsTakesTheRegistryRoad) {
   Install("17", StubJvmPath());
   char *vector[] = {nullptr};
-  JavaVM *vm;
-  JNIEnv *env;
-  int count;
-  char **application;
-  const char *message;
-  ASSERT_EQ(StartJavaVm(0, vector, &vm, &env, &count, &application, &message), 1) << message;
+  StartOutputs out;
+  ASSERT_EQ(out.Start(0, vector), 1) << out.message;
   const StubJvmRecord &record = *LoadStubJvm().record();
   EXPECT_EQ(record.calls, 1);
   EXPECT_EQ(record.optionCount, 0);
   EXPECT_EQ(record.optionsNull, 1);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(application, nullptr);
-  EXPECT_EQ(vm, LoadStubJvm().handles().vm);
+  EXPECT_EQ(out.applicationCount, 0);
+  EXPECT_EQ(out.applicationArguments, nullptr);
+  EXPECT_EQ(out.vm, LoadStubJvm().handles().vm);
 }
 
 TEST_F(RegistryTest, NoRuntimeKey) {

@@ -152,13 +152,9 @@ TEST_F(StartJavaVmTest, NoArgumentsAsksTheRegistry) {
 
 TEST_F(StartJavaVmTest, NegativeCountIsNoArguments) {
   char *vector[] = {nullptr};
-  JavaVM *vm;
-  JNIEnv *env;
-  int count;
-  char **application;
-  const char *message;
-  EXPECT_EQ(StartJavaVm(-3, vector, &vm, &env, &count, &application, &message), 0);
-  EXPECT_STREQ(message, "Could not locate Java runtime envorinment");
+  StartOutputs out;
+  EXPECT_EQ(out.Start(-3, vector), 0);
+  EXPECT_STREQ(out.message, "Could not locate Java runtime envorinment");
 }
 
 TEST_F(StartJavaVmTest, JvmAsLastArgumentReadsNothingBehindTheVector) {
@@ -167,13 +163,9 @@ TEST_F(StartJavaVmTest, JvmAsLastArgumentReadsNothingBehindTheVector) {
   char jvm[] = "-jvm";
   char **vector = (char **)malloc(sizeof(char *));
   vector[0] = jvm;
-  JavaVM *vm;
-  JNIEnv *env;
-  int count;
-  char **application;
-  const char *message;
-  EXPECT_EQ(StartJavaVm(1, vector, &vm, &env, &count, &application, &message), 0);
-  EXPECT_STREQ(message, "Could not locate Java runtime envorinment");
+  StartOutputs out;
+  EXPECT_EQ(out.Start(1, vector), 0);
+  EXPECT_STREQ(out.message, "Could not locate Java runtime envorinment");
   free(vector);
 }
 

@@ -11,15 +11,24 @@
 
 #include "java_vm.h"
 
-struct StartCall {
-  std::vector<std::string> storage;
-  std::vector<char *> vector;
-  int result = -1;
+// The outputs of StartJavaVm, for a vector of the caller's own making too.
+struct StartOutputs {
   JavaVM *vm = (JavaVM *)1;
   JNIEnv *env = (JNIEnv *)1;
   int applicationCount = -1;
   char **applicationArguments = (char **)1;
   const char *message = "not set";
+
+  int Start(int count, char **arguments) {
+    return StartJavaVm(count, arguments, &vm, &env, &applicationCount, &applicationArguments,
+                       &message);
+  }
+};
+
+struct StartCall : StartOutputs {
+  std::vector<std::string> storage;
+  std::vector<char *> vector;
+  int result = -1;
 
   explicit StartCall(std::vector<std::string> texts) : storage(std::move(texts)) {
     for (std::string &text : storage) vector.push_back(&text[0]);
@@ -29,9 +38,7 @@ struct StartCall {
   StartCall &operator=(const StartCall &) = delete;
 
   int Run() {
-    result = StartJavaVm((int)storage.size(), vector.data(), &vm, &env, &applicationCount,
-                         &applicationArguments, &message);
-    return result;
+    return result = Start((int)storage.size(), vector.data());
   }
 };
 

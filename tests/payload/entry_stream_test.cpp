@@ -124,6 +124,14 @@ class EntryStreamTest : public PayloadTest {
     b.AddFile(name, content, dictionary);
     OpenOrFail(b.Build());
   }
+
+  // Opens a bundle of one entry of these compressed bytes, declared to
+  // inflate to `declared` bytes.
+  void OpenWithCompressed(const char *name, const Bytes &compressed, uint32_t declared) {
+    HandBundle b;
+    b.AddFileRecord(name, b.AppendData(compressed), (uint32_t)compressed.size(), declared);
+    OpenOrFail(b.Build());
+  }
 };
 
 TEST_F(EntryStreamTest, ReadsWholeEntryAtEveryChunkSize) {
@@ -209,9 +217,7 @@ TEST_F(EntryStreamTest, HooksRunOncePerFetchOf4096Bytes) {
   Bytes content = hand::PseudoRandom(9995, 21, false);
   Bytes stored = hand::StoredBlock(content);
   ASSERT_EQ(stored.size(), 10000u);
-  HandBundle b;
-  b.AddFileRecord("ten", b.AppendData(stored), 10000, 9995);
-  OpenOrFail(b.Build());
+  OpenWithCompressed("ten", stored, 9995);
   SetLockHooks(CountingLock, CountingUnlock);
   PlatformResetFaults();
   EntryStream *stream = MustOpen("ten");
@@ -489,10 +495,7 @@ TEST_F(EntryStreamTest, StreamAllocationFailure) {
 TEST_F(EntryStreamTest, StreamProducingMoreThanDeclaredIsCut) {
   Bytes content = hand::PseudoRandom(5000, 91, true);
   Bytes compressed = hand::RawDeflate(content);
-  HandBundle b;
-  uint32_t offset = b.AppendData(compressed);
-  b.AddFileRecord("short", offset, (uint32_t)compressed.size(), 100);
-  OpenOrFail(b.Build());
+  OpenWithCompressed("short", compressed, 100);
   EntryStream *stream = MustOpen("short");
   ASSERT_NE(stream, nullptr);
   std::vector<unsigned char> buffer(8192, 0xCD);
@@ -552,10 +555,7 @@ TEST_F(EntryStreamTest, CorruptEntryData) {
   Bytes content = hand::PseudoRandom(4000, 95, true);
   Bytes compressed = hand::RawDeflate(content);
   compressed[0] = 0x07;  // block type 3
-  HandBundle b;
-  uint32_t offset = b.AppendData(compressed);
-  b.AddFileRecord("bad", offset, (uint32_t)compressed.size(), (uint32_t)content.size());
-  OpenOrFail(b.Build());
+  OpenWithCompressed("bad", compressed, (uint32_t)content.size());
   EntryStream *stream = MustOpen("bad");
   ASSERT_NE(stream, nullptr);
   unsigned char buffer[512];

@@ -84,12 +84,15 @@ run no-payload "$front" a
 [ "$(cat "$WORK/no-payload.code")" = 1 ] || fail "no-payload ended with $(cat "$WORK/no-payload.code")"
 [ "$(wc -l <"$WORK/no-payload.boxes")" = 1 ] || fail "no-payload showed no box"
 
-# No runtime anywhere: the places looked at, in order.
-rm -rf "$WORK/none" && mkdir -p "$WORK/none" && cp "$WORK/app.exe" "$WORK/none/app.exe"
-run none "$WORK/none/app.exe" a
-expect_box none "Could not locate Java runtime envorinment\\nNo Java runtime was found.  Looked for bin\\\\server\\\\jvm.dll or bin\\\\client\\\\jvm.dll (or the same under jre) in: $(traced "$WORK/none/jre"), $(traced "$WORK/none/runtime")"
-# (The trace cuts long texts; the rest of this one is ", JAVA_HOME (not
-# set); then in the registry.")
+# No runtime anywhere: the places looked at, in order.  The trace cuts a text
+# after about 220 characters, so this case runs from a short folder of its own
+# wherever the checkout lies; the rest of the text, ", JAVA_HOME (not set);
+# then in the registry.", stays out of sight.
+none=$(mktemp -d /tmp/sj.XXXXXX)
+cp "$WORK/app.exe" "$none/app.exe"
+run none "$none/app.exe" a
+expect_box none "Could not locate Java runtime envorinment\\nNo Java runtime was found.  Looked for bin\\\\server\\\\jvm.dll or bin\\\\client\\\\jvm.dll (or the same under jre) in: $(traced "$none/jre"), $(traced "$none/runtime")"
+rm -rf "$none"
 
 # A runtime beside the executable: jre, then runtime; server, then client.
 place "$WORK/jre" jre/bin/server/jvm.dll

@@ -14,9 +14,24 @@ import java.util.List;
 public class ParallelRead {
     static final String TEXT = "The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs. ";
 
-    /** Byte j of entry data/i.bin; the test program computes the same. */
+    /** The size of entry data/i.bin. */
     public static int size(int i) {
         return 100000 + i * 7919;
+    }
+
+    /** The bytes of entry data/i.bin; the test program writes the same. */
+    static byte[] content(int entry) {
+        byte[] bytes = new byte[size(entry)];
+        int x = entry * 0x9E3779B9 + 1;
+        for (int j = 0; j < bytes.length; j++) {
+            if (((j >> 10) & 3) != 0) {
+                x = x * 1103515245 + 12345;
+                bytes[j] = (byte) (x >>> 24);
+            } else {
+                bytes[j] = (byte) TEXT.charAt((j + entry) % TEXT.length());
+            }
+        }
+        return bytes;
     }
 
     static void check(int entry, int classes, int rounds) throws Exception {
@@ -34,8 +49,8 @@ public class ParallelRead {
     }
 
     static void checkEntry(ClassLoader loader, int entry) throws IOException {
-        int size = size(entry);
-        int x = entry * 0x9E3779B9 + 1;
+        byte[] content = content(entry);
+        int size = content.length;
         int j = 0;
         int chunk = 1 + entry * 37;
         try (InputStream in = loader.getResourceAsStream("data/" + entry + ".bin")) {
@@ -57,13 +72,7 @@ public class ParallelRead {
                     throw new AssertionError("entry " + entry + ": read gave " + n + " for " + chunk);
                 }
                 for (int k = 0; k < n; k++, j++) {
-                    int expected;
-                    if (((j >> 10) & 3) != 0) {
-                        x = x * 1103515245 + 12345;
-                        expected = x >>> 24;
-                    } else {
-                        expected = TEXT.charAt((j + entry) % TEXT.length());
-                    }
+                    int expected = j < size ? content[j] & 0xff : -1;
                     if ((buffer[off + k] & 0xff) != expected) {
                         throw new AssertionError("entry " + entry + ": byte " + j + " is " + (buffer[off + k] & 0xff)
                                 + ", expected " + expected);
@@ -121,15 +130,9 @@ public class ParallelRead {
                 return "data after the end";
             }
         }
-        int x = entry * 0x9E3779B9 + 1;
-        for (int j = 0; j < size(entry); j++) {
-            int expected;
-            if (((j >> 10) & 3) != 0) {
-                x = x * 1103515245 + 12345;
-                expected = x >>> 24;
-            } else {
-                expected = TEXT.charAt((j + entry) % TEXT.length());
-            }
+        byte[] content = content(entry);
+        for (int j = 0; j < content.length; j++) {
+            int expected = content[j] & 0xff;
             if ((all[3 + j] & 0xff) != expected) {
                 return "byte " + j + " is " + (all[3 + j] & 0xff) + ", expected " + expected;
             }

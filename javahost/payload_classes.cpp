@@ -26,7 +26,8 @@ static uint32_t presetDictionaryCapacity;  // bytes allocated
 static jobject payloadLock;
 
 // InternalInputStream.handle ("J"): the address of the object's EntryStream,
-// 0 while closed.  Set by the bootstrap (step 7).
+// 0 while closed.  Set by CreatePayloadClassLoader once InternalInputStream
+// is defined and its natives are bound.
 static jfieldID handleField;
 
 // ---- exceptions ----
@@ -131,7 +132,7 @@ EntryStream *OpenJavaEntryStream(JNIEnv *env, const char *name) {
   const char *message;
   EntryStream *stream = OpenEntryStream(name, presetDictionary, (int)presetDictionaryUsed, &message);
   if (stream == nullptr) {
-    if (message != nullptr && strcmp(message, "File not found") == 0) {
+    if (message == PayloadFileNotFound) {
       ThrowJavaException(env, "java/io/FileNotFoundException", name);
     } else {
       ThrowJavaException(env, "java/lang/InternalError", message != nullptr ? message : "");

@@ -18,30 +18,14 @@
 #endif
 #include <windows.h>
 
+#include "launcher_messages.h"
+
 // Every path handed to the system lives in a buffer of this many UTF-16 units.
 #define LAUNCHER_PATH_CAPACITY 4096
 
 // A temporary path of this many characters or more is refused, so that at
 // least 1000 units stay for the separator, the GUID folder and a file name.
 #define LAUNCHER_TEMP_PATH_LIMIT 3096
-
-// The texts that a user can see, in one place.
-#define MSG_TEMP_PATH_FAILED "Failed to get temporary folder"
-#define MSG_PATH_TOO_LONG "Path too long"
-#define MSG_COM_FAILED "Failed to initialize COM"
-#define MSG_GUID_FAILED "Failed to generate GUID"
-#define MSG_CREATE_DIRECTORY_FAILED "Failed to create directory"
-#define MSG_NO_MSI_NAME "No msi filename"
-#define MSG_NO_EXE_NAME "No exe filename"
-#define MSG_CONVERSION_FAILED "Unicode conversion failed"
-#define MSG_CREATE_FILE_FAILED "Failed to create file"
-#define MSG_EXTRACT_FAILED "Failed to extract file"
-#define MSG_WRITE_FAILED "Failed to write file"
-#define MSG_CREATE_JOB_FAILED "Failed to create job"
-#define MSG_LAUNCH_FAILED "Failed to launch program"
-#define MSG_ASSIGN_FAILED_FORMAT "Failed to assign process to job (error %d)"
-#define MSG_RESUME_FAILED "Failed to resume thread"
-#define MSG_SNAPSHOT_FAILED "Failed to take snapshot"
 
 // Shows the message (ANSI code page) in a warning box with the system's
 // default caption, waits until the user closes it and ends the process with

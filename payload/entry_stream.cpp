@@ -29,14 +29,14 @@ int Fetch(EntryStream *stream) {
   if (position < 0 || position > INT32_MAX ||
       SetFilePointer(payloadFile, (LONG)position, nullptr, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER) {
-    SetStatus(stream, ENTRY_STATUS_SEEK_FAILED, "Seek failed");
+    SetStatus(stream, ENTRY_STATUS_SEEK_FAILED, PAYLOAD_MSG_STREAM_SEEK_FAILED);
     return 0;
   }
   DWORD wanted = entry->compressedSize - (uint32_t)stream->consumed;
   if (wanted > ENTRY_STREAM_CHUNK) wanted = ENTRY_STREAM_CHUNK;
   DWORD got = 0;
   if (!ReadFile(payloadFile, stream->inputBuffer, wanted, &got, nullptr)) {
-    SetStatus(stream, ENTRY_STATUS_READ_FAILED, "Read failed");
+    SetStatus(stream, ENTRY_STATUS_READ_FAILED, PAYLOAD_MSG_STREAM_READ_FAILED);
     return 0;
   }
   // A file that ends early delivers less or nothing; the inflater then runs
@@ -61,13 +61,13 @@ EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dicti
   if (!FindFileEntry(name, &entry, message)) return nullptr;
   EntryStream *stream = (EntryStream *)calloc(1, sizeof(EntryStream));
   if (!stream) {
-    *message = "Memory allocation error";
+    *message = PAYLOAD_MSG_ALLOCATION_ERROR;
     return nullptr;
   }
   stream->entry = entry;
   if (inflateInit2(&stream->inflater, -15) != Z_OK) {
     free(stream);
-    *message = "Failed to initialize decompressor";
+    *message = PAYLOAD_MSG_INFLATE_INIT_FAILED;
     return nullptr;
   }
   // zlib copies the dictionary's last 32 KiB into the stream's own window,
@@ -77,7 +77,7 @@ EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dicti
                                           (uInt)dictionaryLength) != Z_OK)) {
     inflateEnd(&stream->inflater);
     free(stream);
-    *message = "Failed to set dictionary";
+    *message = PAYLOAD_MSG_DICTIONARY_FAILED;
     return nullptr;
   }
   return stream;
@@ -89,7 +89,7 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   // The end is the declared size, tested first: an empty entry ends here
   // without touching the file, the hooks or the inflater.
   if (produced == entry->uncompressedSize) {
-    SetStatus(stream, ENTRY_STATUS_EOF, "EOF");
+    SetStatus(stream, ENTRY_STATUS_EOF, PAYLOAD_MSG_STREAM_EOF);
     return 0;
   }
   if (length == 0) return 0;
@@ -97,7 +97,7 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   // Fetch only when the previous chunk is used up.
   if (stream->inflater.avail_in == 0 && stream->consumed < (int32_t)entry->compressedSize) {
     if (lockHook && !lockHook(context)) {
-      SetStatus(stream, ENTRY_STATUS_LOCK_FAILED, "Lock failed");
+      SetStatus(stream, ENTRY_STATUS_LOCK_FAILED, PAYLOAD_MSG_STREAM_LOCK_FAILED);
       return -1;
     }
     int fetched = Fetch(stream);
@@ -114,7 +114,7 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   stream->inflater.avail_out = room;
   int result = inflate(&stream->inflater, Z_NO_FLUSH);
   if (result != Z_OK && result != Z_STREAM_END) {
-    SetStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, "Decompression failed");
+    SetStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, PAYLOAD_MSG_DECOMPRESSION_FAILED);
     return -1;
   }
   return (int)(room - stream->inflater.avail_out);

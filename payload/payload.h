@@ -25,10 +25,10 @@
 //                   | entryDataStart + offset     |
 //   end of file     +-----------------------------+
 //
-// All integers are u32 little-endian, read byte by byte.  The header counts
-// only at a 512-byte block start and only with a matching CRC-32; the first
-// such block wins.  Every file offset is a signed 32-bit value, so a bundle
-// ends below 2^31 bytes.
+// All integers are u32 little-endian, read byte by byte (ReadU32LE).  The
+// header counts only at a 512-byte block start and only with a matching
+// CRC-32; the first such block wins.  Every file offset is a signed 32-bit
+// value, so a bundle ends below 2^31 bytes (PAYLOAD_SIZE_LIMIT).
 //
 // Preset dictionaries: the entries that the installer launcher extracts
 // ("msi", "exe") are compressed without one.  Entries that Java hosting reads
@@ -42,9 +42,11 @@
 #ifndef SATCHEL_PAYLOAD_H
 #define SATCHEL_PAYLOAD_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <zlib.h>
 
+#include "payload_messages.h"
 #include "platform.h"
 
 #define PAYLOAD_MAGIC "_kestrel_Header_"
@@ -55,6 +57,12 @@
 #define PAYLOAD_TOC_FILE_ENTRY 1
 #define PAYLOAD_TOC_PROPERTY 2
 #define ENTRY_STREAM_CHUNK 4096
+// A bundle, and every offset in it, stays below this (offsets are signed
+// 32-bit values); an entry's uncompressed size is a u32.
+#define PAYLOAD_SIZE_LIMIT 0x80000000u
+#define PAYLOAD_ENTRY_SIZE_LIMIT 0x100000000ull
+// What an inflater keeps of a preset dictionary: its last 32 KiB.
+#define PAYLOAD_DICTIONARY_WINDOW 32768u
 
 // Entry names of the two internal Java classes and the stages of the preset
 // dictionary that they take part in.
@@ -104,6 +112,53 @@ struct EntryStream {
   unsigned char inputBuffer[ENTRY_STREAM_CHUNK];
 };
 
+// ---- facts shared by every layer (format.cpp) ----
+
+uint32_t ReadU32LE(const unsigned char *at);
+void WriteU32LE(unsigned char *at, uint32_t value);
+
+// The stage of the preset dictionary that the reader sets for an entry of a
+// Java bundle: 1 (ConcatenatedNames) for InternalInputStream, 2 (and that
+// class file) for InternalClassLoader, 3 (and both class files) for every
+// other entry.  Installer bundles use no dictionary at all.
+int PayloadDictionaryStage(const char *name);
+
+// Decodes the UTF-8 sequence at `text` (`length` bytes available, at least
+// one).  The code point, with *used set to its length; or UTF8_ILL_FORMED
+// when no well-formed sequence starts there (overlong forms, surrogates and
+// values above U+10FFFF included), with *used set to the longest prefix that
+// could have begun one (at least 1): where the system's converter puts one
+// U+FFFD.
+#define UTF8_ILL_FORMED 0xFFFFFFFFu
+uint32_t DecodeUtf8(const unsigned char *text, size_t length, size_t *used);
+
+// The plain Windows file-name rule: `name` (UTF-8, `length` bytes) can be used
+// unchanged as the last component of a Windows path.  Not empty, not "." or
+// "..", well-formed UTF-8, no control character and none of \ / : * ? " < > |,
+// no trailing dot or space, at most PLAIN_NAME_MAX_UNITS UTF-16 code units,
+// and no reserved device name (also not with an extension, as in "con.txt").
+// 1 when plain; else 0 with *check saying why.
+#define PLAIN_NAME_MAX_UNITS 960  // what the launcher's path buffers leave for a name
+enum {
+  PLAIN_NAME_OK = 0,
+  PLAIN_NAME_EMPTY,
+  PLAIN_NAME_DOTS,
+  PLAIN_NAME_NOT_UTF8,
+  PLAIN_NAME_CONTROL,
+  PLAIN_NAME_CHARACTER,        // check->character is the one found
+  PLAIN_NAME_ENDS_WITH_DOT,
+  PLAIN_NAME_ENDS_WITH_SPACE,
+  PLAIN_NAME_TOO_LONG,         // check->units is the name's length
+  PLAIN_NAME_RESERVED          // the name's first baseLength bytes are the device name
+};
+struct PlainNameCheck {
+  int problem;
+  char character;
+  size_t units;
+  size_t baseLength;
+};
+int CheckPlainWindowsFileName(const char *name, size_t length, PlainNameCheck *check);
+
 // ---- index ----
 
 // Opens the running executable and indexes its payload.  1 on success; 0 with
@@ -119,7 +174,7 @@ int OpenPayloadFile(const char *path, const char **message);
 // calls it: its index lives until the process ends.
 void ClosePayload(void);
 
-// The first file entry of that name in table order; 0 with "File not found".
+// The first file entry of that name in table order; 0 with PayloadFileNotFound.
 int FindFileEntry(const char *name, FileEntry **entry, const char **message);
 
 // The value of the last property of that key in table order, or null.

@@ -8,6 +8,8 @@
 
 #include "payload_internal.h"
 
+const char PayloadFileNotFound[] = PAYLOAD_MSG_FILE_NOT_FOUND;
+
 HANDLE payloadFile = INVALID_HANDLE_VALUE;
 int32_t entryDataStart = 0;
 
@@ -38,10 +40,6 @@ size_t entryOrderCapacity = 0;
 const unsigned char NameMultipliers[16] = {61, 59, 53, 47, 43, 41, 37, 31,
                                            29, 23, 17, 13, 11, 7,  3,  1};
 
-uint32_t ReadU32(const unsigned char *p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 // Sizes the table: more buckets than half the announced entries, at most
 // 16383, never grown afterwards.  0 when out of memory.
 int CreateEntryTable(uint32_t fileEntryCount) {
@@ -60,7 +58,7 @@ int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t 
     size_t capacity = entryOrderCapacity ? 2 * entryOrderCapacity : 64;
     FileEntry **grown = (FileEntry **)realloc(entryOrder, capacity * sizeof(FileEntry *));
     if (!grown) {
-      *message = "Memory allocation error";
+      *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       return 0;
     }
     entryOrder = grown;
@@ -68,7 +66,7 @@ int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t 
   }
   FileEntry *entry = (FileEntry *)calloc(1, offsetof(FileEntry, name) + nameLength + 1);
   if (!entry) {
-    *message = "Memory allocation error";
+    *message = PAYLOAD_MSG_ALLOCATION_ERROR;
     return 0;
   }
   entry->offset = offset;
@@ -89,7 +87,7 @@ int AppendConcatenatedName(const char *name, size_t nameLength, const char **mes
     while (capacity < needed) capacity *= 2;
     char *grown = (char *)realloc(concatenatedNames, capacity);
     if (!grown) {
-      *message = "Memory allocation failed";
+      *message = PAYLOAD_MSG_ALLOCATION_FAILED;
       return 0;
     }
     concatenatedNames = grown;
@@ -106,7 +104,7 @@ int AddProperty(const char *key, size_t keyLength, const char *value, size_t val
   PropertyEntry *property =
       (PropertyEntry *)calloc(1, offsetof(PropertyEntry, value) + valueLength + 1);
   if (!property) {
-    *message = "Memory allocation error";
+    *message = PAYLOAD_MSG_ALLOCATION_ERROR;
     return 0;
   }
   memcpy(property->key, key, keyLength + 1);
@@ -132,13 +130,13 @@ int WalkRecords(const unsigned char *records, size_t size, const char **message)
     if (type == PAYLOAD_TOC_FILE_ENTRY) {
       ptrdiff_t nameLength = TextLength(records, at, size);
       if (nameLength < 0 || size - at - (size_t)nameLength - 1 < 12) {
-        *message = "Truncated TOC entry";
+        *message = PAYLOAD_MSG_ENTRY_TRUNCATED;
         return 0;
       }
       const char *name = (const char *)records + at;
       const unsigned char *fields = records + at + nameLength + 1;
-      if (!AddFileEntry(name, (size_t)nameLength, ReadU32(fields), ReadU32(fields + 4),
-                        ReadU32(fields + 8), message) ||
+      if (!AddFileEntry(name, (size_t)nameLength, ReadU32LE(fields), ReadU32LE(fields + 4),
+                        ReadU32LE(fields + 8), message) ||
           !AppendConcatenatedName(name, (size_t)nameLength, message))
         return 0;
       at += (size_t)nameLength + 1 + 12;
@@ -146,12 +144,12 @@ int WalkRecords(const unsigned char *records, size_t size, const char **message)
       ptrdiff_t keyLength = TextLength(records, at, size);
       ptrdiff_t valueLength = keyLength < 0 ? -1 : TextLength(records, at + keyLength + 1, size);
       if (valueLength < 0) {
-        *message = "Truncated TOC entry";
+        *message = PAYLOAD_MSG_ENTRY_TRUNCATED;
         return 0;
       }
       // The key lives in a 32-byte field with its NUL.
       if (keyLength >= PAYLOAD_KEY_FIELD_SIZE) {
-        *message = "Property key too long";
+        *message = PAYLOAD_MSG_KEY_TOO_LONG;
         return 0;
       }
       const char *key = (const char *)records + at;
@@ -159,7 +157,7 @@ int WalkRecords(const unsigned char *records, size_t size, const char **message)
       if (!AddProperty(key, (size_t)keyLength, value, (size_t)valueLength, message)) return 0;
       at += (size_t)keyLength + 1 + (size_t)valueLength + 1;
     } else {
-      *message = "Invalid TOC entry type";
+      *message = PAYLOAD_MSG_BAD_ENTRY_TYPE;
       return 0;
     }
   }
@@ -173,14 +171,14 @@ int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSiz
   // An empty table still gets a buffer (a size of 0 may give null).
   unsigned char *records = (unsigned char *)malloc(uncompressedSize ? uncompressedSize : 1);
   if (!records) {
-    *message = "Memory allocation failed";
+    *message = PAYLOAD_MSG_ALLOCATION_FAILED;
     return 0;
   }
   z_stream inflater;
   memset(&inflater, 0, sizeof inflater);
   if (inflateInit2(&inflater, -15) != Z_OK) {
     free(records);
-    *message = "Failed to initialize decompressor";
+    *message = PAYLOAD_MSG_INFLATE_INIT_FAILED;
     return 0;
   }
   inflater.next_in = (Bytef *)compressed;
@@ -192,13 +190,13 @@ int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSiz
   inflateEnd(&inflater);
   if (result != Z_STREAM_END) {
     free(records);
-    *message = "Decompression failed";
+    *message = PAYLOAD_MSG_DECOMPRESSION_FAILED;
     return 0;
   }
   // A stream that ends early would leave the tail of the buffer unwritten.
   if (produced != uncompressedSize) {
     free(records);
-    *message = "Truncated table of contents";
+    *message = PAYLOAD_MSG_TOC_TRUNCATED;
     return 0;
   }
   int ok = WalkRecords(records, uncompressedSize, message);
@@ -211,7 +209,7 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
   payloadFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (payloadFile == INVALID_HANDLE_VALUE) {
-    *message = "Failed to open file";
+    *message = PAYLOAD_MSG_OPEN_FAILED;
     return 0;
   }
 
@@ -222,42 +220,42 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
   for (;;) {
     if (!ReadFile(payloadFile, block, PAYLOAD_BLOCK_SIZE, &got, nullptr) ||
         got < PAYLOAD_HEADER_SIZE) {
-      *message = "Failed to find start of compressed data";
+      *message = PAYLOAD_MSG_NO_HEADER;
       goto failure;
     }
     if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
-    if (crc32(0, block, 32) == ReadU32(block + 32)) break;
+    if (crc32(0, block, 32) == ReadU32LE(block + 32)) break;
   }
 
   {
-    uint32_t fileEntryCount = ReadU32(block + 16);
-    uint32_t tocCompressedSize = ReadU32(block + 20);
-    uint32_t tocUncompressedSize = ReadU32(block + 24);
+    uint32_t fileEntryCount = ReadU32LE(block + 16);
+    uint32_t tocCompressedSize = ReadU32LE(block + 20);
+    uint32_t tocUncompressedSize = ReadU32LE(block + 24);
 
     compressed = (unsigned char *)malloc(tocCompressedSize ? tocCompressedSize : 1);
     if (!compressed) {
-      *message = "Memory allocation error";
+      *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       goto failure;
     }
     // Back from the end of the block read to just behind the header.
     if (SetFilePointer(payloadFile, PAYLOAD_HEADER_SIZE - (LONG)got, nullptr, FILE_CURRENT) ==
         INVALID_SET_FILE_POINTER) {
-      *message = "Failed to seek in file";
+      *message = PAYLOAD_MSG_SEEK_FAILED;
       goto failure;
     }
     if (!ReadFile(payloadFile, compressed, tocCompressedSize, &got, nullptr) ||
         got < tocCompressedSize) {
-      *message = "Failed to read table of contents";
+      *message = PAYLOAD_MSG_TOC_READ_FAILED;
       goto failure;
     }
     DWORD position = SetFilePointer(payloadFile, 0, nullptr, FILE_CURRENT);
     if (position == INVALID_SET_FILE_POINTER) {
-      *message = "Failed to get file offset";
+      *message = PAYLOAD_MSG_OFFSET_FAILED;
       goto failure;
     }
     entryDataStart = (int32_t)position;
     if (!CreateEntryTable(fileEntryCount)) {
-      *message = "Memory allocation error";
+      *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       goto failure;
     }
     if (!ParseTableOfContents(compressed, tocCompressedSize, tocUncompressedSize, message))
@@ -287,7 +285,7 @@ int OpenPayloadFile(const char *path, const char **message) {
   *message = nullptr;
   WCHAR widePath[4096];
   if (MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath, 4096) == 0) {
-    *message = "Failed to open file";
+    *message = PAYLOAD_MSG_OPEN_FAILED;
     return 0;
   }
   return OpenPayloadAt(widePath, message);
@@ -339,7 +337,7 @@ int FindFileEntry(const char *name, FileEntry **entry, const char **message) {
       }
     }
   }
-  *message = "File not found";
+  *message = PayloadFileNotFound;
   return 0;
 }
 

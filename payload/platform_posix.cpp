@@ -2,6 +2,7 @@
 // hosting make.  Each call keeps the Windows contract that the library relies
 // on (results, failure values, what GetLastError then says); nothing more.
 #include "platform.h"
+#include "payload.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -76,40 +77,6 @@ char *Utf16ToUtf8(const WCHAR *text) {
   }
   out[n] = 0;
   return out;
-}
-
-// Decodes one UTF-8 sequence at s (n bytes available).  Sets *used to the
-// bytes taken; an ill-formed sequence takes its longest valid prefix (at least
-// one byte) and yields U+FFFD, as the system converter does.
-uint32_t DecodeUtf8(const unsigned char *s, size_t n, size_t *used) {
-  unsigned char b = s[0];
-  *used = 1;
-  if (b < 0x80) return b;
-  size_t need;
-  uint32_t c, min;
-  if (b >= 0xC2 && b <= 0xDF) {
-    need = 1, c = b & 0x1F, min = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    need = 2, c = b & 0x0F, min = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    need = 3, c = b & 0x07, min = 0x10000;
-  } else {
-    return 0xFFFD;
-  }
-  for (size_t k = 1; k <= need; k++) {
-    if (k >= n || (s[k] & 0xC0) != 0x80) return 0xFFFD;
-    c = (c << 6) | (s[k] & 0x3F);
-    // Reject overlong forms, surrogates and values past U+10FFFF as soon as
-    // the second byte shows them.
-    if (k == 1) {
-      if ((b == 0xE0 && s[1] < 0xA0) || (b == 0xED && s[1] > 0x9F) ||
-          (b == 0xF0 && s[1] < 0x90) || (b == 0xF4 && s[1] > 0x8F))
-        return 0xFFFD;
-    }
-    *used = k + 1;
-  }
-  if (c < min) return 0xFFFD;
-  return c;
 }
 
 // ---- registry table ----
@@ -356,6 +323,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char *source, int sour
   for (size_t i = 0; i < n;) {
     size_t used;
     uint32_t c = DecodeUtf8(s + i, n - i, &used);
+    if (c == UTF8_ILL_FORMED) c = 0xFFFD;
     i += used;
     int units = c >= 0x10000 ? 2 : 1;
     if (targetLength > 0) {

@@ -5,7 +5,6 @@
 #define SATCHEL_BUNDLE_WRITER_H
 
 #include <stdint.h>
-#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -32,8 +31,21 @@ struct BundleContents {
   BundleDictionaries dictionaries = BundleDictionaries::None;
 };
 
+// The three stages of a Java bundle's preset dictionary, in full: stage 1 is
+// ConcatenatedNames, stage 2 adds the first InternalInputStream entry's bytes,
+// stage 3 the first InternalClassLoader entry's.  All empty for an installer
+// bundle.  (Only the last 32 KiB of each takes part in compression.)
+struct JavaDictionaryStages {
+  std::vector<unsigned char> stage1, stage2, stage3;
+};
+JavaDictionaryStages BuildJavaDictionaryStages(const BundleContents &contents);
+
 // The preset dictionary that the reader sets for `name` in a bundle of these
-// contents (empty when it sets none).
+// contents (empty when it sets none): the stage that PayloadDictionaryStage
+// names.  The writer compresses every entry with exactly this.
+const std::vector<unsigned char> &DictionaryForEntry(const BundleContents &contents,
+                                                     const JavaDictionaryStages &stages,
+                                                     const std::string &name);
 std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
                                               const std::string &name);
 
@@ -57,41 +69,5 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
 // fails or the result would reach 2^31 bytes.
 bool DeflateRaw(const unsigned char *data, uint64_t size, const unsigned char *dictionary,
                 size_t dictionaryLength, std::vector<unsigned char> *out);
-
-// True when `name` (UTF-8) can be used unchanged as the last component of a
-// Windows path: not empty, not "." or "..", no \ / : * ? " < > | and no
-// control character, no trailing dot or space, no reserved device name (also
-// not with an extension, as in "con.txt"), well-formed UTF-8 and at most 960
-// UTF-16 code units.  Otherwise false with *reason saying why.
-bool IsPlainWindowsFileName(const std::string &name, std::string *reason);
-
-// True when the two UTF-8 names denote the same file on a file system that
-// ignores case.
-bool SameFileNameIgnoringCase(const std::string &a, const std::string &b);
-
-// Reads a whole file (UTF-8 path).  False with *error naming it and the reason.
-bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
-                   std::string *error);
-
-// An output file that appears under its name only when complete: the bytes go
-// to a temporary file in the same folder, renamed into place by
-// CommitAtomicOutput; AbortAtomicOutput (or a failed write or commit) removes
-// it.  Errors name the final path and the reason.
-struct AtomicOutput {
-  std::string path;      // the final name
-  std::string tempPath;  // where the bytes go until the commit
-  FILE *file = nullptr;
-};
-bool BeginAtomicOutput(const std::string &path, AtomicOutput *output, std::string *error);
-bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std::string *error);
-bool CommitAtomicOutput(AtomicOutput *output, std::string *error);
-void AbortAtomicOutput(AtomicOutput *output);
-
-// Opens a file for binary reading (UTF-8 path); null with errno set.
-FILE *OpenFileForReading(const std::string &path);
-
-// The file-name part of a path (behind the last '/', and on Windows also
-// behind the last '\\' or drive colon).
-std::string PathFileName(const std::string &path);
 
 #endif  // SATCHEL_BUNDLE_WRITER_H

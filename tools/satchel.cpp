@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "file_names.h"
+#include "tool_files.h"
 #include "pack_java.h"
 #include "satchel_commands.h"
 

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include "bundle_writer.h"
+#include "file_names.h"
+#include "tool_files.h"
 #include "payload.h"
 #include "tool_test_util.h"
 

@@ -1,0 +1,24 @@
+// Every text that the installer launcher shows, in one place.  The payload
+// library's own texts (payload_messages.h) reach the user only from
+// OpenPayload; every other failure shows one of these.
+#ifndef SATCHEL_LAUNCHER_MESSAGES_H
+#define SATCHEL_LAUNCHER_MESSAGES_H
+
+#define MSG_TEMP_PATH_FAILED "Failed to get temporary folder"
+#define MSG_PATH_TOO_LONG "Path too long"
+#define MSG_COM_FAILED "Failed to initialize COM"
+#define MSG_GUID_FAILED "Failed to generate GUID"
+#define MSG_CREATE_DIRECTORY_FAILED "Failed to create directory"
+#define MSG_NO_MSI_NAME "No msi filename"
+#define MSG_NO_EXE_NAME "No exe filename"
+#define MSG_CONVERSION_FAILED "Unicode conversion failed"
+#define MSG_CREATE_FILE_FAILED "Failed to create file"
+#define MSG_EXTRACT_FAILED "Failed to extract file"
+#define MSG_WRITE_FAILED "Failed to write file"
+#define MSG_CREATE_JOB_FAILED "Failed to create job"
+#define MSG_LAUNCH_FAILED "Failed to launch program"
+#define MSG_ASSIGN_FAILED_FORMAT "Failed to assign process to job (error %d)"
+#define MSG_RESUME_FAILED "Failed to resume thread"
+#define MSG_SNAPSHOT_FAILED "Failed to take snapshot"
+
+#endif  // SATCHEL_LAUNCHER_MESSAGES_H

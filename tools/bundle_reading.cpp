@@ -1,0 +1,209 @@
+// What the reading commands share: the header scan, the index seen through
+// the payload library, the reader's preset dictionaries, command arguments.
+#include "bundle_reading.h"
+
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "satchel_commands.h"
+#include "tool_files.h"
+
+namespace {
+
+// Reads a whole entry through an entry stream and keeps its last 32768 bytes
+// (all that a dictionary it ends keeps of it); memory does not grow with the
+// entry, whatever size it declares.
+bool ReadEntryTail(const char *name, const std::vector<unsigned char> &dictionary,
+                   std::vector<unsigned char> *tail, std::string *error) {
+  const char *message = nullptr;
+  EntryStream *stream = OpenEntryStream(name, dictionary.empty() ? nullptr : dictionary.data(),
+                                        (int)dictionary.size(), &message);
+  if (!stream) {
+    *error = message;
+    return false;
+  }
+  tail->clear();
+  static unsigned char buffer[1 << 16];
+  int n;
+  while ((n = ReadEntryStream(stream, buffer, sizeof buffer, nullptr)) > 0) {
+    tail->insert(tail->end(), buffer, buffer + n);
+    if (tail->size() > 2 * PAYLOAD_DICTIONARY_WINDOW) tail->erase(tail->begin(), tail->end() - PAYLOAD_DICTIONARY_WINDOW);
+  }
+  if (n < 0) GetEntryStreamStatus(stream, &message);
+  uint32_t remaining = GetEntryStreamRemaining(stream);
+  CloseEntryStream(stream);
+  if (n < 0 || remaining != 0) {
+    *error = n < 0 && message ? message : "the data ends before its declared size";
+    return false;
+  }
+  if (tail->size() > PAYLOAD_DICTIONARY_WINDOW) tail->erase(tail->begin(), tail->end() - PAYLOAD_DICTIONARY_WINDOW);
+  return true;
+}
+
+std::vector<unsigned char> Tail(std::vector<unsigned char> bytes) {
+  if (bytes.size() > PAYLOAD_DICTIONARY_WINDOW) bytes.erase(bytes.begin(), bytes.end() - PAYLOAD_DICTIONARY_WINDOW);
+  return bytes;
+}
+
+}  // namespace
+
+bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
+  header->fileSize = FileSize(file);
+  if (header->fileSize < 0 || !SeekFile(file, 0)) {
+    *error = "cannot determine the file size";
+    return false;
+  }
+  unsigned char block[PAYLOAD_BLOCK_SIZE];
+  for (int64_t at = 0;; at += PAYLOAD_BLOCK_SIZE) {
+    size_t got = fread(block, 1, sizeof block, file);
+    if (got < PAYLOAD_HEADER_SIZE) break;
+    if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
+    header->headerCrc = ReadU32LE(block + 32);
+    if (crc32(0, block, 32) != header->headerCrc) {
+      header->badCrcBlocks.push_back(at);
+      continue;
+    }
+    header->offset = at;
+    header->fileEntryCount = ReadU32LE(block + 16);
+    header->tocCompressedSize = ReadU32LE(block + 20);
+    header->tocUncompressedSize = ReadU32LE(block + 24);
+    header->entryDataSize = ReadU32LE(block + 28);
+    return true;
+  }
+  if (ferror(file)) {
+    *error = "read failed";
+    return false;
+  }
+  *error = "no payload header (no 512-byte block start holds the magic \"" PAYLOAD_MAGIC
+           "\" with a matching CRC)";
+  if (!header->badCrcBlocks.empty())
+    *error += "; the magic at offset " + std::to_string(header->badCrcBlocks[0]) +
+              " has a wrong header CRC";
+  return false;
+}
+
+std::vector<const FileEntry *> AllFileEntries() {
+  std::vector<const FileEntry *> entries;
+  ForEachFileEntry([](const FileEntry *entry, void *context) {
+    static_cast<std::vector<const FileEntry *> *>(context)->push_back(entry);
+  }, &entries);
+  return entries;
+}
+
+// In table order (the index keeps them in reverse).
+std::vector<const PropertyEntry *> AllProperties() {
+  std::vector<const PropertyEntry *> properties;
+  ForEachProperty([](const PropertyEntry *property, void *context) {
+    static_cast<std::vector<const PropertyEntry *> *>(context)->push_back(property);
+  }, &properties);
+  std::reverse(properties.begin(), properties.end());
+  return properties;
+}
+
+bool OpenIndex(const std::string &path) {
+  const char *message = nullptr;
+  if (!OpenPayloadFile(path.c_str(), &message)) {
+    PrintError("%s: %s", path.c_str(), message ? message : "cannot open the payload");
+    ClosePayload();  // a failed open may leave part of an index behind
+    return false;
+  }
+  return true;
+}
+
+bool IsJavaBundle() {
+  FileEntry *entry;
+  const char *message;
+  return FindFileEntry(PAYLOAD_INPUT_STREAM_ENTRY, &entry, &message) != 0;
+}
+
+// Builds the dictionaries as Java hosting does: ConcatenatedNames, then the
+// content of the InternalInputStream class entry, then that of the
+// InternalClassLoader entry.  In an installer bundle there are none.
+bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
+  dictionaries->java = IsJavaBundle();
+  if (!dictionaries->java) return true;
+  const char *names = GetConcatenatedNames();
+  std::vector<unsigned char> all(names ? (const unsigned char *)names : nullptr,
+                                 names ? (const unsigned char *)names + strlen(names) : nullptr);
+  dictionaries->stage1 = Tail(all);
+  std::vector<unsigned char> content;
+  if (!ReadEntryTail(PAYLOAD_INPUT_STREAM_ENTRY, dictionaries->stage1, &content, error)) {
+    *error = std::string("entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\": ") + *error;
+    return false;
+  }
+  all = dictionaries->stage1;
+  all.insert(all.end(), content.begin(), content.end());
+  dictionaries->stage2 = Tail(all);
+  FileEntry *entry;
+  const char *message;
+  if (FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &entry, &message)) {
+    if (!ReadEntryTail(PAYLOAD_CLASS_LOADER_ENTRY, dictionaries->stage2, &content, error)) {
+      *error = std::string("entry \"" PAYLOAD_CLASS_LOADER_ENTRY "\": ") + *error;
+      return false;
+    }
+    all = dictionaries->stage2;
+    all.insert(all.end(), content.begin(), content.end());
+  }
+  dictionaries->stage3 = Tail(all);
+  return true;
+}
+
+const std::vector<unsigned char> &DictionaryFor(const ReaderDictionaries &dictionaries,
+                                                const char *name) {
+  switch (PayloadDictionaryStage(name)) {
+    case 1:
+      return dictionaries.stage1;
+    case 2:
+      return dictionaries.stage2;
+    default:
+      return dictionaries.stage3;
+  }
+}
+
+// Marks entries that a reader never finds (a earlier one has the same name)
+// and properties that a later one of the same key hides.
+std::vector<bool> ShadowedEntries(const std::vector<const FileEntry *> &entries) {
+  std::vector<bool> shadowed(entries.size(), false);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    FileEntry *found;
+    const char *message;
+    shadowed[i] = !FindFileEntry(entries[i]->name, &found, &message) || found != entries[i];
+  }
+  return shadowed;
+}
+
+std::vector<bool> ShadowedProperties(const std::vector<const PropertyEntry *> &properties) {
+  std::vector<bool> shadowed(properties.size(), false);
+  for (size_t i = 0; i < properties.size(); ++i)
+    shadowed[i] = FindProperty(properties[i]->key) != properties[i]->value;
+  return shadowed;
+}
+
+
+// is given, the flag --json.  -1 to go on; otherwise the exit status (help
+// printed, or a usage error reported).
+int ParseBundleArguments(const char *command, const char *usage, int argc, char **argv,
+                         std::string *path, bool *json) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      fputs(usage, stdout);
+      return EXIT_OK;
+    } else if (json && arg == "--json") {
+      *json = true;
+    } else if (path->empty() && (arg.empty() || arg[0] != '-')) {
+      *path = arg;
+    } else {
+      PrintError("%s: unexpected argument \"%s\" (see satchel %s --help)", command, arg.c_str(),
+                 command);
+      return EXIT_USAGE;
+    }
+  }
+  if (path->empty()) {
+    PrintError("%s needs a BUNDLE (see satchel %s --help)", command, command);
+    return EXIT_USAGE;
+  }
+  return -1;
+}

@@ -1,0 +1,152 @@
+// satchel extract: one entry's content, read through the payload library's
+// entry streams (the launcher's own read path), into a file or standard output.
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle_reading.h"
+#include "payload.h"
+#include "satchel_commands.h"
+#include "shown_text.h"
+#include "tool_files.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+const char kExtractUsage[] =
+    "usage: satchel extract BUNDLE NAME -o FILE\n"
+    "\n"
+    "Writes the content of the entry NAME to FILE (\"-\" for standard output),\n"
+    "read through the payload library's entry streams with the preset\n"
+    "dictionary that the entry's reader uses.  FILE appears only when complete.\n";
+
+}  // namespace
+
+int ExtractCommand(int argc, char **argv) {
+  std::string path, name, out;
+  bool haveName = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      fputs(kExtractUsage, stdout);
+      return EXIT_OK;
+    } else if (arg == "-o" || arg == "--output") {
+      if (i + 1 >= argc) {
+        PrintError("-o needs a value (see satchel extract --help)");
+        return EXIT_USAGE;
+      }
+      out = argv[++i];
+    } else if (path.empty()) {
+      path = arg;
+    } else if (!haveName) {
+      name = arg;
+      haveName = true;
+    } else {
+      PrintError("extract: unexpected argument \"%s\" (see satchel extract --help)", arg.c_str());
+      return EXIT_USAGE;
+    }
+  }
+  if (path.empty() || !haveName || out.empty()) {
+    PrintError("extract needs BUNDLE, NAME and -o FILE (see satchel extract --help)");
+    return EXIT_USAGE;
+  }
+  if (!OpenIndex(path)) return EXIT_FAILED;
+
+  FileEntry *entry;
+  const char *message = nullptr;
+  if (!FindFileEntry(name.c_str(), &entry, &message)) {
+    PrintError("%s: no entry named \"%s\"", path.c_str(), Shown(name.c_str()).c_str());
+    ClosePayload();
+    return EXIT_FAILED;
+  }
+  ReaderDictionaries dictionaries;
+  std::string error;
+  if (!BuildDictionaries(&dictionaries, &error)) {
+    PrintError("%s: cannot build the preset dictionary: %s", path.c_str(), error.c_str());
+    ClosePayload();
+    return EXIT_FAILED;
+  }
+  const std::vector<unsigned char> &dictionary = DictionaryFor(dictionaries, name.c_str());
+  EntryStream *stream =
+      OpenEntryStream(name.c_str(), dictionaries.java && !dictionary.empty() ? dictionary.data() : nullptr,
+                      (int)dictionary.size(), &message);
+  if (!stream) {
+    PrintError("%s: entry \"%s\": %s", path.c_str(), Shown(name.c_str()).c_str(), message);
+    ClosePayload();
+    return EXIT_FAILED;
+  }
+
+  bool toStdout = out == "-";
+  AtomicOutput output;
+  if (toStdout) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  } else if (!BeginAtomicOutput(out, &output, &error)) {
+    PrintError("%s", error.c_str());
+    CloseEntryStream(stream);
+    ClosePayload();
+    return EXIT_FAILED;
+  }
+
+  // Each read makes at most one 4096-byte fetch and one inflate step, which
+  // yields a few KiB; gather many of them before each write.
+  const size_t kBufferSize = 256 * 1024;
+  std::vector<unsigned char> buffer(kBufferSize);
+  size_t filled = 0;
+  bool failed = false;
+  for (;;) {
+    int n = ReadEntryStream(stream, buffer.data() + filled, (uint32_t)(kBufferSize - filled), nullptr);
+    if (n > 0) filled += (size_t)n;
+    if (filled == kBufferSize || (n <= 0 && filled > 0)) {
+      bool written = toStdout ? fwrite(buffer.data(), 1, filled, stdout) == filled
+                              : WriteAtomicOutput(&output, buffer.data(), filled, &error);
+      if (!written) {
+        if (toStdout) error = "standard output: write failed";
+        failed = true;
+        break;
+      }
+      filled = 0;
+    }
+    if (n < 0) {
+      GetEntryStreamStatus(stream, &message);
+      error = path + ": entry \"" + Shown(name.c_str()) + "\": " + (message ? message : "read failed");
+      failed = true;
+      break;
+    }
+    if (n == 0) {
+      if (GetEntryStreamRemaining(stream) != 0) {
+        error = path + ": entry \"" + Shown(name.c_str()) + "\": the data ends " +
+                std::to_string(GetEntryStreamRemaining(stream)) + " bytes short of its size";
+        failed = true;
+      }
+      break;
+    }
+  }
+  CloseEntryStream(stream);
+  ClosePayload();
+  if (!failed) {
+    if (toStdout) {
+      if (fflush(stdout) != 0) {
+        error = "standard output: write failed";
+        failed = true;
+      }
+    } else if (!CommitAtomicOutput(&output, &error)) {
+      failed = true;
+    }
+  }
+  if (failed) {
+    if (!toStdout) AbortAtomicOutput(&output);
+    PrintError("%s", error.c_str());
+    return EXIT_FAILED;
+  }
+  return EXIT_OK;
+}

@@ -1,0 +1,92 @@
+// File-name rules of the bundle tool: the plain-name rule in words, and case
+// folding as a case-insensitive file system compares.
+#include "file_names.h"
+
+#include <vector>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <locale.h>
+#include <wctype.h>
+#endif
+
+#include "payload.h"
+
+namespace {
+
+// UTF-8 to code points; false on an ill-formed sequence.
+bool CodePoints(const std::string &text, std::vector<uint32_t> *points) {
+  const unsigned char *bytes = (const unsigned char *)text.data();
+  for (size_t at = 0, used; at < text.size(); at += used) {
+    uint32_t point = DecodeUtf8(bytes + at, text.size() - at, &used);
+    if (point == UTF8_ILL_FORMED) return false;
+    points->push_back(point);
+  }
+  return true;
+}
+
+// Upper case of one code point, as a case-insensitive file system compares.
+uint32_t UpperCase(uint32_t point) {
+  if (point < 0x80) return (point >= 'a' && point <= 'z') ? point - 32 : point;
+#ifdef _WIN32
+  if (point > 0xffff) return point;
+  wchar_t in = (wchar_t)point, out = in;
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &in, 1, &out, 1) != 1) return point;
+  return (uint32_t)out;
+#else
+  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+  if (!utf8) return point;
+  return (uint32_t)towupper_l((wint_t)point, utf8);
+#endif
+}
+
+}  // namespace
+
+bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
+  PlainNameCheck check;
+  if (CheckPlainWindowsFileName(name.data(), name.size(), &check)) return true;
+  switch (check.problem) {
+    case PLAIN_NAME_EMPTY:
+      *reason = "the name is empty";
+      break;
+    case PLAIN_NAME_DOTS:
+      *reason = "\".\" and \"..\" name folders, not files";
+      break;
+    case PLAIN_NAME_NOT_UTF8:
+      *reason = "the name is not well-formed UTF-8";
+      break;
+    case PLAIN_NAME_CONTROL:
+      *reason = "the name holds a control character";
+      break;
+    case PLAIN_NAME_CHARACTER:
+      *reason = std::string("the name holds the character '") + check.character + "'";
+      break;
+    case PLAIN_NAME_ENDS_WITH_DOT:
+      *reason = "the name ends with a dot";
+      break;
+    case PLAIN_NAME_ENDS_WITH_SPACE:
+      *reason = "the name ends with a space";
+      break;
+    case PLAIN_NAME_TOO_LONG:
+      *reason = "the name is " + std::to_string(check.units) + " UTF-16 code units long; at most " +
+                std::to_string(PLAIN_NAME_MAX_UNITS) + " fit";
+      break;
+    default:
+      *reason = "\"" + name.substr(0, check.baseLength) + "\" is a reserved device name";
+      break;
+  }
+  return false;
+}
+
+bool SameFileNameIgnoringCase(const std::string &a, const std::string &b) {
+  std::vector<uint32_t> x, y;
+  if (!CodePoints(a, &x) || !CodePoints(b, &y)) return a == b;
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (UpperCase(x[i]) != UpperCase(y[i])) return false;
+  return true;
+}

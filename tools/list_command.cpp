@@ -1,0 +1,105 @@
+// satchel list: the header, the file entries and the properties of a bundle,
+// as text or as one JSON object.
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle_reading.h"
+#include "payload.h"
+#include "satchel_commands.h"
+#include "shown_text.h"
+#include "tool_files.h"
+
+namespace {
+
+const char kListUsage[] =
+    "usage: satchel list BUNDLE [--json]\n"
+    "\n"
+    "Shows the payload header (where it starts and its fields), every file entry\n"
+    "in table order with its offset and sizes, and every property in table\n"
+    "order.  With --json the same as one JSON object.\n";
+
+}  // namespace
+
+int ListCommand(int argc, char **argv) {
+  std::string path;
+  bool json = false;
+  int status = ParseBundleArguments("list", kListUsage, argc, argv, &path, &json);
+  if (status >= 0) return status;
+
+  FILE *file = OpenFileForReading(path);
+  if (!file) {
+    PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
+    return EXIT_FAILED;
+  }
+  HeaderInfo header;
+  std::string error;
+  bool found = ScanHeader(file, &header, &error);
+  fclose(file);
+  if (!found) {
+    PrintError("%s: %s", path.c_str(), error.c_str());
+    return EXIT_FAILED;
+  }
+  if (!OpenIndex(path)) return EXIT_FAILED;
+  std::vector<const FileEntry *> entries = AllFileEntries();
+  std::vector<const PropertyEntry *> properties = AllProperties();
+  std::vector<bool> hiddenEntries = ShadowedEntries(entries);
+  std::vector<bool> hiddenProperties = ShadowedProperties(properties);
+  bool java = IsJavaBundle();
+  int32_t dataStart = GetPayloadEntryDataStart();
+
+  if (json) {
+    printf("{\n  \"file\": %s,\n", JsonString(path.c_str()).c_str());
+    printf("  \"header\": {\"offset\": %lld, \"fileEntryCount\": %u, \"tocCompressedSize\": %u, "
+           "\"tocUncompressedSize\": %u, \"entryDataSize\": %u, \"headerCrc\": %u},\n",
+           (long long)header.offset, header.fileEntryCount, header.tocCompressedSize,
+           header.tocUncompressedSize, header.entryDataSize, header.headerCrc);
+    printf("  \"entryDataStart\": %d,\n  \"fileSize\": %lld,\n  \"dictionaries\": \"%s\",\n",
+           dataStart, (long long)header.fileSize, java ? "java" : "none");
+    printf("  \"entries\": [");
+    for (size_t i = 0; i < entries.size(); ++i) {
+      printf("%s\n    {\"name\": %s, \"offset\": %u, \"compressedSize\": %u, "
+             "\"uncompressedSize\": %u, \"shadowed\": %s}",
+             i ? "," : "", JsonString(entries[i]->name).c_str(), entries[i]->offset,
+             entries[i]->compressedSize, entries[i]->uncompressedSize,
+             hiddenEntries[i] ? "true" : "false");
+    }
+    printf("%s],\n  \"properties\": [", entries.empty() ? "" : "\n  ");
+    for (size_t i = 0; i < properties.size(); ++i) {
+      printf("%s\n    {\"key\": %s, \"value\": %s, \"shadowed\": %s}", i ? "," : "",
+             JsonString(properties[i]->key).c_str(), JsonString(properties[i]->value).c_str(),
+             hiddenProperties[i] ? "true" : "false");
+    }
+    printf("%s]\n}\n", properties.empty() ? "" : "\n  ");
+  } else {
+    printf("%s\n", path.c_str());
+    printf("header at offset %lld (file size %lld)\n", (long long)header.offset,
+           (long long)header.fileSize);
+    printf("  fileEntryCount       %u\n", header.fileEntryCount);
+    printf("  tocCompressedSize    %u\n", header.tocCompressedSize);
+    printf("  tocUncompressedSize  %u\n", header.tocUncompressedSize);
+    printf("  entryDataSize        %u\n", header.entryDataSize);
+    printf("  headerCrc            0x%08x\n", header.headerCrc);
+    printf("  entryDataStart       %d\n", dataStart);
+    printf("dictionaries: %s\n", java ? "Java (three stages)" : "none (installer bundle)");
+    printf("entries: %zu\n", entries.size());
+    if (!entries.empty()) printf("  %10s  %10s  %12s  %s\n", "offset", "compressed", "uncompressed", "name");
+    for (size_t i = 0; i < entries.size(); ++i) {
+      printf("  %10u  %10u  %12u  %s%s\n", entries[i]->offset, entries[i]->compressedSize,
+             entries[i]->uncompressedSize, Shown(entries[i]->name).c_str(),
+             hiddenEntries[i] ? "  (never read: an earlier entry has this name)" : "");
+    }
+    printf("properties: %zu\n", properties.size());
+    for (size_t i = 0; i < properties.size(); ++i) {
+      printf("  %s = \"%s\"%s\n", Shown(properties[i]->key).c_str(),
+             Shown(properties[i]->value).c_str(),
+             hiddenProperties[i] ? "  (never read: a later property has this key)" : "");
+    }
+  }
+  ClosePayload();
+  return fflush(stdout) == 0 ? EXIT_OK : EXIT_FAILED;
+}

@@ -1,0 +1,48 @@
+// Names and values as the bundle tool prints them.
+#include "shown_text.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "payload.h"
+
+// Names are bytes; show control characters and quotes escaped.
+std::string Shown(const char *text) {
+  std::string out;
+  for (const unsigned char *p = (const unsigned char *)text; *p; ++p) {
+    if (*p < 0x20 || *p == 0x7f || *p == '"' || *p == '\\') {
+      char hex[8];
+      snprintf(hex, sizeof hex, *p == '"' || *p == '\\' ? "\\%c" : "\\x%02x", *p);
+      out += hex;
+    } else {
+      out += (char)*p;
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const char *text) {
+  std::string out = "\"";
+  const unsigned char *p = (const unsigned char *)text;
+  size_t length = strlen(text);
+  for (size_t at = 0, used; at < length; at += used) {
+    unsigned char c = p[at];
+    used = 1;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex;
+    } else if (c < 0x80) {
+      out += (char)c;
+    } else if (DecodeUtf8(p + at, length - at, &used) != UTF8_ILL_FORMED) {
+      out.append((const char *)p + at, used);
+    } else {
+      out += "\\ufffd";
+      used = 1;
+    }
+  }
+  return out + "\"";
+}

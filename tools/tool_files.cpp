@@ -1,0 +1,249 @@
+// The bundle tool's own files: reading whole files, writing output files
+// atomically through a temporary file beside them.
+#include "tool_files.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "payload.h"
+
+namespace {
+
+const uint64_t kEntryLimit = PAYLOAD_ENTRY_SIZE_LIMIT;  // an entry's size is a u32
+
+#ifdef _WIN32
+std::wstring Widen(const std::string &text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+  std::wstring out(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n);
+  return out;
+}
+#endif
+
+void RemoveFile(const std::string &path) {
+#ifdef _WIN32
+  _wremove(Widen(path).c_str());
+#else
+  unlink(path.c_str());
+#endif
+}
+
+#ifndef _WIN32
+mode_t CurrentUmask() {
+  mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+#endif
+
+}  // namespace
+
+std::string ErrnoText(int error) { return strerror(error); }
+
+bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *output,
+                               std::string *error) {
+  output->path = path;
+  output->tempPath.clear();
+  output->file = nullptr;
+#ifdef _WIN32
+  (void)mode;
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = path + ".tmp" + std::to_string(_getpid()) + "-" + std::to_string(counter++);
+    int fd = _wopen(Widen(temp).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                    _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = path + ": cannot create a temporary file beside it: " + ErrnoText(errno);
+      return false;
+    }
+    output->file = _fdopen(fd, "wb");
+    if (!output->file) {
+      int saved = errno;
+      _close(fd);
+      RemoveFile(temp);
+      *error = path + ": " + ErrnoText(saved);
+      return false;
+    }
+    output->tempPath = temp;
+    return true;
+  }
+  *error = path + ": cannot create a temporary file beside it";
+  return false;
+#else
+  std::string temp = path + ".XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    *error = path + ": cannot create a temporary file beside it: " + ErrnoText(errno);
+    return false;
+  }
+  fchmod(fd, (mode_t)mode & ~CurrentUmask());
+  output->file = fdopen(fd, "wb");
+  if (!output->file) {
+    int saved = errno;
+    close(fd);
+    unlink(name.data());
+    *error = path + ": " + ErrnoText(saved);
+    return false;
+  }
+  output->tempPath = name.data();
+  return true;
+#endif
+}
+
+bool BeginAtomicOutput(const std::string &path, AtomicOutput *output, std::string *error) {
+  return BeginAtomicOutputWithMode(path, 0666, output, error);
+}
+
+bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std::string *error) {
+  if (!output->file) {
+    *error = output->path + ": not open for writing";
+    return false;
+  }
+  if (size && fwrite(data, 1, size, output->file) != size) {
+    int saved = errno;
+    *error = output->path + ": write failed: " + ErrnoText(saved);
+    AbortAtomicOutput(output);
+    return false;
+  }
+  return true;
+}
+
+bool CommitAtomicOutput(AtomicOutput *output, std::string *error) {
+  if (!output->file) {
+    *error = output->path + ": not open for writing";
+    return false;
+  }
+  FILE *file = output->file;
+  output->file = nullptr;
+  bool written = fflush(file) == 0;
+  int saved = errno;
+#ifndef _WIN32
+  if (written && fsync(fileno(file)) != 0) {
+    written = false;
+    saved = errno;
+  }
+#endif
+  if (fclose(file) != 0 && written) {
+    written = false;
+    saved = errno;
+  }
+  if (!written) {
+    *error = output->path + ": write failed: " + ErrnoText(saved);
+    RemoveFile(output->tempPath);
+    return false;
+  }
+#ifdef _WIN32
+  if (!MoveFileExW(Widen(output->tempPath).c_str(), Widen(output->path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING)) {
+    *error = output->path + ": cannot replace it (Windows error " +
+             std::to_string(GetLastError()) + ")";
+    RemoveFile(output->tempPath);
+    return false;
+  }
+#else
+  if (rename(output->tempPath.c_str(), output->path.c_str()) != 0) {
+    *error = output->path + ": cannot rename the finished file into place: " + ErrnoText(errno);
+    RemoveFile(output->tempPath);
+    return false;
+  }
+#endif
+  return true;
+}
+
+void AbortAtomicOutput(AtomicOutput *output) {
+  if (output->file) {
+    fclose(output->file);
+    output->file = nullptr;
+  }
+  if (!output->tempPath.empty()) RemoveFile(output->tempPath);
+  output->tempPath.clear();
+}
+
+bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
+                   std::string *error) {
+  content->clear();
+  FILE *file = OpenFileForReading(path);
+  if (!file) {
+    *error = path + ": cannot open: " + ErrnoText(errno);
+    return false;
+  }
+  // Room for the whole file at once when its size can be told.
+  if (fseek(file, 0, SEEK_END) == 0) {
+    long size = ftell(file);
+    if (size > 0 && (uint64_t)size < kEntryLimit) content->reserve((size_t)size);
+    rewind(file);
+  }
+  unsigned char buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) {
+    content->insert(content->end(), buffer, buffer + n);
+    if (content->size() >= kEntryLimit) {
+      fclose(file);
+      *error = path + ": the file is 4 GiB or larger";
+      return false;
+    }
+  }
+  bool failed = ferror(file) != 0;
+  int saved = errno;
+  fclose(file);
+  if (failed) {
+    *error = path + ": read failed: " + ErrnoText(saved);
+    return false;
+  }
+  return true;
+}
+
+std::string PathFileName(const std::string &path) {
+#ifdef _WIN32
+  size_t cut = path.find_last_of("/\\:");
+#else
+  size_t cut = path.find_last_of('/');
+#endif
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+FILE *OpenFileForReading(const std::string &path) {
+#ifdef _WIN32
+  return _wfopen(Widen(path).c_str(), L"rb");
+#else
+  return fopen(path.c_str(), "rb");
+#endif
+}
+
+bool SeekFile(FILE *file, int64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+  return fseeko(file, (off_t)offset, SEEK_SET) == 0;
+#endif
+}
+
+int64_t FileSize(FILE *file) {
+#ifdef _WIN32
+  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+  return _ftelli64(file);
+#else
+  if (fseeko(file, 0, SEEK_END) != 0) return -1;
+  return (int64_t)ftello(file);
+#endif
+}

@@ -1,0 +1,51 @@
+// The bundle tool's own files: whole files read into memory, and output
+// files that appear under their name only when complete.  Paths are UTF-8.
+#ifndef SATCHEL_TOOL_FILES_H
+#define SATCHEL_TOOL_FILES_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+// Reads a whole file (UTF-8 path).  False with *error naming it and the reason.
+bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
+                   std::string *error);
+
+// An output file that appears under its name only when complete: the bytes go
+// to a temporary file in the same folder, renamed into place by
+// CommitAtomicOutput; AbortAtomicOutput (or a failed write or commit) removes
+// it.  Errors name the final path and the reason.
+struct AtomicOutput {
+  std::string path;      // the final name
+  std::string tempPath;  // where the bytes go until the commit
+  FILE *file = nullptr;
+};
+bool BeginAtomicOutput(const std::string &path, AtomicOutput *output, std::string *error);
+// The same with the permission bits that a new file gets on POSIX systems
+// before the umask (BeginAtomicOutput: 0666; a bundle, which runs: 0777).
+bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *output,
+                               std::string *error);
+bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std::string *error);
+bool CommitAtomicOutput(AtomicOutput *output, std::string *error);
+void AbortAtomicOutput(AtomicOutput *output);
+
+// Opens a file for binary reading (UTF-8 path); null with errno set.
+FILE *OpenFileForReading(const std::string &path);
+
+// Moves to a 64-bit offset from the file's start; false on failure.
+bool SeekFile(FILE *file, int64_t offset);
+
+// The size of an open file, from its end; -1 when it cannot be told.  The
+// position is left at the end.
+int64_t FileSize(FILE *file);
+
+// The file-name part of a path (behind the last '/', and on Windows also
+// behind the last '\\' or drive colon).
+std::string PathFileName(const std::string &path);
+
+// strerror's text for an errno value.
+std::string ErrnoText(int error);
+
+#endif  // SATCHEL_TOOL_FILES_H

@@ -12,20 +12,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "javahost_messages.h"
 #include "platform.h"
 
-namespace {
+const char JavaVmCannotLoadLibrary[] = JAVA_MSG_CANNOT_LOAD_LIBRARY;
+const char JavaVmNoEntryPoint[] = JAVA_MSG_NO_ENTRY_POINT;
 
-// Every text that this layer reports.  Constant, valid for the life of the
-// process; peers match on them byte for byte (the spelling included).
-const char kMemoryAllocationFailed[] = "Memory allocation failed";
-const char kNoRuntimeKey[] = "Could not locate Java runtime envorinment";
-const char kNoCurrentVersion[] = "Could not find version of Java runtime envorinment";
-const char kNoVersionKey[] = "Could not locate current version of Java runtime envorinment";
-const char kNoRuntimeLib[] = "Could not locate Java runtime library";
-const char kCannotLoadLibrary[] = "Could not load JVM library";
-const char kNoEntryPoint[] = "Could not get JVM entry point";
-const char kCannotCreateVm[] = "Can't create Java VM";
+namespace {
 
 // Where an installed Java runtime keeps its registry entries, below
 // HKEY_LOCAL_MACHINE.
@@ -60,7 +53,7 @@ bool ReadRuntimeLibFromRegistry(WCHAR *path, const char **message) {
   HKEY runtimeKey;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRuntimeKeyPath, 0, KEY_QUERY_VALUE, &runtimeKey) !=
       ERROR_SUCCESS) {
-    *message = kNoRuntimeKey;
+    *message = JAVA_MSG_NO_RUNTIME_KEY;
     return false;
   }
 
@@ -71,7 +64,7 @@ bool ReadRuntimeLibFromRegistry(WCHAR *path, const char **message) {
   if (RegQueryValueExA(runtimeKey, kCurrentVersionValue, nullptr, nullptr, (BYTE *)versionName,
                        &size) != ERROR_SUCCESS) {
     RegCloseKey(runtimeKey);
-    *message = kNoCurrentVersion;
+    *message = JAVA_MSG_NO_CURRENT_VERSION;
     return false;
   }
   // A value stored without its terminating zero arrives without one; end it
@@ -81,7 +74,7 @@ bool ReadRuntimeLibFromRegistry(WCHAR *path, const char **message) {
   HKEY versionKey;
   if (RegOpenKeyExA(runtimeKey, versionName, 0, KEY_QUERY_VALUE, &versionKey) != ERROR_SUCCESS) {
     RegCloseKey(runtimeKey);
-    *message = kNoVersionKey;
+    *message = JAVA_MSG_NO_VERSION_KEY;
     return false;
   }
   RegCloseKey(runtimeKey);
@@ -90,7 +83,7 @@ bool ReadRuntimeLibFromRegistry(WCHAR *path, const char **message) {
   if (RegQueryValueExW(versionKey, kRuntimeLibValue, nullptr, nullptr, (BYTE *)path, &size) !=
       ERROR_SUCCESS) {
     RegCloseKey(versionKey);
-    *message = kNoRuntimeLib;
+    *message = JAVA_MSG_NO_RUNTIME_LIB;
     return false;
   }
   RegCloseKey(versionKey);
@@ -115,7 +108,7 @@ CreateJavaVmEntry LoadJvmEntryPoint(const char *path, const char **message) {
     int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, libraryPath, kPathUnits);
     libraryPath[kPathUnits - 1] = 0;
     if (units == 0) {
-      *message = kCannotLoadLibrary;
+      *message = JavaVmCannotLoadLibrary;
       return nullptr;
     }
   } else if (!ReadRuntimeLibFromRegistry(libraryPath, message)) {
@@ -126,12 +119,12 @@ CreateJavaVmEntry LoadJvmEntryPoint(const char *path, const char **message) {
   // turns out to have no entry point (a JVM cannot be unloaded anyway).
   HMODULE library = LoadLibraryW(libraryPath);
   if (!library) {
-    *message = kCannotLoadLibrary;
+    *message = JavaVmCannotLoadLibrary;
     return nullptr;
   }
   FARPROC entry = GetProcAddress(library, "JNI_CreateJavaVM");
   if (!entry) {
-    *message = kNoEntryPoint;
+    *message = JavaVmNoEntryPoint;
     return nullptr;
   }
   // Through the generic function pointer type: a cast between two specific
@@ -170,7 +163,7 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
   if (optionCount > 0) {
     options = (JavaVMOption *)calloc((size_t)optionCount, sizeof(JavaVMOption));
     if (!options) {
-      *message = kMemoryAllocationFailed;
+      *message = JAVA_MSG_ALLOCATION_FAILED;
       return 0;
     }
   }
@@ -179,7 +172,7 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
     applicationArray = (char **)calloc((size_t)argumentCount, sizeof(char *));
     if (!applicationArray) {
       FreeOptions(options, optionCount);
-      *message = kMemoryAllocationFailed;
+      *message = JAVA_MSG_ALLOCATION_FAILED;
       return 0;
     }
   }
@@ -197,7 +190,7 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
       if (!option) {
         FreeOptions(options, optionCount);
         free(applicationArray);
-        *message = kMemoryAllocationFailed;
+        *message = JAVA_MSG_ALLOCATION_FAILED;
         return 0;
       }
       option[0] = '-';
@@ -231,7 +224,7 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
   FreeOptions(options, optionCount);
   if (result != JNI_OK) {
     free(applicationArray);
-    *message = kCannotCreateVm;
+    *message = JAVA_MSG_CANNOT_CREATE_VM;
     return 0;
   }
 

@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include "javahost_messages.h"
 #include "payload.h"
 #include "payload_classes.h"
 
@@ -46,49 +47,49 @@ void ReportJavaException(JNIEnv *env, const char **message) {
   const char *chars;
 
   if ((exceptionClass = env->GetObjectClass(exception)) == nullptr) {
-    *message = "Failed to get exception class";
+    *message = JAVA_MSG_NO_EXCEPTION_CLASS;
     goto release;
   }
   if ((writerClass = env->FindClass("java/io/StringWriter")) == nullptr) {
-    *message = "Failed to get StringWriter class";
+    *message = JAVA_MSG_NO_STRING_WRITER_CLASS;
     goto release;
   }
   if ((printerClass = env->FindClass("java/io/PrintWriter")) == nullptr) {
-    *message = "Failed to get PrintWriter class";
+    *message = JAVA_MSG_NO_PRINT_WRITER_CLASS;
     goto release;
   }
   if ((printerConstructor = env->GetMethodID(printerClass, "<init>", "(Ljava/io/Writer;)V")) == nullptr) {
-    *message = "Failed to get constructor ID for PrintWriter()";
+    *message = JAVA_MSG_NO_PRINT_WRITER_CONSTRUCTOR;
     goto release;
   }
   if ((writerConstructor = env->GetMethodID(writerClass, "<init>", "()V")) == nullptr) {
-    *message = "Failed to get constructor ID for StringWriter()";
+    *message = JAVA_MSG_NO_STRING_WRITER_CONSTRUCTOR;
     goto release;
   }
   if ((printStackTrace = env->GetMethodID(exceptionClass, "printStackTrace", "(Ljava/io/PrintWriter;)V")) ==
       nullptr) {
-    *message = "Failed to get method ID for printStackTrace()";
+    *message = JAVA_MSG_NO_PRINT_STACK_TRACE;
     goto release;
   }
   if ((println = env->GetMethodID(printerClass, "println", "(Ljava/lang/Object;)V")) == nullptr) {
-    *message = "Failed to get method ID for println()";
+    *message = JAVA_MSG_NO_PRINTLN;
     goto release;
   }
   if ((flush = env->GetMethodID(printerClass, "flush", "()V")) == nullptr) {
-    *message = "Failed to get method ID for flush()";
+    *message = JAVA_MSG_NO_FLUSH;
     goto release;
   }
   if ((toString = env->GetMethodID(writerClass, "toString", "()Ljava/lang/String;")) == nullptr) {
-    *message = "Failed to get method ID for toString()";
+    *message = JAVA_MSG_NO_TO_STRING;
     goto release;
   }
 
   if ((writer = env->NewObject(writerClass, writerConstructor)) == nullptr) {
-    *message = "Failed to create StringWriter";
+    *message = JAVA_MSG_STRING_WRITER_FAILED;
     goto release;
   }
   if ((printer = env->NewObject(printerClass, printerConstructor, writer)) == nullptr) {
-    *message = "Failed to create PrintWriter";
+    *message = JAVA_MSG_PRINT_WRITER_FAILED;
     goto release;
   }
 
@@ -103,16 +104,16 @@ void ReportJavaException(JNIEnv *env, const char **message) {
 
   text = (jstring)env->CallObjectMethod(writer, toString);
   if (env->ExceptionCheck() || text == nullptr) {
-    *message = "Failed to get String";
+    *message = JAVA_MSG_NO_STRING;
     goto release;
   }
   if ((chars = env->GetStringUTFChars(text, nullptr)) == nullptr) {
-    *message = "Failed to get chars";
+    *message = JAVA_MSG_NO_CHARS;
     goto release;
   }
   // At most 4096 bytes; the last is always the terminator, so a long trace
   // is cut at 4095 bytes, on a byte, even inside a character.
-  BoundedFormat(exceptionReportBuffer, EXCEPTION_REPORT_SIZE, "Terminating due to Java exception: %s", chars);
+  BoundedFormat(exceptionReportBuffer, EXCEPTION_REPORT_SIZE, JAVA_MSG_REPORT_FORMAT, chars);
   exceptionReportBuffer[EXCEPTION_REPORT_SIZE - 1] = 0;
   env->ReleaseStringUTFChars(text, chars);
   *message = exceptionReportBuffer;
@@ -142,19 +143,19 @@ jclass LoadMainClass(JNIEnv *env, const char **message) {
   jobject loader = CreatePayloadClassLoader(env);
   if (loader == nullptr) {
     ReportJavaException(env, message);
-    if (*message == nullptr) *message = "Failed to create classloader";
+    if (*message == nullptr) *message = JAVA_MSG_NO_CLASS_LOADER;
     return nullptr;
   }
   const char *mainClassName = FindProperty("Main-Class");
   if (mainClassName == nullptr) {
     env->DeleteLocalRef(loader);
-    *message = "No main class defined in manifest";
+    *message = JAVA_MSG_NO_MAIN_CLASS_PROPERTY;
     return nullptr;
   }
   jclass mainClass = LoadPayloadClass(env, loader, mainClassName);
   if (mainClass == nullptr) {
     ReportJavaException(env, message);
-    if (*message == nullptr) *message = "Can't find main class";
+    if (*message == nullptr) *message = JAVA_MSG_NO_MAIN_CLASS;
   }
   // The class keeps its defining loader alive.
   env->DeleteLocalRef(loader);
@@ -167,7 +168,7 @@ jobjectArray MakeStringArray(JNIEnv *env, int count, char **strings, const char 
   jobjectArray array = stringClass != nullptr ? env->NewObjectArray(count, stringClass, nullptr) : nullptr;
   if (array == nullptr) {
     ReportJavaException(env, message);
-    if (*message == nullptr) *message = "Failed to create object";
+    if (*message == nullptr) *message = JAVA_MSG_OBJECT_FAILED;
     if (stringClass != nullptr) env->DeleteLocalRef(stringClass);
     return nullptr;
   }
@@ -178,7 +179,7 @@ jobjectArray MakeStringArray(JNIEnv *env, int count, char **strings, const char 
     jstring element = env->NewStringUTF(strings[i]);
     if (element == nullptr) {
       ReportJavaException(env, message);
-      if (*message == nullptr) *message = "Failed to create object";
+      if (*message == nullptr) *message = JAVA_MSG_OBJECT_FAILED;
     }
     env->SetObjectArrayElement(array, i, element);
     if (element != nullptr) env->DeleteLocalRef(element);

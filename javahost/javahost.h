@@ -1,0 +1,30 @@
+// Java hosting: a Java application run in this process, every class and
+// resource served straight out of the payload.  The map of entry points:
+//
+//   main                     satchel_java.cpp         the road: payload, runtime, VM, main
+//                                                     class, arguments, main, exit code
+//   OpenCommandLine ...      satchel_java_win32.cpp   what differs between systems: runtime
+//   ShowMessage, ...         satchel_java_posix.cpp   discovery, argument decoding, message
+//                                                     display, thread start (satchel_java.h)
+//   StartJavaVm              java_vm.cpp              split "-J" options, "-jvm" and the
+//   LoadJvmEntryPoint                                 application's arguments; load the JVM
+//                                                     library; create the VM
+//   LoadMainClass            main_class.cpp           bootstrap, then the "Main-Class" class
+//   MakeStringArray                                   the String[] for main
+//   ReportJavaException                               "Terminating due to Java exception: ..."
+//   CreatePayloadClassLoader payload_classes.cpp      lock, hooks, preset dictionary, the two
+//                                                     internal classes and their natives
+//   DefinePayloadClass                                a class defined from its payload entry
+//
+// Every text that this layer shows lives in javahost_messages.h.  Java-side
+// failures travel as pending exceptions; native-side ones as a constant
+// message; only main shows one (ShowMessage).
+#ifndef SATCHEL_JAVAHOST_H
+#define SATCHEL_JAVAHOST_H
+
+#include "java_vm.h"
+#include "javahost_messages.h"
+#include "main_class.h"
+#include "payload_classes.h"
+
+#endif  // SATCHEL_JAVAHOST_H

@@ -251,14 +251,42 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
 
 namespace {
 
+// Where the two bytes of the subsystem field of the stub's PE header lie:
+// "MZ", the header's offset at 0x3C, "PE\0\0", 20 bytes of file header, and
+// the field at 68 bytes into the optional header (the same for PE32 and
+// PE32+).  -1 when the stub is no PE image.
+int64_t PeSubsystemOffset(FILE *stub, uint64_t stubSize) {
+  unsigned char head[4096];
+  size_t got = stubSize < sizeof head ? (size_t)stubSize : sizeof head;
+  if (fseek(stub, 0, SEEK_SET) != 0 || fread(head, 1, got, stub) != got) return -1;
+  if (got < 0x40 || head[0] != 'M' || head[1] != 'Z') return -1;
+  uint64_t pe = GetU32(head + 0x3C);
+  if (pe + 4 + 20 + 70 > got || memcmp(head + pe, "PE\0\0", 4) != 0) return -1;
+  unsigned magic = head[pe + 24] | (unsigned)head[pe + 25] << 8;
+  if (magic != 0x10B && magic != 0x20B) return -1;
+  return (int64_t)pe + 24 + 68;
+}
+
 struct StubSink {
   AtomicOutput *output;
   std::string *error;
+  uint64_t written;           // stub bytes passed on so far
+  int64_t subsystemOffset;    // -1: the stub's bytes unchanged
+  uint16_t subsystem;
 };
 
 bool WriteStubPiece(const unsigned char *data, size_t size, void *context) {
   StubSink *sink = static_cast<StubSink *>(context);
-  return WriteAtomicOutput(sink->output, data, size, sink->error);
+  uint64_t start = sink->written;
+  sink->written += size;
+  if (sink->subsystemOffset < 0 || (uint64_t)sink->subsystemOffset + 2 > start + size ||
+      (uint64_t)sink->subsystemOffset < start)
+    return WriteAtomicOutput(sink->output, data, size, sink->error);
+  std::vector<unsigned char> piece(data, data + size);
+  size_t at = (size_t)((uint64_t)sink->subsystemOffset - start);
+  piece[at] = (unsigned char)(sink->subsystem & 0xFF);
+  piece[at + 1] = (unsigned char)(sink->subsystem >> 8);
+  return WriteAtomicOutput(sink->output, piece.data(), size, sink->error);
 }
 
 bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
@@ -341,10 +369,19 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     return false;
   }
 
+  int64_t subsystemOffset = -1;
+  if (contents.peSubsystem) {
+    subsystemOffset = PeSubsystemOffset(stub, stubSize);
+    if (subsystemOffset < 0) {
+      *error = stubPath + ": not a Windows executable, so its subsystem cannot be set";
+      return false;
+    }
+  }
+
   AtomicOutput output;
   if (!BeginAtomicOutputWithMode(outPath, 0777, &output, error)) return false;
   static const unsigned char zeros[PAYLOAD_BLOCK_SIZE] = {0};
-  StubSink sink = {&output, error};
+  StubSink sink = {&output, error, 0, subsystemOffset, contents.peSubsystem};
   passed = PassStub(stub, (int64_t)stubSize, WriteStubPiece, &sink);
   if (passed != 0) {
     if (passed != -2) *error = stubPath + ": read failed or the stub changed while it was read";

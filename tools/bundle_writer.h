@@ -29,6 +29,9 @@ struct BundleContents {
   std::vector<BundleFile> files;  // table order; duplicates allowed (the first wins)
   std::vector<BundleProperty> properties;
   BundleDictionaries dictionaries = BundleDictionaries::None;
+  // Non-zero: the Windows subsystem written into the copy of the stub's PE
+  // header (2: GUI, 3: console); the stub must then be a PE image.
+  uint16_t peSubsystem = 0;
 };
 
 // The three stages of a Java bundle's preset dictionary, in full: stage 1 is
@@ -57,8 +60,9 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // property key of 32 bytes or more, an "msi" or "exe" property value that is
 // not a plain Windows file name, "msi" and "exe" values that are equal when
 // case is ignored, a file of 2^32 bytes or more, a bundle that would reach
-// 2^31 bytes, and a stub that already carries a payload (the reader would
-// find the old one first).
+// 2^31 bytes, a stub that already carries a payload (the reader would
+// find the old one first), and a subsystem asked of a stub that is no PE
+// image.
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error);
 

@@ -8,12 +8,29 @@
 // service registrations (META-INF/services/...), whose lines from every jar
 // are joined so that each jar's providers stay visible.  The property
 // "Main-Class" comes from --main-class or else from the first jar's manifest.
+//
+// A jar's manifest "Class-Path" is followed as the Java class path follows
+// it: the relative jars that it names and that exist come right behind that
+// jar (and theirs behind them); missing ones are named in a warning.
+//
+// Further properties that the front end reads:
+//   "Java-Options"        the --java-option values, one per line, in order
+//   "Java-Min-Version"    the oldest Java feature release that may run the
+//                         application (--min-java, else the one that the
+//                         newest class file of the jars needs)
+//   "Add-Opens", "Add-Exports", "Enable-Native-Access",
+//   "Launcher-Agent-Class"  as the first jar's manifest gives them
 #include "pack_java.h"
 
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <zip.h>
+
+#include <algorithm>
 
 #include <map>
 #include <string>
@@ -33,6 +50,7 @@ namespace {
 
 const char kUsage[] =
     "usage: satchel pack-java --stub STUB -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
+    "                         [--java-option OPTION]... [--min-java N] [--gui]\n"
     "\n"
     "Packs the Java application in the jars into one executable: STUB (the\n"
     "satchel-java front end) with every file of the jars behind it, compressed\n"
@@ -42,18 +60,52 @@ const char kUsage[] =
     "  -o, --output OUT     the executable to write (replaced only when complete)\n"
     "  --main-class NAME    the class whose main(String[]) runs (default: the\n"
     "                       Main-Class of the first jar's manifest)\n"
+    "  --java-option OPTION a virtual machine option that every run gets, such\n"
+    "                       as -Xmx512m or -Dfile.encoding=UTF-8 (repeatable);\n"
+    "                       the user's own -J options come after and win\n"
+    "  --min-java N         run only on Java N or later: older runtimes are\n"
+    "                       passed over (default: the release that the newest\n"
+    "                       class file in the jars needs)\n"
+    "  --gui                a desktop application: the executable opens no\n"
+    "                       console window and shows failures in a box\n"
+    "                       (STUB must be a Windows front end)\n"
     "\n"
     "Files of the same name in several jars: the first is kept, as on a class\n"
-    "path; META-INF/services files are joined.\n";
+    "path; META-INF/services files are joined.  The jars that a manifest's\n"
+    "Class-Path names are packed behind their jar, as java -jar would find them;\n"
+    "the first jar's Add-Opens, Add-Exports, Enable-Native-Access and\n"
+    "Launcher-Agent-Class are honoured when the executable runs.\n";
 
 const char kServicesPrefix[] = "META-INF/services/";
 const char kManifestName[] = "META-INF/MANIFEST.MF";
+const char kVersionedPrefix[] = "META-INF/versions/";
+
+// Manifest attributes of the first jar that travel as properties of the same
+// name, for the front end to act on as java -jar would.
+const char *const kForwardedAttributes[] = {"Add-Opens", "Add-Exports", "Enable-Native-Access",
+                                            "Launcher-Agent-Class"};
+
+// The Windows subsystem of a desktop application's executable.
+const uint16_t kGuiSubsystem = 2;
+
+// Class files carry their format version; version 45 + n needs Java n + 1,
+// that is Java 8 reads 52, Java 17 reads 61.
+const int kClassVersionOffset = 44;
 
 struct PackJavaOptions {
   std::string stub;
   std::string output;
   std::string mainClass;  // empty: from the manifest
   std::vector<std::string> jars;
+  std::vector<std::string> javaOptions;
+  int minJava = 0;  // 0: from the class files
+  bool gui = false;
+};
+
+// One attribute of a manifest's main section.
+struct ManifestAttribute {
+  std::string name;
+  std::string value;
 };
 
 bool StartsWith(const std::string &text, const char *prefix) {
@@ -79,6 +131,16 @@ int TakeOption(int argc, char **argv, int *i, const char *name, std::string *val
   return value->empty() ? -1 : 1;
 }
 
+// A Java feature release as --min-java takes it: a number from 1 to 999, or
+// the old form 1.N; 0 when the text is neither.
+int ParseJavaRelease(const std::string &text) {
+  std::string digits = StartsWith(text, "1.") && text.size() > 2 ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 3 || digits[0] == '0') return 0;
+  for (char c : digits)
+    if (c < '0' || c > '9') return 0;
+  return atoi(digits.c_str());
+}
+
 // 1 parsed, 0 help shown, -1 error shown.
 int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
   bool onlyFiles = false;
@@ -96,10 +158,35 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
       fputs(kUsage, stdout);
       return 0;
     }
+    if (argument == "--gui") {
+      options->gui = true;
+      continue;
+    }
+    std::string javaOption, minJava;
     int taken = TakeOption(argc, argv, &i, "--stub", &options->stub);
     if (!taken) taken = TakeOption(argc, argv, &i, "--output", &options->output);
     if (!taken) taken = TakeOption(argc, argv, &i, "-o", &options->output);
     if (!taken) taken = TakeOption(argc, argv, &i, "--main-class", &options->mainClass);
+    if (!taken && (taken = TakeOption(argc, argv, &i, "--java-option", &javaOption)) > 0) {
+      if (javaOption.find_first_of("\r\n") != std::string::npos) {
+        fprintf(stderr, "satchel pack-java: --java-option: an option cannot span lines\n");
+        return -1;
+      }
+      if (javaOption.size() < 2 || javaOption[0] != '-') {
+        fprintf(stderr, "satchel pack-java: --java-option %s: a virtual machine option begins with -\n",
+                javaOption.c_str());
+        return -1;
+      }
+      options->javaOptions.push_back(javaOption);
+    }
+    if (!taken && (taken = TakeOption(argc, argv, &i, "--min-java", &minJava)) > 0) {
+      options->minJava = ParseJavaRelease(minJava);
+      if (options->minJava <= 0) {
+        fprintf(stderr, "satchel pack-java: --min-java %s: not a Java release (8, 11, 17, ...)\n",
+                minJava.c_str());
+        return -1;
+      }
+    }
     if (taken < 0) {
       fprintf(stderr, "satchel pack-java: %s needs a value that is not empty\n", argument.c_str());
       return -1;
@@ -130,10 +217,10 @@ std::string ZipErrorText(int code) {
   return text;
 }
 
-// The main section's "Main-Class" of a manifest, trimmed; empty when absent.
-// Attribute names are matched ignoring case; a line that starts with one space
-// continues the previous one; the main section ends at the first empty line.
-std::string ManifestMainClass(const std::vector<unsigned char> &manifest) {
+// The attributes of a manifest's main section, values trimmed.  A line that
+// starts with one space continues the previous one; the main section ends at
+// the first empty line.
+std::vector<ManifestAttribute> ManifestAttributes(const std::vector<unsigned char> &manifest) {
   std::vector<std::string> lines;
   std::string line;
   for (size_t i = 0; i <= manifest.size(); i++) {
@@ -150,17 +237,27 @@ std::string ManifestMainClass(const std::vector<unsigned char> &manifest) {
       line += c;
     }
   }
-  const char name[] = "main-class:";
+  std::vector<ManifestAttribute> attributes;
   for (const std::string &entry : lines) {
-    if (entry.size() < sizeof name - 1) continue;
-    bool match = true;
-    for (size_t k = 0; k < sizeof name - 1 && match; k++)
-      match = (char)tolower((unsigned char)entry[k]) == name[k];
-    if (!match) continue;
-    size_t begin = sizeof name - 1, end = entry.size();
+    size_t colon = entry.find(':');
+    if (colon == std::string::npos || colon == 0) continue;
+    size_t begin = colon + 1, end = entry.size();
     while (begin < end && (entry[begin] == ' ' || entry[begin] == '\t')) begin++;
     while (end > begin && (entry[end - 1] == ' ' || entry[end - 1] == '\t')) end--;
-    return entry.substr(begin, end - begin);
+    attributes.push_back(ManifestAttribute{entry.substr(0, colon), entry.substr(begin, end - begin)});
+  }
+  return attributes;
+}
+
+// The value of the named attribute (names match ignoring case); empty when
+// absent.
+std::string ManifestValue(const std::vector<ManifestAttribute> &attributes, const char *name) {
+  for (const ManifestAttribute &attribute : attributes) {
+    if (attribute.name.size() != strlen(name)) continue;
+    bool match = true;
+    for (size_t k = 0; k < attribute.name.size() && match; k++)
+      match = tolower((unsigned char)attribute.name[k]) == tolower((unsigned char)name[k]);
+    if (match) return attribute.value;
   }
   return std::string();
 }
@@ -209,10 +306,12 @@ bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
 
 // Adds every file of the jar to the contents.  `positions` maps the names
 // already present to their index in contents->files.  The manifest's
-// Main-Class goes to *mainClass when it is not null.  False with *error set.
+// attributes of the jar's own manifest go to *manifest (none without one).
+// False with *error set.
 bool AddJar(const std::string &jar, BundleContents *contents,
-            std::map<std::string, size_t> *positions, std::string *mainClass,
+            std::map<std::string, size_t> *positions, std::vector<ManifestAttribute> *manifest,
             std::string *error) {
+  manifest->clear();
   int code = 0;
   zip_t *archive = zip_open(jar.c_str(), ZIP_RDONLY, &code);
   if (!archive) {
@@ -232,15 +331,15 @@ bool AddJar(const std::string &jar, BundleContents *contents,
     bool isService = StartsWith(name, kServicesPrefix) && name.size() > sizeof kServicesPrefix - 1;
     auto present = positions->find(name);
     bool wanted = present == positions->end() || isService ||
-                  (mainClass && name == kManifestName);
+                  name == kManifestName;
     if (!wanted) continue;
     std::vector<unsigned char> content;
     if (!ReadZipEntry(archive, (zip_uint64_t)i, stat, jar, &content, error)) {
       zip_close(archive);
       return false;
     }
-    if (mainClass && name == kManifestName) {
-      *mainClass = ManifestMainClass(content);
+    if (name == kManifestName) {
+      *manifest = ManifestAttributes(content);
       if (present != positions->end()) continue;
     }
     if (present != positions->end()) {
@@ -256,6 +355,123 @@ bool AddJar(const std::string &jar, BundleContents *contents,
   }
   zip_close(archive);
   return true;
+}
+
+// The jars named by a manifest's Class-Path, as paths: relative URLs (with
+// %XX escapes) taken from the folder of the jar that names them.  What is no
+// relative path to a jar that exists is named in a warning and left out.
+std::vector<std::string> ClassPathJars(const std::string &jar,
+                                       const std::vector<ManifestAttribute> &manifest) {
+  std::vector<std::string> found;
+  std::string classPath = ManifestValue(manifest, "Class-Path");
+  std::string folder = jar.substr(0, jar.size() - PathFileName(jar).size());
+  size_t at = 0;
+  while (at < classPath.size()) {
+    size_t end = classPath.find(' ', at);
+    if (end == std::string::npos) end = classPath.size();
+    std::string url = classPath.substr(at, end - at);
+    at = end + 1;
+    if (url.empty()) continue;
+    std::string path;
+    bool escaped = true;
+    for (size_t k = 0; k < url.size() && escaped; k++) {
+      if (url[k] != '%') {
+        path += url[k];
+      } else if (k + 2 < url.size() && isxdigit((unsigned char)url[k + 1]) &&
+                 isxdigit((unsigned char)url[k + 2])) {
+        path += (char)strtol(url.substr(k + 1, 2).c_str(), nullptr, 16);
+        k += 2;
+      } else {
+        escaped = false;
+      }
+    }
+    const char *problem = nullptr;
+    struct stat status;
+    if (!escaped || path.empty() || path[0] == '/' || url.find(':') != std::string::npos)
+      problem = "not a relative path";
+    else if (path.back() == '/')
+      problem = "a folder (only jars are packed)";
+    else if (stat((folder + path).c_str(), &status) != 0)
+      problem = "not found";
+    else if (!S_ISREG(status.st_mode))
+      problem = "not a file";
+    if (problem) {
+      fprintf(stderr, "satchel pack-java: warning: %s: Class-Path entry %s left out: %s\n",
+              jar.c_str(), url.c_str(), problem);
+      continue;
+    }
+    found.push_back(folder + path);
+  }
+  return found;
+}
+
+// Adds the jars in order, each followed by the jars that its Class-Path names
+// (depth first, each jar once, as a class path opens them).  The first jar's
+// manifest attributes go to *firstManifest.  False with *error set.
+bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleContents *contents,
+                               std::map<std::string, size_t> *positions,
+                               std::vector<ManifestAttribute> *firstManifest,
+                               std::string *error) {
+  std::vector<std::string> pending(jars.rbegin(), jars.rend());  // next at the back
+  std::vector<std::string> seen;
+  bool first = true;
+  while (!pending.empty()) {
+    std::string jar = pending.back();
+    pending.pop_back();
+    // Jars are compared by the file they open, so that "lib/a.jar" and
+    // "./lib/a.jar" are packed once.
+    std::string key = jar;
+    char resolved[PATH_MAX];
+    if (realpath(jar.c_str(), resolved)) key = resolved;
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    std::vector<ManifestAttribute> manifest;
+    if (!AddJar(jar, contents, positions, &manifest, error)) return false;
+    if (first) *firstManifest = manifest;
+    first = false;
+    std::vector<std::string> following = ClassPathJars(jar, manifest);
+    pending.insert(pending.end(), following.rbegin(), following.rend());
+  }
+  return true;
+}
+
+// The Java feature release that the newest class file of the bundle needs;
+// 0 when it holds none.  Multi-release variants (META-INF/versions/) and
+// module descriptors are read only by the releases that know them, and the
+// two internal classes are the front end's own: none of them counts.
+int NeededJavaRelease(const BundleContents &contents) {
+  int newest = 0;
+  for (const BundleFile &file : contents.files) {
+    const std::string &name = file.name;
+    if (name.size() < 6 || name.compare(name.size() - 6, 6, ".class") != 0) continue;
+    if (StartsWith(name, kVersionedPrefix) || name == "module-info.class" ||
+        name == PAYLOAD_INPUT_STREAM_ENTRY || name == PAYLOAD_CLASS_LOADER_ENTRY)
+      continue;
+    const std::vector<unsigned char> &c = file.content;
+    if (c.size() < 8 || c[0] != 0xCA || c[1] != 0xFE || c[2] != 0xBA || c[3] != 0xBE) continue;
+    int major = c[6] << 8 | c[7];
+    if (major - kClassVersionOffset > newest) newest = major - kClassVersionOffset;
+  }
+  return newest;
+}
+
+// The properties that tell the front end how to start the virtual machine.
+void AddFrontEndProperties(const PackJavaOptions &options,
+                           const std::vector<ManifestAttribute> &manifest,
+                           BundleContents *contents) {
+  if (!options.javaOptions.empty()) {
+    std::string joined;
+    for (const std::string &option : options.javaOptions)
+      joined += (joined.empty() ? "" : "\n") + option;
+    contents->properties.push_back(BundleProperty{"Java-Options", joined});
+  }
+  int release = options.minJava ? options.minJava : NeededJavaRelease(*contents);
+  if (release > 0)
+    contents->properties.push_back(BundleProperty{"Java-Min-Version", std::to_string(release)});
+  for (const char *name : kForwardedAttributes) {
+    std::string value = ManifestValue(manifest, name);
+    if (!value.empty()) contents->properties.push_back(BundleProperty{name, value});
+  }
 }
 
 }  // namespace
@@ -279,15 +495,13 @@ int PackJavaCommand(int argc, char **argv) {
   positions[PAYLOAD_INPUT_STREAM_ENTRY] = 0;
   positions[PAYLOAD_CLASS_LOADER_ENTRY] = 1;
 
-  std::string manifestMainClass;
   std::string error;
-  for (size_t i = 0; i < options.jars.size(); i++) {
-    if (!AddJar(options.jars[i], &contents, &positions, i == 0 ? &manifestMainClass : nullptr,
-                &error)) {
-      fprintf(stderr, "satchel pack-java: %s\n", error.c_str());
-      return 1;
-    }
+  std::vector<ManifestAttribute> firstManifest;
+  if (!AddJarsFollowingClassPath(options.jars, &contents, &positions, &firstManifest, &error)) {
+    fprintf(stderr, "satchel pack-java: %s\n", error.c_str());
+    return 1;
   }
+  std::string manifestMainClass = ManifestValue(firstManifest, "Main-Class");
 
   std::string mainClass = options.mainClass.empty() ? manifestMainClass : options.mainClass;
   if (mainClass.empty()) {
@@ -308,6 +522,8 @@ int PackJavaCommand(int argc, char **argv) {
     return 1;
   }
   contents.properties.push_back(BundleProperty{"Main-Class", mainClass});
+  AddFrontEndProperties(options, firstManifest, &contents);
+  if (options.gui) contents.peSubsystem = kGuiSubsystem;
 
   if (!WriteBundle(options.stub, options.output, contents, &error)) {
     fprintf(stderr, "satchel pack-java: %s\n", error.c_str());

@@ -108,6 +108,19 @@ pack)
   for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long"; do
     "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
   done
+  # What the front end is told: the release that the newest class file needs
+  # (the sample is compiled for 17), or the one given; embedded options in
+  # their order.
+  "$SATCHEL" list "$bundle" >"$WORK/list.txt"
+  grep -q -F 'Java-Min-Version = "17"' "$WORK/list.txt" || fail "app.jar does not ask for Java 17"
+  grep -q -F 'Java-Options' "$WORK/list.txt" && fail "options that nobody gave are embedded"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/options" "$APP_JAR" --min-java 1.8 \
+    --java-option -Dsample.order=embedded --java-option=-Xmx300m --java-option -Dsample.kept=yes ||
+    fail "pack-java with --java-option failed"
+  "$SATCHEL" list "$WORK/options" >"$WORK/list.txt"
+  grep -q -F 'Java-Min-Version = "8"' "$WORK/list.txt" || fail "--min-java 1.8 is not Java 8"
+  grep -q -F 'Java-Options = "-Dsample.order=embedded\x0a-Xmx300m\x0a-Dsample.kept=yes"' "$WORK/list.txt" ||
+    fail "the embedded options are not as given: $(grep Java-Options "$WORK/list.txt")"
   ;;
 
 same_output)
@@ -272,6 +285,28 @@ two_jars)
   grep -q "shadowed" "$results/bundle.out" && fail "the second jar's sample.Main ran"
   ;;
 
+class_path)
+  # The jars that the manifest's Class-Path names are packed behind it, as
+  # java -jar finds them; one that is missing is named and left out; one
+  # named twice is packed once.
+  folder=$WORK/class-path
+  rm -rf "$folder" && mkdir -p "$folder/lib"
+  cp "$APP_JAR" "$folder/app.jar"
+  cp "$EXTRA_JAR" "$folder/lib/extra%.jar"
+  printf 'Class-Path: lib/extra%%25.jar lib/missing.jar ./lib/extra%%25.jar\n' >"$folder/add.mf"
+  "$JDK_HOME/bin/jar" --update --file "$folder/app.jar" --manifest "$folder/add.mf" || fail "jar failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$folder/app" "$folder/app.jar" \
+    >"$results/pack.out" 2>"$results/pack.err" || fail "pack-java failed: $(cat "$results/pack.err")"
+  expect_error pack "warning: $folder/app.jar: Class-Path entry lib/missing.jar left out: not found"
+  [ "$(grep -c warning "$results/pack.err")" = 1 ] || fail "not one warning: $(cat "$results/pack.err")"
+  [ "$("$SATCHEL" list "$folder/app" | grep -c 'sample/shapes/Hexagon.class')" = 1 ] ||
+    fail "extra.jar is not packed once"
+  run_java reference -jar "$folder/app.jar" shapes
+  run_bundle bundle "$folder/app" -jvm "$LIBJVM" -JXcheck:jni shapes
+  same_as reference bundle
+  grep -q "shape hexagon" "$results/bundle.out" || fail "the provider of the Class-Path jar is missing"
+  ;;
+
 pack_errors)
   out=$WORK/errors/out
   mkdir -p "$WORK/errors"
@@ -302,6 +337,13 @@ pack_errors)
   offset=$(grep -a -b -o 'sample/gen/p5/Node205.class' "$WORK/errors/damaged.jar" | head -1 | cut -d: -f1)
   printf '\x00\x00\x00\x00\x00\x00\x00\x00' | dd of="$WORK/errors/damaged.jar" bs=1 seek=$((offset + 60)) conv=notrunc status=none
   expect_pack_error damaged "$WORK/errors/damaged.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/damaged.jar"
+  expect_pack_error min-java "--min-java 0x11: not a Java release" --stub "$SATCHEL_JAVA" -o "$out" \
+    "$APP_JAR" --min-java 0x11
+  expect_pack_error option-lines "an option cannot span lines" --stub "$SATCHEL_JAVA" -o "$out" \
+    "$APP_JAR" --java-option "$(printf -- '-Da=1\n-Db=2')"
+  expect_pack_error option-dash "--java-option Xmx1g: a virtual machine option begins with -" \
+    --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" --java-option Xmx1g
+  expect_pack_error gui-elf "not a Windows executable" --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" --gui
   # The --main-class value overrides an absent manifest entry.
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR" "$APP_JAR" --main-class=sample.Alt ||
     fail "pack-java --main-class=NAME failed"

@@ -37,6 +37,12 @@ if [ "$1" = setup ]; then
   WINEDEBUG=-all "$WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
     /d user32.MessageBoxA /f >/dev/null 2>&1 || { echo "reg add failed"; exit 1; }
   "$SATCHEL" pack-java --stub "$front" -o "$WORK/app.exe" "$APP_JAR" || { echo "pack-java failed"; exit 1; }
+  # The desktop variant: the same front end with the GUI subsystem.
+  "$SATCHEL" pack-java --stub "$front" -o "$WORK/gui.exe" "$APP_JAR" --gui || { echo "pack-java --gui failed"; exit 1; }
+  subsystem() { x86_64-w64-mingw32-objdump -p "$1" | awk '$1 == "Subsystem" { print $2 }'; }
+  [ "$(subsystem "$WORK/app.exe")" = 00000003 ] || { echo "app.exe: $(subsystem "$WORK/app.exe")"; exit 1; }
+  [ "$(subsystem "$WORK/gui.exe")" = 00000002 ] || { echo "gui.exe: $(subsystem "$WORK/gui.exe")"; exit 1; }
+  "$SATCHEL" verify "$WORK/gui.exe" >/dev/null || { echo "satchel verify rejects gui.exe"; exit 1; }
   echo "setup: passed"
   exit 0
 fi

@@ -260,7 +260,7 @@ int64_t PeSubsystemOffset(FILE *stub, uint64_t stubSize) {
   size_t got = stubSize < sizeof head ? (size_t)stubSize : sizeof head;
   if (fseek(stub, 0, SEEK_SET) != 0 || fread(head, 1, got, stub) != got) return -1;
   if (got < 0x40 || head[0] != 'M' || head[1] != 'Z') return -1;
-  uint64_t pe = GetU32(head + 0x3C);
+  uint64_t pe = ReadU32LE(head + 0x3C);
   if (pe + 4 + 20 + 70 > got || memcmp(head + pe, "PE\0\0", 4) != 0) return -1;
   unsigned magic = head[pe + 24] | (unsigned)head[pe + 25] << 8;
   if (magic != 0x10B && magic != 0x20B) return -1;

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "tool_files.h"
 #include "payload.h"
 
 // The class files of the two internal classes, compiled into the tool at

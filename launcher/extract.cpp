@@ -7,7 +7,8 @@
 // On a failure the partly written file, its handle and the stream stay as
 // they are (FatalError ends the process).
 void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
-  unsigned char buffer[512];
+  unsigned char buffer[LAUNCHER_WRITE_BLOCK];
+  DWORD filled = 0;
   const char *message;
 
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -24,18 +25,25 @@ void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
 
   // A read returns 0 at the end of the entry and may return fewer bytes than
   // asked before it; no lock hooks are installed, so no context is needed.
+  // Reads gather in the buffer, which goes out whole, and at the end with
+  // whatever it holds: fewer, larger writes of the same bytes.
   for (;;) {
-    int count = ReadEntryStream(stream, buffer, sizeof buffer, NULL);
-    if (count == 0) {
-      break;
-    }
+    int count = ReadEntryStream(stream, buffer + filled, sizeof buffer - filled, NULL);
     if (count < 0) {
       FatalError(MSG_EXTRACT_FAILED);
     }
+    filled += (DWORD)count;
+    if (count != 0 && filled < sizeof buffer) {
+      continue;
+    }
     DWORD written = 0;
-    if (!WriteFile(file, buffer, (DWORD)count, &written, NULL) || written != (DWORD)count) {
+    if (filled != 0 && (!WriteFile(file, buffer, filled, &written, NULL) || written != filled)) {
       FatalError(MSG_WRITE_FAILED);
     }
+    if (count == 0) {
+      break;
+    }
+    filled = 0;
   }
 
   CloseEntryStream(stream);

@@ -1,5 +1,6 @@
 // Starting the packaged program in a job, waiting for the job, cleaning up.
 #include "launcher.h"
+#include "startup.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -34,8 +35,11 @@ HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed) {
     // A process that cannot be opened with these rights is passed over.
     HANDLE candidate = OpenProcess(JOB_MEMBER_ACCESS, FALSE, process.th32ProcessID);
     if (candidate != NULL) {
+      // A member that has ended but is still held open (the launcher keeps
+      // its program's handle for the exit code) is no longer waited for.
       BOOL member = FALSE;
-      if (IsProcessInJob(candidate, job, &member) && member) {
+      if (IsProcessInJob(candidate, job, &member) && member &&
+          WaitForSingleObject(candidate, 0) == WAIT_TIMEOUT) {
         CloseHandle(snapshot);
         return candidate;
       }
@@ -53,11 +57,27 @@ HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed) {
   return NULL;
 }
 
-void LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *exePath) {
+// The command line that hands `arguments` on: the program's quoted path, and
+// a space and the arguments unless there are none.  0 when it is longer than
+// the system takes.
+static int BuildCommandLine(WCHAR *commandLine, const WCHAR *exePath, const WCHAR *arguments) {
+  DWORD length = 0;
+  return AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, L"\"") &&
+         AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, exePath) &&
+         AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, L"\"") &&
+         (*arguments == 0 ||
+          (AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, L" ") &&
+           AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, arguments)));
+}
+
+DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *exePath,
+                    const WCHAR *arguments, WCHAR *extraPath, DWORD prefixLength) {
   SECURITY_ATTRIBUTES security;
   STARTUPINFOW startup;
   PROCESS_INFORMATION process;
   char message[100];  // the longest assignment message is 52 bytes with its NUL
+  WCHAR commandLine[LAUNCHER_COMMAND_LINE_CAPACITY];
+  WCHAR *passed = NULL;
 
   // One record for the job and for the new process and thread: default
   // security, not inheritable.
@@ -75,10 +95,17 @@ void LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *e
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
 
-  // No command line: the program sees only its own path, no arguments.  It
-  // starts suspended, so that it is a member of the job before it can start
-  // anything of its own, and breaks away from any job the launcher is in.
-  if (!CreateProcessW(exePath, NULL, &security, &security, FALSE,
+  // Without arguments to hand on there is no command line: the program sees
+  // only its own path.  It starts suspended, so that it is a member of the
+  // job before it can start anything of its own, and breaks away from any job
+  // the launcher is in.
+  if (arguments != NULL) {
+    if (!BuildCommandLine(commandLine, exePath, arguments)) {
+      FatalError(MSG_LAUNCH_FAILED);
+    }
+    passed = commandLine;
+  }
+  if (!CreateProcessW(exePath, passed, &security, &security, FALSE,
                       CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, NULL, folderPath, &startup,
                       &process)) {
     FatalError(MSG_LAUNCH_FAILED);
@@ -89,9 +116,8 @@ void LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *e
     FatalError(message);
   }
 
-  // From here on the process is found again through the job.
-  CloseHandle(process.hProcess);
-
+  // The process handle stays open for the exit code; everything else is
+  // found through the job.
   if ((int32_t)ResumeThread(process.hThread) < 0) {
     FatalError(MSG_RESUME_FAILED);
   }
@@ -110,11 +136,20 @@ void LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *e
   }
   CloseHandle(job);
 
+  // The program's own process has ended by now, unless the process list
+  // broke off first; its exit code becomes the launcher's.
+  DWORD exitCode = 1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+
   // Results are not examined: a file still held open stays, and so does the
   // folder then.  After an unreadable process list nothing is deleted.
   if (!enumerationFailed) {
     DeleteFileW(msiPath);
     DeleteFileW(exePath);
+    ExtractExtraFiles(extraPath, prefixLength, 0);
     RemoveDirectoryW(folderPath);
   }
+  return exitCode;
 }

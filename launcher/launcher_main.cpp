@@ -5,10 +5,7 @@
 
 #include "launcher.h"
 #include "payload.h"
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
+#include "startup.h"
 
 // The temporary-path query.  The end-to-end tests build a copy of the
 // launcher with a query of their own, to reach path lengths that a system's
@@ -25,32 +22,26 @@ void FatalError(const char *message) {
   exit(1);
 }
 
-// An installer stub usually runs from a downloads folder, where a planted DLL
-// would otherwise be found before the system's own.  From here on, DLLs that
-// are loaded at run time (by us or by the system on our behalf) come from the
-// system folder only.  The call is looked up at run time: where the system
-// does not have it, the stub starts all the same.
-static void RestrictDllSearchToSystemFolder(void) {
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD flags);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (kernel == NULL) {
-    return;
+// The arguments to hand on to the packaged program: the text behind the
+// launcher's own name on its UTF-16 command line when the bundle asks for it,
+// else null (the program then gets none).
+static const WCHAR *ArgumentsToPass(void) {
+  const char *pass = FindProperty(LAUNCHER_PASS_ARGUMENTS_KEY);
+  if (pass == NULL || strcmp(pass, "1") != 0) {
+    return NULL;
   }
-  // Through void (*)(void), which converts to any function pointer type.
-  void (*found)(void) = reinterpret_cast<void (*)(void)>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  if (found != NULL) {
-    reinterpret_cast<SetDefaultDllDirectoriesCall>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  }
+  return SkipProgramName(GetCommandLineW());
 }
 
-// None of the four arguments is read: the launcher takes no options and
-// passes nothing of its own command line on.  Returns 0 after a complete
-// run; every failure ends the process in FatalError instead.
+// None of the four arguments is read: the launcher takes no options, and
+// what it hands on comes from its UTF-16 command line.  Returns the exit code
+// of the packaged program after a complete run; every failure ends the
+// process in FatalError instead.
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   WCHAR folderPath[LAUNCHER_PATH_CAPACITY];
   WCHAR msiPath[LAUNCHER_PATH_CAPACITY];
   WCHAR exePath[LAUNCHER_PATH_CAPACITY];
+  WCHAR extraPath[LAUNCHER_PATH_CAPACITY];
   GUID guid;
   const char *message;
 
@@ -98,6 +89,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   length++;
   exePath[length] = 0;
   memcpy(msiPath, exePath, length * sizeof(WCHAR));
+  memcpy(extraPath, exePath, length * sizeof(WCHAR));
 
   if (!CreateDirectoryW(folderPath, NULL)) {
     FatalError(MSG_CREATE_DIRECTORY_FAILED);
@@ -125,7 +117,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // The entries are named by the property keys, not by the file names.
   ExtractEntryToFile(msiPath, "msi");
   ExtractEntryToFile(exePath, "exe");
+  ExtractExtraFiles(extraPath, length, 1);
 
-  LaunchAndWait(folderPath, msiPath, exePath);
-  return 0;
+  return (int)LaunchAndWait(folderPath, msiPath, exePath, ArgumentsToPass(), extraPath, length);
 }

@@ -1,4 +1,5 @@
-// Every text that the installer launcher shows, in one place.  The payload
+// Every text that the installer launcher and the ready msi bootstrap show,
+// in one place.  The payload
 // library's own texts (payload_messages.h) reach the user only from
 // OpenPayload; every other failure shows one of these.
 #ifndef SATCHEL_LAUNCHER_MESSAGES_H
@@ -20,5 +21,13 @@
 #define MSG_ASSIGN_FAILED_FORMAT "Failed to assign process to job (error %d)"
 #define MSG_RESUME_FAILED "Failed to resume thread"
 #define MSG_SNAPSHOT_FAILED "Failed to take snapshot"
+
+// The ready msi bootstrap's texts.
+#define MSG_NO_OWN_PATH "Cannot find the bootstrap program's own folder"
+#define MSG_NO_MSI "No .msi package beside the bootstrap program"
+#define MSG_TWO_MSIS "More than one .msi package beside the bootstrap program"
+#define MSG_NO_MSIEXEC "msiexec.exe was not found in the system folder"
+#define MSG_COMMAND_LINE_TOO_LONG "The command line for msiexec.exe is too long"
+#define MSG_MSIEXEC_FAILED "Failed to start msiexec.exe"
 
 #endif  // SATCHEL_LAUNCHER_MESSAGES_H

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "default_stubs.h"
 #include "tool_files.h"
 #include "payload.h"
 
@@ -50,14 +51,18 @@ extern const size_t kInternalClassLoaderClassSize;
 namespace {
 
 const char kUsage[] =
-    "usage: satchel pack-java --stub STUB -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
+    "usage: satchel pack-java [--stub STUB] -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
     "                         [--java-option OPTION]... [--min-java N] [--gui]\n"
     "\n"
     "Packs the Java application in the jars into one executable: STUB (the\n"
     "satchel-java front end) with every file of the jars behind it, compressed\n"
     "with the dictionaries that the front end's class loader presets.\n"
     "\n"
-    "  --stub STUB          the front end to put in front\n"
+    "  --stub STUB          the front end to put in front (default: the one of the\n"
+    "                       tool's own platform in satchel's data folder,\n"
+    "                       share/satchel/" STUB_JAVA_FRONT_END "; the Windows front ends\n"
+    "                       stand beside it as satchel-java.exe and\n"
+    "                       x86_64/satchel-java.exe; with --gui, satchel-java.exe)\n"
     "  -o, --output OUT     the executable to write (replaced only when complete)\n"
     "  --main-class NAME    the class whose main(String[]) runs (default: the\n"
     "                       Main-Class of the first jar's manifest)\n"
@@ -198,12 +203,18 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
       return -1;
     }
   }
-  const char *missing = options->stub.empty()     ? "--stub STUB"
-                        : options->output.empty() ? "-o OUT"
+  const char *missing = options->output.empty()   ? "-o OUT"
                         : options->jars.empty()   ? "at least one jar"
                                                   : nullptr;
   if (missing) {
     fprintf(stderr, "satchel pack-java: %s is required (see satchel pack-java --help)\n", missing);
+    return -1;
+  }
+  std::string error;
+  // A desktop application needs a Windows front end: the i686 one by default.
+  const char *front = options->gui ? "satchel-java.exe" : STUB_JAVA_FRONT_END;
+  if (options->stub.empty() && !FindDefaultStub(front, &options->stub, &error)) {
+    fprintf(stderr, "satchel pack-java: %s (--stub)\n", error.c_str());
     return -1;
   }
   return 1;

@@ -1,6 +1,7 @@
 // satchel: makes and inspects bundles (a launcher stub with a payload behind
 // it).  This file holds the entry point, the command dispatch and `pack`; the
 // reading commands are in satchel_read.cpp.
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "default_stubs.h"
 #include "file_names.h"
 #include "tool_files.h"
 #include "pack_java.h"
@@ -33,30 +35,45 @@ const char kUsage[] =
     "  extract    write one entry of a bundle to a file\n"
     "  verify     check that every part of a bundle can be read\n"
     "\n"
-    "satchel <command> --help describes each command.\n";
+    "satchel <command> --help describes each command; satchel --version\n"
+    "prints the version.\n";
 
 const char kPackUsage[] =
-    "usage: satchel pack --stub STUB -o OUT [--msi FILE] [--exe FILE]\n"
+    "usage: satchel pack [--stub STUB] -o OUT --msi FILE [--exe FILE]\n"
     "                    [--file NAME=PATH]... [--property KEY=VALUE]...\n"
+    "                    [--pass-arguments]\n"
     "\n"
     "Writes OUT: the launcher stub STUB, zero filler up to the next multiple of\n"
     "512 bytes, and a payload holding the given files and properties.  Every\n"
     "entry is raw deflate at the best level; the same inputs give the same bytes.\n"
     "\n"
-    "  --stub STUB          the launcher executable that goes in front\n"
+    "  --stub STUB          the launcher executable that goes in front (default:\n"
+    "                       the i686 launcher of satchel's data folder,\n"
+    "                       share/satchel/" STUB_LAUNCHER " beside the tool's bin/)\n"
     "  -o, --output OUT     the bundle to write; it appears only when complete\n"
     "  --msi FILE           store FILE as the entry \"msi\" and its file name as the\n"
     "                       property \"msi\" (the name the launcher writes it under)\n"
     "  --exe FILE           likewise for the entry and property \"exe\" (the program\n"
-    "                       that the launcher starts)\n"
-    "  --file NAME=PATH     store the file PATH as the entry NAME\n"
+    "                       that the launcher starts).  Without it, --msi alone packs\n"
+    "                       the ready bootstrap built for the stub's machine, which\n"
+    "                       runs the system's msiexec.exe /i on the msi with the\n"
+    "                       bundle's own arguments, and turns --pass-arguments on;\n"
+    "                       the msi's name must then end in .msi\n"
+    "  --file NAME=PATH     store the file PATH as the entry NAME.  The launcher\n"
+    "                       extracts entries named files/NAME beside the msi and\n"
+    "                       the exe under NAME (a plain Windows file name) and\n"
+    "                       deletes them with them; it extracts no other entry\n"
     "  --property KEY=VALUE store a property (KEY at most 31 bytes)\n"
+    "  --pass-arguments     the launcher hands its own command-line arguments on\n"
+    "                       to the exe (the property \"" PASS_ARGUMENTS_KEY "\"); without it\n"
+    "                       the exe gets none\n"
     "\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
-    "properties in the order msi, exe, then --property.  The msi and exe names\n"
-    "must be plain Windows file names (no folder, no reserved device name such\n"
-    "as CON or NUL, at most 960 UTF-16 code units) that differ when case is\n"
-    "ignored, and the bundle must stay below 2 GiB.\n";
+    "properties in the order msi, exe, " PASS_ARGUMENTS_KEY ", then --property.  The\n"
+    "msi and exe names must be plain Windows file names (no folder, no reserved\n"
+    "device name such as CON or NUL, at most 960 UTF-16 code units) that differ\n"
+    "when case is ignored, and the bundle must stay below 2 GiB.  The launcher\n"
+    "ends with the exit code of the exe.\n";
 
 // The value of an option that takes one: the next argument.
 bool TakeValue(int argc, char **argv, int *i, const char *option, std::string *value) {
@@ -94,6 +111,55 @@ bool LauncherFileName(const std::string &path, std::string *name) {
   return true;
 }
 
+bool EndsWithMsi(const std::string &name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char &c : tail) c = (char)tolower((unsigned char)c);
+  return tail == ".msi";
+}
+
+// A --file entry: under files/ the rest must be a plain file name, since the
+// launcher writes it into its folder under that name; other names than msi
+// and exe are packed, with a warning that the launcher leaves them alone.
+bool CheckExtraFileName(const std::string &name, const std::string &path) {
+  if (name.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0) {
+    std::string rest = name.substr(strlen(EXTRA_FILES_PREFIX)), reason;
+    if (!IsPlainWindowsFileName(rest, &reason)) {
+      PrintError("%s: the entry \"%s\" names no plain Windows file name: %s", path.c_str(),
+                 name.c_str(), reason.c_str());
+      return false;
+    }
+  } else if (name != "msi" && name != "exe") {
+    fprintf(stderr,
+            "satchel: warning: %s: the launcher does not extract the entry \"%s\"; name it "
+            "%s%s to have it written beside the msi\n",
+            path.c_str(), name.c_str(), EXTRA_FILES_PREFIX, PathFileName(path).c_str());
+  }
+  return true;
+}
+
+// Without --exe, the ready bootstrap: it finds the msi by its extension
+// beside itself, so the msi must end in .msi and be the only one.
+bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
+                          const std::vector<std::pair<std::string, std::string>> &files) {
+  if (!EndsWithMsi(msiName)) {
+    PrintError("%s: the ready bootstrap installs the one file ending in .msi beside it; "
+               "name the msi so, or give --exe",
+               msi.c_str());
+    return false;
+  }
+  for (const auto &file : files) {
+    if (file.first.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0 &&
+        EndsWithMsi(file.first)) {
+      PrintError("%s: a second .msi beside the msi; the ready bootstrap installs only one "
+                 "(give --exe for a program of your own)",
+                 file.second.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool AddFile(BundleContents *contents, const std::string &name, const std::string &path) {
   for (const BundleFile &file : contents->files) {
     if (file.name == name) {
@@ -126,6 +192,7 @@ void PrintError(const char *format, ...) {
 int PackCommand(int argc, char **argv) {
   std::string stub, out, msi, exe;
   std::vector<std::pair<std::string, std::string>> files, properties;
+  bool passArguments = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i], value, left, right;
     if (arg == "--help" || arg == "-h") {
@@ -139,6 +206,8 @@ int PackCommand(int argc, char **argv) {
       if (!TakeValue(argc, argv, &i, "--msi", &msi)) return EXIT_USAGE;
     } else if (arg == "--exe") {
       if (!TakeValue(argc, argv, &i, "--exe", &exe)) return EXIT_USAGE;
+    } else if (arg == "--pass-arguments") {
+      passArguments = true;
     } else if (arg == "--file" || arg == "--property") {
       if (!TakeValue(argc, argv, &i, arg.c_str(), &value)) return EXIT_USAGE;
       if (!SplitPair(value, arg.c_str(), &left, &right)) return EXIT_USAGE;
@@ -148,14 +217,38 @@ int PackCommand(int argc, char **argv) {
       return EXIT_USAGE;
     }
   }
-  if (stub.empty() || out.empty()) {
-    PrintError("pack needs --stub and -o (see satchel pack --help)");
+  if (out.empty() || (stub.empty() && msi.empty() && exe.empty() && files.empty() &&
+                      properties.empty())) {
+    PrintError("pack needs -o and something to pack (see satchel pack --help)");
     return EXIT_USAGE;
   }
+  std::string error;
+  if (stub.empty() && !FindDefaultStub(STUB_LAUNCHER, &stub, &error)) {
+    PrintError("%s (--stub)", error.c_str());
+    return EXIT_FAILED;
+  }
+  for (const auto &file : files)
+    if (!CheckExtraFileName(file.first, file.second)) return EXIT_FAILED;
 
   BundleContents contents;
   std::string msiName, exeName;
   if (!msi.empty() && !LauncherFileName(msi, &msiName)) return EXIT_FAILED;
+  // Without an exe of the packager's own, an msi gets the ready bootstrap.
+  bool exeGiven = !exe.empty();
+  for (const auto &file : files) exeGiven = exeGiven || file.first == "exe";
+  bool bootstrap = !msi.empty() && !exeGiven;
+  if (bootstrap && !CheckBootstrapInputs(msi, msiName, files)) return EXIT_FAILED;
+  if (!msi.empty()) {
+    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
+    contents.properties.push_back({"msi", msiName});
+  }
+  if (bootstrap) {
+    if (!FindBootstrapFor(stub, &exe, &error)) {
+      PrintError("%s", error.c_str());
+      return EXIT_FAILED;
+    }
+    passArguments = true;
+  }
   if (!exe.empty() && !LauncherFileName(exe, &exeName)) return EXIT_FAILED;
   if (!msi.empty() && !exe.empty() && SameFileNameIgnoringCase(msiName, exeName)) {
     PrintError("%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case "
@@ -163,19 +256,15 @@ int PackCommand(int argc, char **argv) {
                msi.c_str(), exe.c_str(), msiName.c_str(), exeName.c_str());
     return EXIT_FAILED;
   }
-  if (!msi.empty()) {
-    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
-    contents.properties.push_back({"msi", msiName});
-  }
   if (!exe.empty()) {
     if (!AddFile(&contents, "exe", exe)) return EXIT_FAILED;
     contents.properties.push_back({"exe", exeName});
   }
+  if (passArguments) contents.properties.push_back({PASS_ARGUMENTS_KEY, "1"});
   for (const auto &file : files)
     if (!AddFile(&contents, file.first, file.second)) return EXIT_FAILED;
   for (const auto &property : properties) contents.properties.push_back({property.first, property.second});
 
-  std::string error;
   if (!WriteBundle(stub, out, contents, &error)) {
     PrintError("%s", error.c_str());
     return EXIT_FAILED;
@@ -211,6 +300,10 @@ int Run(int argc, char **argv) {
   std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     fputs(kUsage, stdout);
+    return EXIT_OK;
+  }
+  if (command == "--version") {
+    fputs("satchel " SATCHEL_VERSION "\n", stdout);
     return EXIT_OK;
   }
   struct {

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks a built launcher the way `objdump -p` shows it: the expected PE
+"""Checks a built launcher or bootstrap the way `objdump -p` shows it: the expected PE
 kind, the GUI subsystem, imports from system DLLs and MSVCRT only, one icon
 group with the id 100, and no manifest or version resource.
 

@@ -110,15 +110,22 @@ def unescape(text):
     return re.sub(r'\\(.)', lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
 
 
-def run_bundle(path, args=(), temp=None, env=None, timeout=120):
+EXIT_LINE = re.compile(r"^exit=([0-9]+)\r?$", re.M)
+
+
+def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=None):
     """Starts the bundle through satchel-runenv, which sets the temporary
     folder and the probe's variables in the Windows environment (wine's
-    start-up would replace TMP from the host's)."""
+    start-up would replace TMP from the host's) and reports the full exit
+    code (wine hands on only its low 8 bits).  `command_line`, when given, is
+    the bundle's whole command line, its own name included, verbatim."""
     assignments = []
     if temp is not None:
         assignments += ["TMP=" + windows_path(temp), "TEMP=" + windows_path(temp)]
     for name, value in (env or {}).items():
         assignments.append(name + "=" + value)
+    if command_line is not None:
+        assignments += ["--command-line", command_line.encode("utf-8").hex()]
     command = [WINE, program("satchel-runenv")] + assignments + ["--", windows_path(path)]
     command += list(args)
     started = time.monotonic()
@@ -131,7 +138,10 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120):
         if match:
             boxes.append((int(match.group(1), 16), unescape(match.group(2)),
                           int(match.group(3), 16), int(match.group(4), 16)))
-    return Run(result.returncode, boxes, seconds)
+    reported = EXIT_LINE.search(result.stdout.decode("utf-8", "replace"))
+    check(reported is not None, "satchel-runenv reported no exit code (status %d)"
+          % result.returncode)
+    return Run(int(reported.group(1)), boxes, seconds)
 
 
 def expect_fatal(run, message):
@@ -309,9 +319,13 @@ def seam_stub():
 
 # ---- the complete run ----------------------------------------------------
 
-def check_complete_run(run, temp, record_path, msi_path, exe_path):
+def check_complete_run(run, temp, record_path, msi_path, exe_path, code=0, arguments=None,
+                       extra=()):
+    """`arguments`: None when the program gets none, else the text expected
+    behind its quoted path.  `extra`: the host paths of files expected
+    beside the two."""
     check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
-    check(run.code == 0, "exit code %d, expected 0" % run.code)
+    check(run.code == code, "exit code %d, expected %d" % (run.code, code))
     record = read_record(record_path)
     cwd = record["cwd"]
     temp_win = windows_path(temp)
@@ -319,23 +333,37 @@ def check_complete_run(run, temp, record_path, msi_path, exe_path):
     folder = cwd[len(temp_win) + 1:]
     check(GUID_FOLDER.fullmatch(folder), "folder name %r is not an upper-case braced GUID" % folder)
     check(record["self"] == cwd + "\\Setup.exe", "program path %r" % record["self"])
-    arguments = split_command_line(record["cmdline"])
-    check(len(arguments) == 1 and arguments[0].lower() == record["self"].lower(),
-          "the program got arguments: %r" % record["cmdline"])
+    if arguments is None:
+        split = split_command_line(record["cmdline"])
+        check(len(split) == 1 and split[0].lower() == record["self"].lower(),
+              "the program got arguments: %r" % record["cmdline"])
+    else:
+        expected_line = '"%s"' % record["self"] + (" " + arguments if arguments else "")
+        check(record["cmdline"] == expected_line,
+              "command line %r, expected %r" % (record["cmdline"], expected_line))
     msi, exe = read_bytes(msi_path), read_bytes(exe_path)
     expected = {"Setup.msi": (len(msi), fnv1a(msi)), "Setup.exe": (len(exe), fnv1a(exe))}
+    for path in extra:
+        data = read_bytes(path)
+        expected[os.path.basename(path)] = (len(data), fnv1a(data))
     check(record["file"] == expected, "extracted files %r, expected %r" % (record["file"], expected))
     # Both files and the folder are gone.
     check(os.listdir(temp) == [], "left behind: %r" % os.listdir(temp))
     return record
 
 
-def run_complete(bundle_path, msi, exe, args=(), sleeper_ms=None):
-    """Runs the bundle in a new temporary folder and checks a complete run."""
+def run_complete(bundle_path, msi, exe, args=(), sleeper_ms=None, exit_code=0,
+                 command_line=None, arguments=None, extra=()):
+    """Runs the bundle in a new temporary folder and checks a complete run;
+    the probe ends with `exit_code`, which the launcher must hand back."""
     temp = new_temp()
     record = scratch("record.txt")
-    run = run_bundle(bundle_path, args=args, temp=temp, env=probe_env(record, sleeper_ms))
-    check_complete_run(run, temp, record, msi, exe)
+    env = probe_env(record, sleeper_ms)
+    if exit_code:
+        env["SATCHEL_PROBE_EXIT"] = str(exit_code)
+    run = run_bundle(bundle_path, args=args, temp=temp, env=env, command_line=command_line)
+    check_complete_run(run, temp, record, msi, exe, code=exit_code, arguments=arguments,
+                       extra=extra)
     return run
 
 
@@ -354,6 +382,73 @@ def arguments_change_nothing():
     msi, exe = installer_inputs()
     run_complete(pack_installer(msi, exe), msi, exe,
                  args=["/quiet", "--msi", "other.msi", "-jvm", "x y"])
+
+
+@case
+def exit_code_3010():
+    # The program's exit code comes back whole, not only its low 8 bits.
+    msi, exe = installer_inputs()
+    run_complete(pack_installer(msi, exe), msi, exe, exit_code=3010)
+
+
+@case
+def exit_code_after_grandchild():
+    # The program ends with 7 while the program that it started runs on: the
+    # launcher waits for that one too, then ends with 7.
+    msi, exe = installer_inputs()
+    run = run_complete(pack_installer(msi, exe), msi, exe, sleeper_ms=1500, exit_code=7)
+    check(os.path.exists(scratch("sleeper-done")), "the launcher did not wait for the job")
+    check(run.seconds >= 1.5, "ended after %.2f s, before the started program" % run.seconds)
+
+
+# What the launcher is given behind its own name, and what the program then
+# gets behind its quoted path: blanks after the name are skipped, the rest is
+# handed on byte for byte.
+PASSED_ARGUMENTS = [
+    ("", ""),
+    ("/qn /norestart /l*v C:\\log.txt", "/qn /norestart /l*v C:\\log.txt"),
+    ('   "two words"  twice\tspaced ', '"two words"  twice\tspaced '),
+    ('say \\"hi\\" "end\\\\" back\\\\\\"q', 'say \\"hi\\" "end\\\\" back\\\\\\"q'),
+    ("\u00fcber \"\u65e5\u672c\u8a9e\" \U0001F392", "\u00fcber \"\u65e5\u672c\u8a9e\" \U0001F392"),
+]
+
+
+def pass_arguments_case(quoted_name):
+    msi, exe = installer_inputs()
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, "--pass-arguments")
+    name = windows_path(bundle_path)
+    check(" " not in name, "the scratch path holds a space: " + name)
+    if quoted_name:
+        name = '"%s"' % name
+    for given, expected in PASSED_ARGUMENTS:
+        line = name + (" " + given if given else "")
+        try:
+            run_complete(bundle_path, msi, exe, command_line=line, arguments=expected)
+        except Failure as failure:
+            raise Failure("command line %r: %s" % (line, failure))
+
+
+@case
+def pass_arguments_quoted_name():
+    pass_arguments_case(quoted_name=True)
+
+
+@case
+def pass_arguments_unquoted_name():
+    pass_arguments_case(quoted_name=False)
+
+
+@case
+def extra_files():
+    # Entries under files/ land beside the two under their own names, after
+    # them, and go with them.
+    msi, exe = installer_inputs()
+    cab = write_file(scratch("in", "data1.cab"), sample_content(5000, seed=2))
+    empty = write_file(scratch("in", "notes \u00e9.txt"), b"")
+    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe,
+                       "--file", "files/data1.cab=" + cab,
+                       "--file", "files/notes \u00e9.txt=" + empty)
+    run_complete(bundle_path, msi, exe, extra=[cab, empty])
 
 
 def complete_run_with_msi_of(msi_size):
@@ -502,6 +597,165 @@ def names_of_one_file():
     check(read_bytes(os.path.join(folder, "a.exe")) == b"the msi", "the first file was overwritten")
 
 
+@case
+def extra_file_outside_folder():
+    # The tool refuses such a name, so the bundle is written by hand: a name
+    # with a separator is refused before anything is written under it.
+    path = scratch("outside.exe")
+    bundle.write_bundle(path, launcher(),
+                        files=[("msi", b"the msi"), ("exe", probe_bytes()),
+                               ("files/..\\escaped.txt", b"x"), ("files/../up.txt", b"y")],
+                        properties=[("msi", "Setup.msi"), ("exe", "Setup.exe")])
+    temp = fatal_run(path, "Failed to create file")
+    folder = only_guid_folder(temp)
+    check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
+
+
+# ---- the ready bootstrap and real msi packages ---------------------------
+
+PRODUCT_WXS = """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="Satchel Test Product" Language="1033" Version="1.0.0"
+           Manufacturer="Satchel tests" UpgradeCode="6a0d3c57-0f2e-4b8a-9a51-3d4f2a7c9e01">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="%(embed)s"/>
+    %(condition)s
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="SatchelTest">
+          <Component Id="Main" Guid="0b8f7e2a-5c3d-4e1f-8a9b-7c6d5e4f3a21">
+            <File Id="readme" Name="readme.txt" Source="readme.txt" KeyPath="yes"/>
+            <File Id="data" Name="data.bin" Source="data.bin"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
+  </Product>
+</Wix>
+"""
+PRODUCT_FILES = {"readme": ("readme.txt", b"Installed by the Satchel tests.\r\n"),
+                 "data": ("data.bin", sample_content(40000, seed=3))}
+
+
+def make_msi(launch_condition=None, external_cabinet=False):
+    """Product.msi made by wixl in scratch/msi (and product.cab beside it,
+    made by gcab with members named by their File keys, when the cabinet is
+    external); returns the paths of both (the cabinet's None when embedded)."""
+    folder = scratch("msi")
+    for key, (name, data) in PRODUCT_FILES.items():
+        write_file(os.path.join(folder, name), data)
+    condition = ""
+    if launch_condition is not None:
+        condition = '<Condition Message="This product does not install here.">%s</Condition>' % (
+            launch_condition)
+    wxs = write_file(os.path.join(folder, "product.wxs"), (PRODUCT_WXS % {
+        "embed": "no" if external_cabinet else "yes", "condition": condition}).encode())
+    msi = os.path.join(folder, "Product.msi")
+    result = subprocess.run(["wixl", "-o", msi, wxs], cwd=folder, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "wixl failed: " + result.stdout.decode())
+    if not external_cabinet:
+        return msi, None
+    members = os.path.join(folder, "members")
+    os.makedirs(members, exist_ok=True)
+    for key, (name, data) in PRODUCT_FILES.items():
+        write_file(os.path.join(members, key), data)
+    cab = os.path.join(folder, "product.cab")
+    result = subprocess.run(["gcab", "-c", "-n", cab] + list(PRODUCT_FILES), cwd=members,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "gcab failed: " + result.stdout.decode())
+    return msi, cab
+
+
+def install(bundle_path):
+    """Runs the bundle silently with /qn, installing into scratch/target, with
+    a verbose log; returns the run, the temporary folder and the target."""
+    temp, target = new_temp(), scratch("target")
+    log = scratch("msiexec.log")
+    run = run_bundle(bundle_path, temp=temp, timeout=300,
+                     args=["/qn", "/norestart", "/l*v", windows_path(log),
+                           "INSTALLDIR=" + windows_path(target)])
+    return run, temp, target
+
+
+def check_installed(target, installed):
+    for key, (name, data) in PRODUCT_FILES.items():
+        path = os.path.join(target, name)
+        if installed:
+            check(os.path.exists(path) and read_bytes(path) == data,
+                  "%s was not installed as packed" % name)
+        else:
+            check(not os.path.exists(path), "%s was installed" % name)
+
+
+def msi_install_case(code, external_cabinet=False, launch_condition=None):
+    msi, cab = make_msi(launch_condition=launch_condition, external_cabinet=external_cabinet)
+    options = ["--msi", msi]
+    if cab is not None:
+        options += ["--file", "files/product.cab=" + cab]
+    # No --exe: the ready bootstrap, which takes the bundle's arguments.
+    bundle_path = pack(scratch("Setup.exe"), *options)
+    run, temp, target = install(bundle_path)
+    check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
+    check(run.code == code, "exit code %d, expected %d" % (run.code, code))
+    check(os.path.exists(scratch("msiexec.log")), "msiexec wrote no log: /l*v did not arrive")
+    check_installed(target, installed=(code == 0))
+    check(os.listdir(temp) == [], "left behind: %r" % os.listdir(temp))
+
+
+@case
+def msi_silent_install():
+    msi_install_case(0)
+
+
+@case
+def msi_launch_condition_fails():
+    # msiexec refuses the product (1603); the code comes back, and the folder
+    # is cleaned up all the same.
+    msi_install_case(1603, launch_condition="NOT VersionNT")
+
+
+@case
+def msi_external_cabinet():
+    msi_install_case(0, external_cabinet=True)
+
+
+def bootstrap_folder(msi_names, bootstrap=None):
+    """A folder holding the bootstrap and the given msi files."""
+    folder = scratch("beside")
+    os.makedirs(folder, exist_ok=True)
+    for name in msi_names:
+        write_file(os.path.join(folder, name), b"not read")
+    path = os.path.join(folder, "satchel-bootstrap.exe")
+    shutil.copyfile(bootstrap or os.path.join(Setting.win64, "launcher", "satchel-bootstrap.exe"),
+                    path)
+    return path
+
+
+@case
+def bootstrap_without_msi():
+    # An .msix does not count, nor does a folder named like an msi.
+    path = bootstrap_folder(["Product.msix", "readme.txt"])
+    os.makedirs(os.path.join(os.path.dirname(path), "folder.msi"))
+    expect_fatal(run_bundle(path), "No .msi package beside the bootstrap program")
+
+
+@case
+def bootstrap_with_two_msis():
+    path = bootstrap_folder(["One.msi", "Two.MSI"])
+    expect_fatal(run_bundle(path), "More than one .msi package beside the bootstrap program")
+
+
+@case
+def bootstrap_without_msiexec():
+    path = bootstrap_folder(["Product.msi"], bootstrap=program("satchel-bootstrap-seam"))
+    empty = scratch("system")
+    os.makedirs(empty)
+    run = run_bundle(path, env={"SATCHEL_SEAM_SYSTEM_DIRECTORY": windows_path(empty)})
+    expect_fatal(run, "msiexec.exe was not found in the system folder")
+
+
 # ---- the temporary path --------------------------------------------------
 
 @case
@@ -589,7 +843,8 @@ def exe_name_961_units():
 
 def setup():
     for path in (launcher(), seam_stub(), program("satchel-probe"), program("satchel-sleeper"),
-                 program("satchel-runenv")):
+                 program("satchel-runenv"), program("satchel-bootstrap-seam"),
+                 os.path.join(Setting.win64, "launcher", "satchel-bootstrap.exe")):
         check(os.path.exists(path), "missing %s: build the win64 preset first" % path)
     quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
              "stderr": subprocess.DEVNULL}

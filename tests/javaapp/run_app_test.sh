@@ -105,6 +105,9 @@ pack)
     fail "jar failed"
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/long" "$WORK/long.jar" ||
     fail "pack-java of long.jar failed"
+  # Without --stub: the front end of the build tree's data folder, the same bytes.
+  "$SATCHEL" pack-java -o "$WORK/default-stub" "$APP_JAR" || fail "pack-java without --stub failed"
+  cmp -s "$bundle" "$WORK/default-stub" || fail "pack-java without --stub made another bundle"
   for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long"; do
     "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
   done

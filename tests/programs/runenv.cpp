@@ -1,8 +1,12 @@
 // Runs a program with changed environment variables and returns its exit
 // code.  The end-to-end tests use it to give the launcher a temporary folder
 // of a chosen path, which wine's own start-up would otherwise overwrite.
-//   satchel-runenv NAME=VALUE... -- PROGRAM [ARGUMENT...]
-// NAME= with no value removes the variable.
+//   satchel-runenv NAME=VALUE... [--command-line HEX] -- PROGRAM [ARGUMENT...]
+// NAME= with no value removes the variable.  --command-line gives the
+// program's whole command line (its name included) verbatim, as the hex
+// digits of its UTF-8 bytes, in place of one made from the ARGUMENTs.
+// The full 32-bit exit code is also printed as "exit=N" on standard output:
+// wine hands only its low 8 bits on to the Linux side.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,12 +33,34 @@ std::wstring Quote(const std::wstring &argument) {
   return out + L"\"";
 }
 
+// The UTF-16 text of hex digits of UTF-8 bytes; empty when malformed.
+std::wstring FromHexUtf8(const std::wstring &hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += (char)std::stoi(std::string(hex.begin() + i, hex.begin() + i + 2), nullptr, 16);
+  }
+  if (bytes.empty() || hex.size() % 2 != 0) return std::wstring();
+  int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
+  std::wstring out(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), (int)bytes.size(), &out[0], size);
+  return out;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
   int i = 1;
+  std::wstring verbatim;
   for (; i < argc && std::wstring(argv[i]) != L"--"; i++) {
     std::wstring assignment = argv[i];
+    if (assignment == L"--command-line" && i + 1 < argc) {
+      verbatim = FromHexUtf8(argv[++i]);
+      if (verbatim.empty()) {
+        std::fprintf(stderr, "satchel-runenv: --command-line takes hex digits of UTF-8\n");
+        return 120;
+      }
+      continue;
+    }
     size_t equals = assignment.find(L'=');
     if (equals == std::wstring::npos || equals == 0) {
       std::fprintf(stderr, "satchel-runenv: expected NAME=VALUE\n");
@@ -51,8 +77,8 @@ int wmain(int argc, wchar_t **argv) {
     std::fprintf(stderr, "usage: satchel-runenv NAME=VALUE... -- PROGRAM [ARGUMENT...]\n");
     return 120;
   }
-  std::wstring commandLine;
-  for (int k = i + 1; k < argc; k++) {
+  std::wstring commandLine = verbatim;
+  for (int k = i + 1; verbatim.empty() && k < argc; k++) {
     if (!commandLine.empty()) commandLine += L' ';
     commandLine += Quote(argv[k]);
   }
@@ -69,5 +95,7 @@ int wmain(int argc, wchar_t **argv) {
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
+  std::printf("exit=%lu\n", (unsigned long)code);
+  std::fflush(stdout);
   return (int)code;
 }

@@ -430,6 +430,97 @@ TEST_F(SatchelTest, ListJsonStaysValidForAnyNameBytes) {
   EXPECT_TRUE(Contains(run.out, "k\\x09 = \"v\"")) << run.out;
 }
 
+// The build tree's data folder, beside the tool's folder as in an install.
+std::string DataFolder() {
+  std::string tool = SATCHEL_TOOL;
+  return tool.substr(0, tool.rfind('/')) + "/../share/satchel/";
+}
+
+TEST_F(SatchelTest, VersionAndDefaultStub) {
+  RunResult run = RunSatchel({"--version"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("satchel " SATCHEL_VERSION "\n", run.out);
+
+  // Without --stub: the i686 launcher of the data folder goes in front.
+  Bytes launcher = ReadBytes(DataFolder() + "satchel-launcher.exe");
+  ASSERT_FALSE(launcher.empty()) << "the win32 build fills the data folder";
+  run = RunSatchel({"pack", "-o", Path("out.exe"), "--msi", Path("dist/Product.msi"), "--exe",
+                    Path("dist/setup.exe")});
+  ASSERT_EQ(0, run.status) << run.err;
+  Bytes bundle = ReadBytes(Path("out.exe"));
+  ASSERT_GT(bundle.size(), launcher.size());
+  EXPECT_TRUE(std::equal(launcher.begin(), launcher.end(), bundle.begin()));
+}
+
+TEST_F(SatchelTest, MsiAloneGetsTheReadyBootstrapOfTheStubsMachine) {
+  struct Case {
+    const char *stub, *bootstrap;
+  } cases[] = {{"satchel-launcher.exe", "satchel-bootstrap.exe"},
+               {"x86_64/satchel-launcher.exe", "x86_64/satchel-bootstrap.exe"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.stub);
+    Bytes bootstrap = ReadBytes(DataFolder() + c.bootstrap);
+    ASSERT_FALSE(bootstrap.empty()) << "the Windows builds fill the data folder";
+    RunResult run = RunSatchel({"pack", "--stub", DataFolder() + c.stub, "-o", Path("out.exe"),
+                                "--msi", Path("dist/Product.msi")});
+    ASSERT_EQ(0, run.status) << run.err;
+    ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
+    EXPECT_STREQ("Product.msi", FindProperty("msi"));
+    EXPECT_STREQ("satchel-bootstrap.exe", FindProperty("exe"));
+    EXPECT_STREQ("1", FindProperty("pass-arguments"));
+    ClosePayload();
+    run = RunSatchel({"extract", Path("out.exe"), "exe", "-o", Path("exe.out")});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(bootstrap, ReadBytes(Path("exe.out")));
+  }
+
+  // The bootstrap finds the msi by its extension, alone, for a known machine.
+  unlink(Path("out.exe").c_str());
+  WriteBytes(Path("dist/Product.bin"), BytesOf("x"));
+  WriteBytes(Path("patch.msi"), BytesOf("x"));
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.bin")}), "Product.bin", "ending in .msi",
+                before);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--file",
+                      "files/Patch.MSI=" + Path("patch.msi")}),
+                "patch.msi", "second .msi", before);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi")}), "stub.bin",
+                "not a Windows executable", before);
+}
+
+TEST_F(SatchelTest, PassArgumentsAndExtraFiles) {
+  RunResult run = Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"),
+                        "--pass-arguments", "--file", "files/data1.cab=" + Path("readme.txt"),
+                        "--file", "files/notes \xc3\xa9.txt=" + Path("readme.txt")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", run.err);
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
+  EXPECT_STREQ("1", FindProperty("pass-arguments"));
+  EXPECT_STREQ("msiexefiles/data1.cabfiles/notes \xc3\xa9.txt", GetConcatenatedNames());
+  ClosePayload();
+  // Without the option the property is absent: the launcher passes nothing.
+  ASSERT_EQ(0, Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")}).status);
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
+  EXPECT_EQ(nullptr, FindProperty("pass-arguments"));
+  ClosePayload();
+
+  // The launcher writes files/NAME under NAME, so NAME must be a plain name.
+  unlink(Path("out.exe").c_str());
+  std::vector<std::string> before = FolderNames(dir);
+  for (const char *name : {"files/", "files/a/b.txt", "files/a\\b.txt", "files/..",
+                           "files/CON", "files/nul.txt", "files/x:stream", "files/dot."}) {
+    SCOPED_TRACE(name);
+    ExpectRefused(Pack({"--exe", Path("dist/setup.exe"), "--file",
+                        std::string(name) + "=" + Path("readme.txt")}),
+                  name, "no plain Windows file name", before);
+  }
+  // Other names are packed, with a warning that the launcher leaves them be.
+  run = Pack({"--exe", Path("dist/setup.exe"), "--file", "data1.cab=" + Path("readme.txt")});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(Contains(run.err, "warning")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "files/readme.txt")) << run.err;
+}
+
 TEST_F(SatchelTest, EveryCommandHasHelp) {
   for (const char *command : {"pack", "pack-java", "list", "extract", "verify"}) {
     SCOPED_TRACE(command);

@@ -1,0 +1,60 @@
+// Start-up helpers shared by the launcher and the ready msi bootstrap.
+#include "startup.h"
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+// An installer usually runs from a downloads folder, where a planted DLL
+// would otherwise be found before the system's own.  The call is looked up at
+// run time: where the system does not have it, the program starts all the
+// same.
+void RestrictDllSearchToSystemFolder(void) {
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD flags);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == NULL) {
+    return;
+  }
+  // Through void (*)(void), which converts to any function pointer type.
+  void (*found)(void) = reinterpret_cast<void (*)(void)>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (found != NULL) {
+    reinterpret_cast<SetDefaultDllDirectoriesCall>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+}
+
+// The program name has no escapes: a quote inside it only opens or closes.
+const WCHAR *SkipProgramName(const WCHAR *commandLine) {
+  const WCHAR *at = commandLine;
+  if (*at == L'"') {
+    at++;
+    while (*at != 0 && *at != L'"') {
+      at++;
+    }
+    if (*at == L'"') {
+      at++;
+    }
+  } else {
+    while (*at != 0 && *at != L' ' && *at != L'\t') {
+      at++;
+    }
+  }
+  while (*at == L' ' || *at == L'\t') {
+    at++;
+  }
+  return at;
+}
+
+int AppendText(WCHAR *buffer, DWORD capacity, DWORD *length, const WCHAR *text) {
+  DWORD at = *length;
+  for (; *text != 0; text++) {
+    if (at + 1 >= capacity) {
+      buffer[at] = 0;
+      return 0;
+    }
+    buffer[at++] = *text;
+  }
+  buffer[at] = 0;
+  *length = at;
+  return 1;
+}

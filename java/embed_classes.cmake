@@ -1,16 +1,19 @@
-# Writes InternalClassLoader.java from its template, with the class files of
-# the resource handler, its connection and the resource stream as hexadecimal
-# string constants.
-#   cmake -DTEMPLATE=... -DOUTPUT=... -DHANDLER=... -DCONNECTION=... -DSTREAM=... -P embed_classes.cmake
-function(java_hex_literal path out)
-  file(READ "${path}" hex HEX)
-  # Lines of 16 bytes, joined with "+" (javac folds them into one constant).
+# Writes InternalClassLoader.java from its template: @HELPER_CLASSES@ becomes
+# the class files under HELPERS (all but InternalInputStream's) as pairs of
+# string constants, the class's internal name and its bytes in hexadecimal.
+#   cmake -DTEMPLATE=... -DOUTPUT=... -DHELPERS=dir -P embed_classes.cmake
+file(GLOB_RECURSE classFiles RELATIVE "${HELPERS}" "${HELPERS}/*.class")
+list(SORT classFiles)
+set(HELPER_CLASSES "")
+foreach(classFile ${classFiles})
+  if(classFile MATCHES "InternalInputStream")
+    continue()
+  endif()
+  string(REGEX REPLACE "\\.class$" "" internalName "${classFile}")
+  file(READ "${HELPERS}/${classFile}" hex HEX)
+  # Lines of 32 bytes, joined with "+" (javac folds them into one constant).
   string(REGEX REPLACE "([0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f])"
          "\\1\"\n            + \"" hex "${hex}")
-  set(${out} "            \"${hex}\"" PARENT_SCOPE)
-endfunction()
-
-java_hex_literal("${HANDLER}" HANDLER_BYTES)
-java_hex_literal("${CONNECTION}" CONNECTION_BYTES)
-java_hex_literal("${STREAM}" STREAM_BYTES)
+  string(APPEND HELPER_CLASSES "        \"${internalName}\",\n            \"${hex}\",\n")
+endforeach()
 configure_file("${TEMPLATE}" "${OUTPUT}" @ONLY)

@@ -11,6 +11,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 // ---- process-wide state: written by the bootstrap only, read-only after ----
 
 // The preset inflate dictionary of every entry that Java hosting opens.  It
@@ -29,6 +35,13 @@ static jobject payloadLock;
 // 0 while closed.  Set by CreatePayloadClassLoader once InternalInputStream
 // is defined and its natives are bound.
 static jfieldID handleField;
+
+// InternalClassLoader and its definePayloadClass(String, ByteBuffer, long):
+// classes that an InternalClassLoader asks for are defined through it, so
+// that they get their package and protection domain.  Set by the bootstrap
+// (after step 9); null before, and then classes are defined as they are.
+static jclass classLoaderClass;
+static jmethodID definePayloadClassMethod;
 
 // ---- exceptions ----
 
@@ -196,6 +209,29 @@ void RethrowAsClassNotFound(JNIEnv *env) {
 
 // ---- class definition ----
 
+// Defines the class from its class file.  An InternalClassLoader's classes go
+// through its definePayloadClass (package, protection domain, multi-release
+// version), over a direct buffer of these very bytes; any other loader's
+// (the bootstrap's among them) through DefineClass.
+static jclass DefineClassBytes(JNIEnv *env, jobject loader, const char *internalName,
+                               unsigned char *bytes, uint32_t size, uint32_t offset) {
+  if (loader == nullptr || definePayloadClassMethod == nullptr || !env->IsInstanceOf(loader, classLoaderClass)) {
+    return env->DefineClass(internalName, loader, (const jbyte *)bytes, (jsize)size);
+  }
+  jstring name = env->NewStringUTF(internalName);
+  if (name == nullptr) {
+    return nullptr;
+  }
+  jobject buffer = env->NewDirectByteBuffer(bytes, (jlong)size);
+  jclass defined = nullptr;
+  if (buffer != nullptr) {
+    defined = (jclass)env->CallObjectMethod(loader, definePayloadClassMethod, name, buffer, (jlong)offset);
+    env->DeleteLocalRef(buffer);
+  }
+  env->DeleteLocalRef(name);
+  return env->ExceptionCheck() ? nullptr : defined;
+}
+
 jclass DefinePayloadClass(JNIEnv *env, jobject loader, const char *name, bool appendToDictionary) {
   // The internal name (dots to slashes) and the entry name behind it.
   size_t length = strlen(name);
@@ -248,7 +284,7 @@ jclass DefinePayloadClass(JNIEnv *env, jobject loader, const char *name, bool ap
     }
     // Appended before the class is defined, whatever DefineClass then does.
     if (complete && (!appendToDictionary || AppendToPresetDictionary(env, buffer, size))) {
-      defined = env->DefineClass(internalName, loader, (const jbyte *)buffer, (jsize)size);
+      defined = DefineClassBytes(env, loader, internalName, buffer, size, stream->entry->offset);
     }
   }
   free(buffer);
@@ -333,6 +369,87 @@ static jint JNICALL ReadNative(JNIEnv *env, jobject self, jbyteArray b, jint off
   return produced;
 }
 
+// InternalInputStream.available(): the bytes of the entry not read yet; 0
+// when closed.
+static jint JNICALL AvailableNative(JNIEnv *env, jobject self) {
+  EntryStream *stream = StreamOf(env, self);
+  if (stream == nullptr) {
+    return 0;
+  }
+  uint32_t remaining = GetEntryStreamRemaining(stream);
+  return remaining > INT32_MAX ? INT32_MAX : (jint)remaining;
+}
+
+// InternalInputStream.entryInfo(String): the first entry of exactly that name
+// as its offset in the entry data times 2^32 plus its uncompressed size; -1
+// when there is none.  Opens nothing.
+static jlong JNICALL EntryInfoNative(JNIEnv *env, jclass, jstring name) {
+  if (name == nullptr) {
+    ThrowJavaException(env, "java/lang/NullPointerException", "");
+    return -1;
+  }
+  const char *chars = env->GetStringUTFChars(name, nullptr);
+  if (chars == nullptr) {
+    return -1;
+  }
+  FileEntry *entry;
+  const char *message;
+  jlong info = FindFileEntry(chars, &entry, &message) ? (jlong)((uint64_t)entry->offset << 32 | entry->uncompressedSize) : -1;
+  env->ReleaseStringUTFChars(name, chars);
+  return info;
+}
+
+// InternalClassLoader.defineInBootLoader(String, byte[]): defines one of the
+// helper classes that the loader carries into the bootstrap loader.  Only
+// classes of the loader's own package tree are taken.
+static void JNICALL DefineInBootLoaderNative(JNIEnv *env, jclass, jstring name, jbyteArray bytes) {
+  static const char ownPackage[] = "com/tessel/qor/kestrel/";
+  if (name == nullptr || bytes == nullptr) {
+    ThrowJavaException(env, "java/lang/NullPointerException", "");
+    return;
+  }
+  const char *chars = env->GetStringUTFChars(name, nullptr);
+  if (chars == nullptr) {
+    return;
+  }
+  if (strncmp(chars, ownPackage, sizeof ownPackage - 1) != 0) {
+    env->ReleaseStringUTFChars(name, chars);
+    ThrowJavaException(env, "java/lang/SecurityException", "");
+    return;
+  }
+  jsize length = env->GetArrayLength(bytes);
+  jbyte *elements = env->GetByteArrayElements(bytes, nullptr);
+  if (elements != nullptr) {
+    jclass defined = env->DefineClass(chars, nullptr, elements, length);
+    env->ReleaseByteArrayElements(bytes, elements, JNI_ABORT);
+    if (defined != nullptr) env->DeleteLocalRef(defined);
+  }
+  env->ReleaseStringUTFChars(name, chars);
+}
+
+// InternalClassLoader.executablePath(): the path of the running executable,
+// the code source of every class from the payload.
+static jstring JNICALL ExecutablePathNative(JNIEnv *env, jclass) {
+#ifdef _WIN32
+  wchar_t path[4096];
+  DWORD length = GetModuleFileNameW(NULL, path, 4096);
+  if (length == 0 || length >= 4096) {
+    ThrowJavaException(env, "java/lang/InternalError", "Failed to get the executable's path");
+    return nullptr;
+  }
+  return env->NewString((const jchar *)path, (jsize)length);
+#else
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) {
+    ThrowJavaException(env, "java/lang/InternalError", "Failed to get the executable's path");
+    return nullptr;
+  }
+  path[length] = 0;
+  return env->NewStringUTF(path);
+#endif
+}
+
 // InternalClassLoader.findClass(String): the class of that name (dots or
 // slashes) defined from the payload with this loader.
 static jclass JNICALL FindClassNative(JNIEnv *env, jobject self, jstring name) {
@@ -380,12 +497,32 @@ static JNINativeMethod inputStreamNatives[] = {
      (void *)OpenInternalStreamNative},
     {const_cast<char *>("closeInternalStream"), const_cast<char *>("()V"), (void *)CloseInternalStreamNative},
     {const_cast<char *>("read"), const_cast<char *>("([BII)I"), (void *)ReadNative},
+    {const_cast<char *>("available"), const_cast<char *>("()I"), (void *)AvailableNative},
+    {const_cast<char *>("entryInfo"), const_cast<char *>("(Ljava/lang/String;)J"), (void *)EntryInfoNative},
 };
 
 static JNINativeMethod classLoaderNatives[] = {
     {const_cast<char *>("findClass"), const_cast<char *>("(Ljava/lang/String;)Ljava/lang/Class;"),
      (void *)FindClassNative},
+    {const_cast<char *>("defineInBootLoader"), const_cast<char *>("(Ljava/lang/String;[B)V"),
+     (void *)DefineInBootLoaderNative},
+    {const_cast<char *>("executablePath"), const_cast<char *>("()Ljava/lang/String;"),
+     (void *)ExecutablePathNative},
 };
+
+#define COUNT_OF(array) ((jint)(sizeof(array) / sizeof((array)[0])))
+
+// Keeps InternalClassLoader (global reference) and its definePayloadClass.
+static bool RememberDefineMethod(JNIEnv *env, jclass loaderClass) {
+  jmethodID method =
+      env->GetMethodID(loaderClass, "definePayloadClass", "(Ljava/lang/String;Ljava/nio/ByteBuffer;J)Ljava/lang/Class;");
+  if (method == nullptr) {
+    return false;
+  }
+  classLoaderClass = (jclass)env->NewGlobalRef(loaderClass);
+  definePayloadClassMethod = classLoaderClass != nullptr ? method : nullptr;
+  return classLoaderClass != nullptr;
+}
 
 // The steps run in order; the first that fails returns null and leaves what
 // the earlier ones made (lock, hooks, dictionary content, defined classes).
@@ -405,7 +542,7 @@ jobject CreatePayloadClassLoader(JNIEnv *env) {
     return nullptr;
   }
   if (!CheckClassConstructors(env, inputStreamClass) ||
-      env->RegisterNatives(inputStreamClass, inputStreamNatives, 3) != 0 ||
+      env->RegisterNatives(inputStreamClass, inputStreamNatives, COUNT_OF(inputStreamNatives)) != 0 ||
       (handleField = env->GetFieldID(inputStreamClass, "handle", "J")) == nullptr) {
     env->DeleteLocalRef(inputStreamClass);
     return nullptr;
@@ -417,7 +554,9 @@ jobject CreatePayloadClassLoader(JNIEnv *env) {
     return nullptr;
   }
   jobject loader = nullptr;
-  if (CheckClassConstructors(env, loaderClass) && env->RegisterNatives(loaderClass, classLoaderNatives, 1) == 0) {
+  if (CheckClassConstructors(env, loaderClass) &&
+      env->RegisterNatives(loaderClass, classLoaderNatives, COUNT_OF(classLoaderNatives)) == 0 &&
+      RememberDefineMethod(env, loaderClass)) {
     jmethodID constructor = env->GetMethodID(loaderClass, "<init>", "()V");
     if (constructor != nullptr) {
       loader = env->NewObject(loaderClass, constructor);

@@ -2,12 +2,17 @@
 //
 // The bundle holds, in this order, the two internal classes (which the
 // front end defines first, with the first two stages of the preset
-// dictionary) and then every file entry of the jars in the order given, each
-// jar's entries in its own order.  Folders are left out.  Of several entries
-// with the same name the first is kept, as a reader would pick it, except for
-// service registrations (META-INF/services/...), whose lines from every jar
-// are joined so that each jar's providers stay visible.  The property
-// "Main-Class" comes from --main-class or else from the first jar's manifest.
+// dictionary), then every entry of the jars in class-path order, each jar's
+// entries in its own order, folders included, and last the class-path index
+// and the entries' times.  The first jar that holds a name gives the entry
+// of that very name; a later jar's entry of the same name is kept as
+// "/satchel/K/NAME" (K: the jar's place on the class path, from 0), so that
+// the class loader can serve every jar's resource of a name in class-path
+// order, as a class path of the jars would.  The index ("/satchel/jars")
+// names each jar, its flags (multi-release) and the first entry it gave; the
+// times ("/satchel/times") are what each jar recorded for its entries.  The
+// property "Main-Class" comes from --main-class or else from the first jar's
+// manifest.
 //
 // A jar's manifest "Class-Path" is followed as the Java class path follows
 // it: the relative jars that it names and that exist come right behind that
@@ -28,11 +33,13 @@
 #include <string.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <zip.h>
 
 #include <algorithm>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +47,7 @@
 #include "default_stubs.h"
 #include "tool_files.h"
 #include "payload.h"
+#include "tool_files.h"
 
 // The class files of the two internal classes, compiled into the tool at
 // build time (see pack_java.cmake).
@@ -76,14 +84,23 @@ const char kUsage[] =
     "                       console window and shows failures in a box\n"
     "                       (STUB must be a Windows front end)\n"
     "\n"
-    "Files of the same name in several jars: the first is kept, as on a class\n"
-    "path; META-INF/services files are joined.  The jars that a manifest's\n"
+    "Files of the same name in several jars are all kept, the first first, as\n"
+    "on a class path.  The jars that a manifest's\n"
     "Class-Path names are packed behind their jar, as java -jar would find them;\n"
     "the first jar's Add-Opens, Add-Exports, Enable-Native-Access and\n"
     "Launcher-Agent-Class are honoured when the executable runs.\n";
 
-const char kServicesPrefix[] = "META-INF/services/";
 const char kManifestName[] = "META-INF/MANIFEST.MF";
+// Entry names that belong to the bundle rather than to a jar.
+const char kReservedPrefix[] = "/satchel/";
+const char kIndexEntry[] = "/satchel/jars";
+const char kTimesEntry[] = "/satchel/times";
+const int kIndexVersion = 1;
+const int kJarMultiRelease = 1;
+// Kinds of recorded times: an MS-DOS date and time, or Unix seconds (from
+// the extended timestamp field, which takes precedence as in Java's reader).
+const int kTimeDos = 1;
+const int kTimeUnix = 2;
 const char kVersionedPrefix[] = "META-INF/versions/";
 
 // Manifest attributes of the first jar that travel as properties of the same
@@ -274,6 +291,86 @@ std::string ManifestValue(const std::vector<ManifestAttribute> &attributes, cons
   return std::string();
 }
 
+// Appends a u16, u32 or u64, big-endian (as java.io.DataInput reads them).
+void PutBigEndian(std::vector<unsigned char> *out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; i--) out->push_back((unsigned char)(value >> (8 * i)));
+}
+
+// Appends a string as java.io.DataOutput.writeUTF writes it: a u16 length,
+// then modified UTF-8 (U+0000 as two bytes, a character beyond U+FFFF as two
+// three-byte surrogates).  Bytes that are no UTF-8 are taken as they are.
+// False when the text is longer than writeUTF allows.
+bool PutJavaUtf(std::vector<unsigned char> *out, const std::string &text) {
+  std::vector<unsigned char> bytes;
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = (unsigned char)text[i];
+    if (c == 0) {
+      bytes.push_back(0xC0);
+      bytes.push_back(0x80);
+    } else if (c >= 0xF0 && c <= 0xF4 && i + 3 < text.size()) {
+      unsigned long cp = (unsigned long)(c & 0x07) << 18 | (unsigned long)(text[i + 1] & 0x3F) << 12 |
+                         (unsigned long)(text[i + 2] & 0x3F) << 6 | (unsigned long)(text[i + 3] & 0x3F);
+      unsigned long v = cp - 0x10000;
+      for (unsigned long unit : {0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF)}) {
+        bytes.push_back((unsigned char)(0xE0 | (unit >> 12)));
+        bytes.push_back((unsigned char)(0x80 | ((unit >> 6) & 0x3F)));
+        bytes.push_back((unsigned char)(0x80 | (unit & 0x3F)));
+      }
+      i += 3;
+    } else {
+      bytes.push_back(c);
+    }
+  }
+  if (bytes.size() > 0xFFFF) return false;
+  PutBigEndian(out, bytes.size(), 2);
+  out->insert(out->end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+// The time that Java's zip reader gives an entry: the extended timestamp's
+// modification time (central directory) when there is one, else the MS-DOS
+// date and time, which libzip hands over converted to local time and which
+// is turned back here.  Kind 0 when the archive gives none.
+void EntryTime(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat, int *kind, uint64_t *value) {
+  *kind = 0;
+  *value = 0;
+  zip_uint16_t length = 0;
+  const zip_uint8_t *extended =
+      zip_file_extra_field_get_by_id(archive, index, 0x5455, 0, &length, ZIP_FL_CENTRAL);
+  if (extended && length >= 5 && (extended[0] & 1)) {
+    *kind = kTimeUnix;
+    *value = (uint64_t)extended[1] | (uint64_t)extended[2] << 8 | (uint64_t)extended[3] << 16 |
+             (uint64_t)extended[4] << 24;
+    return;
+  }
+  if (!(stat.valid & ZIP_STAT_MTIME)) return;
+  struct tm local;
+  time_t mtime = stat.mtime;
+  if (!localtime_r(&mtime, &local) || local.tm_year < 80) return;
+  *kind = kTimeDos;
+  *value = (uint64_t)(local.tm_year - 80) << 25 | (uint64_t)(local.tm_mon + 1) << 21 |
+           (uint64_t)local.tm_mday << 16 | (uint64_t)local.tm_hour << 11 | (uint64_t)local.tm_min << 5 |
+           (uint64_t)(local.tm_sec / 2);
+}
+
+// What the bundle records of the jars beside their entries, and the names
+// that earlier jars gave already.
+struct ClassPathRecord {
+  std::set<std::string> present;
+  int jarCount = 0;
+  std::vector<unsigned char> index;  // the jars, without the leading count
+  uint32_t timeCount = 0;
+  std::vector<unsigned char> times;  // the records, without the leading count
+};
+
+// The name in its jar of a stored entry: a later jar's copy loses its
+// "/satchel/K/" prefix.
+std::string NameInJar(const std::string &stored) {
+  if (!StartsWith(stored, kReservedPrefix)) return stored;
+  size_t slash = stored.find('/', sizeof kReservedPrefix - 1);
+  return slash == std::string::npos ? stored : stored.substr(slash + 1);
+}
+
 // Reads one entry of an open archive.  False with *error set.
 bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
                   const std::string &jar, std::vector<unsigned char> *content,
@@ -316,13 +413,12 @@ bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
   return true;
 }
 
-// Adds every file of the jar to the contents.  `positions` maps the names
-// already present to their index in contents->files.  The manifest's
-// attributes of the jar's own manifest go to *manifest (none without one).
-// False with *error set.
-bool AddJar(const std::string &jar, BundleContents *contents,
-            std::map<std::string, size_t> *positions, std::vector<ManifestAttribute> *manifest,
-            std::string *error) {
+// Adds every entry of the jar (the next on the class path) to the contents,
+// and the jar and its entries' times to the record.  The attributes of the
+// jar's own manifest go to *manifest (none without one).  False with *error
+// set.
+bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *record,
+            std::vector<ManifestAttribute> *manifest, std::string *error) {
   manifest->clear();
   int code = 0;
   zip_t *archive = zip_open(jar.c_str(), ZIP_RDONLY, &code);
@@ -330,6 +426,8 @@ bool AddJar(const std::string &jar, BundleContents *contents,
     *error = jar + ": " + ZipErrorText(code);
     return false;
   }
+  int k = record->jarCount;
+  std::string firstEntry;
   zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t i = 0; i < count; i++) {
     zip_stat_t stat;
@@ -339,33 +437,43 @@ bool AddJar(const std::string &jar, BundleContents *contents,
       return false;
     }
     std::string name = stat.name;
-    if (name.empty() || name.back() == '/') continue;  // folders
-    bool isService = StartsWith(name, kServicesPrefix) && name.size() > sizeof kServicesPrefix - 1;
-    auto present = positions->find(name);
-    bool wanted = present == positions->end() || isService ||
-                  name == kManifestName;
-    if (!wanted) continue;
+    // Names of the bundle's own are no jar's (no class loader asks for them).
+    if (name.empty() || StartsWith(name, kReservedPrefix)) continue;
     std::vector<unsigned char> content;
     if (!ReadZipEntry(archive, (zip_uint64_t)i, stat, jar, &content, error)) {
       zip_close(archive);
       return false;
     }
-    if (name == kManifestName) {
-      *manifest = ManifestAttributes(content);
-      if (present != positions->end()) continue;
+    if (name == kManifestName) *manifest = ManifestAttributes(content);
+    std::string stored =
+        record->present.insert(name).second ? name : kReservedPrefix + std::to_string(k) + "/" + name;
+    if (firstEntry.empty()) firstEntry = stored;
+    int kind;
+    uint64_t value;
+    EntryTime(archive, (zip_uint64_t)i, stat, &kind, &value);
+    if (kind != 0) {
+      if (!PutJavaUtf(&record->times, stored)) {
+        *error = jar + ": " + name + ": the name is too long";
+        zip_close(archive);
+        return false;
+      }
+      record->times.push_back((unsigned char)kind);
+      PutBigEndian(&record->times, value, 8);
+      record->timeCount++;
     }
-    if (present != positions->end()) {
-      // A further service registration: its lines go behind the ones kept,
-      // on a line of their own.
-      std::vector<unsigned char> &kept = contents->files[present->second].content;
-      if (!kept.empty() && kept.back() != '\n') kept.push_back('\n');
-      kept.insert(kept.end(), content.begin(), content.end());
-      continue;
-    }
-    (*positions)[name] = contents->files.size();
-    contents->files.push_back(BundleFile{name, std::move(content)});
+    contents->files.push_back(BundleFile{stored, std::move(content)});
   }
   zip_close(archive);
+  std::string multiRelease = ManifestValue(*manifest, "Multi-Release");
+  for (char &c : multiRelease) c = (char)tolower((unsigned char)c);
+  int flags = multiRelease == "true" ? kJarMultiRelease : 0;
+  bool fits = PutJavaUtf(&record->index, PathFileName(jar));
+  PutBigEndian(&record->index, (uint64_t)flags, 4);
+  if (!fits || !PutJavaUtf(&record->index, firstEntry)) {
+    *error = jar + ": the name is too long";
+    return false;
+  }
+  record->jarCount++;
   return true;
 }
 
@@ -421,7 +529,7 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
 // (depth first, each jar once, as a class path opens them).  The first jar's
 // manifest attributes go to *firstManifest.  False with *error set.
 bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleContents *contents,
-                               std::map<std::string, size_t> *positions,
+                               ClassPathRecord *record,
                                std::vector<ManifestAttribute> *firstManifest,
                                std::string *error) {
   std::vector<std::string> pending(jars.rbegin(), jars.rend());  // next at the back
@@ -438,7 +546,7 @@ bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleConte
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
     seen.push_back(key);
     std::vector<ManifestAttribute> manifest;
-    if (!AddJar(jar, contents, positions, &manifest, error)) return false;
+    if (!AddJar(jar, contents, record, &manifest, error)) return false;
     if (first) *firstManifest = manifest;
     first = false;
     std::vector<std::string> following = ClassPathJars(jar, manifest);
@@ -454,7 +562,7 @@ bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleConte
 int NeededJavaRelease(const BundleContents &contents) {
   int newest = 0;
   for (const BundleFile &file : contents.files) {
-    const std::string &name = file.name;
+    const std::string name = NameInJar(file.name);
     if (name.size() < 6 || name.compare(name.size() - 6, 6, ".class") != 0) continue;
     if (StartsWith(name, kVersionedPrefix) || name == "module-info.class" ||
         name == PAYLOAD_INPUT_STREAM_ENTRY || name == PAYLOAD_CLASS_LOADER_ENTRY)
@@ -495,7 +603,8 @@ int PackJavaCommand(int argc, char **argv) {
 
   BundleContents contents;
   contents.dictionaries = BundleDictionaries::Java;
-  std::map<std::string, size_t> positions;
+  ClassPathRecord record;
+  record.present = {PAYLOAD_INPUT_STREAM_ENTRY, PAYLOAD_CLASS_LOADER_ENTRY};
   contents.files.push_back(BundleFile{
       PAYLOAD_INPUT_STREAM_ENTRY,
       std::vector<unsigned char>(kInternalInputStreamClass,
@@ -504,15 +613,22 @@ int PackJavaCommand(int argc, char **argv) {
       PAYLOAD_CLASS_LOADER_ENTRY,
       std::vector<unsigned char>(kInternalClassLoaderClass,
                                  kInternalClassLoaderClass + kInternalClassLoaderClassSize)});
-  positions[PAYLOAD_INPUT_STREAM_ENTRY] = 0;
-  positions[PAYLOAD_CLASS_LOADER_ENTRY] = 1;
 
   std::string error;
   std::vector<ManifestAttribute> firstManifest;
-  if (!AddJarsFollowingClassPath(options.jars, &contents, &positions, &firstManifest, &error)) {
+  if (!AddJarsFollowingClassPath(options.jars, &contents, &record, &firstManifest, &error)) {
     fprintf(stderr, "satchel pack-java: %s\n", error.c_str());
     return 1;
   }
+  BundleFile index{kIndexEntry, {}};
+  PutBigEndian(&index.content, kIndexVersion, 4);
+  PutBigEndian(&index.content, (uint64_t)record.jarCount, 4);
+  index.content.insert(index.content.end(), record.index.begin(), record.index.end());
+  BundleFile times{kTimesEntry, {}};
+  PutBigEndian(&times.content, record.timeCount, 4);
+  times.content.insert(times.content.end(), record.times.begin(), record.times.end());
+  contents.files.push_back(std::move(index));
+  contents.files.push_back(std::move(times));
   std::string manifestMainClass = ManifestValue(firstManifest, "Main-Class");
 
   std::string mainClass = options.mainClass.empty() ? manifestMainClass : options.mainClass;
@@ -528,7 +644,7 @@ int PackJavaCommand(int argc, char **argv) {
   for (char &c : mainEntry)
     if (c == '.') c = '/';
   mainEntry += ".class";
-  if (positions.find(mainEntry) == positions.end()) {
+  if (!record.present.count(mainEntry)) {
     fprintf(stderr, "satchel pack-java: main class %s: no entry %s in the jars\n",
             mainClass.c_str(), mainEntry.c_str());
     return 1;

@@ -1,10 +1,7 @@
 package com.tessel.qor.kestrel;
 
-import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
-import java.net.URL;
-import java.nio.charset.StandardCharsets;
 
 /**
  * The bytes of one payload entry, inflated on demand by the launcher's
@@ -36,6 +33,17 @@ public final class InternalInputStream extends InputStream {
     @Override
     public synchronized native int read(byte[] b, int off, int len) throws IOException;
 
+    /** The bytes of the entry not read yet; 0 once closed. */
+    @Override
+    public synchronized native int available();
+
+    /**
+     * Where the payload's first entry of that name lies and how long it is:
+     * its offset in the entry data times 2^32 plus its uncompressed size, or
+     * -1 when there is no such entry.  Opens nothing.
+     */
+    static native long entryInfo(String name);
+
     @Override
     public int read() throws IOException {
         byte[] one = new byte[1];
@@ -53,53 +61,5 @@ public final class InternalInputStream extends InputStream {
     @Override
     protected void finalize() {
         close();
-    }
-
-    private static final String HEX = "0123456789ABCDEF";
-
-    /** Characters that stand for themselves in the path of a URL. */
-    private static boolean isPathChar(int c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-                || "-._~/!$&'()*+,;=:@".indexOf(c) >= 0;
-    }
-
-    /** The path of a "satchel:" URL for an entry: "/" and the name's UTF-8 bytes, percent-encoded where needed. */
-    static String urlPathOf(String name) {
-        byte[] bytes = name.getBytes(StandardCharsets.UTF_8);
-        StringBuilder out = new StringBuilder(bytes.length + 16).append('/');
-        for (byte b : bytes) {
-            int c = b & 0xff;
-            if (c < 0x80 && isPathChar(c)) {
-                out.append((char) c);
-            } else {
-                out.append('%').append(HEX.charAt(c >> 4)).append(HEX.charAt(c & 15));
-            }
-        }
-        return out.toString();
-    }
-
-    /** The entry name that a "satchel:" URL of InternalClassLoader stands for. */
-    public static String entryNameOf(URL url) {
-        String path = url.getPath();
-        int start = path.startsWith("/") ? 1 : 0;
-        ByteArrayOutputStream bytes = new ByteArrayOutputStream(path.length());
-        for (int i = start; i < path.length();) {
-            int c = path.codePointAt(i);
-            int hi = -1;
-            int lo = -1;
-            if (c == '%' && i + 2 < path.length()) {
-                hi = Character.digit(path.charAt(i + 1), 16);
-                lo = Character.digit(path.charAt(i + 2), 16);
-            }
-            if (hi >= 0 && lo >= 0) {
-                bytes.write(hi << 4 | lo);
-                i += 3;
-            } else {
-                byte[] utf8 = new String(Character.toChars(c)).getBytes(StandardCharsets.UTF_8);
-                bytes.write(utf8, 0, utf8.length);
-                i += Character.charCount(c);
-            }
-        }
-        return new String(bytes.toByteArray(), StandardCharsets.UTF_8);
     }
 }

@@ -9,8 +9,8 @@ import java.io.InputStream;
  * array it is given, however few bytes it fills, so reading a large resource
  * into one large array (readFully, say) would copy that array once per
  * refill: quadratic.  Large arrays are therefore filled through a small
- * scratch array of this stream.  Defined by InternalClassLoader from bytes
- * that it carries, like the URL handler.
+ * scratch array of this stream.  Defined into the bootstrap loader by
+ * InternalClassLoader from bytes that it carries, like the URL handler.
  */
 public final class InternalResourceStream extends InputStream {
     /** Arrays up to this length go to the native as they are. */
@@ -52,6 +52,12 @@ public final class InternalResourceStream extends InputStream {
             }
             return n;
         }
+    }
+
+    /** The bytes of the entry not read yet: exact, so new byte[available()] holds the rest. */
+    @Override
+    public int available() throws IOException {
+        return in.available();
     }
 
     @Override

@@ -10,9 +10,11 @@
 // main(String[]) with the payload loader as the thread's context class loader.
 //
 // Exit codes: what System.exit gives; 0 once main has returned and every
-// non-daemon thread has ended; 1 after an uncaught exception or a failure of
-// any step, whose message goes to a warning box on Windows and to standard
-// error elsewhere.
+// non-daemon thread has ended; 1 after a failure of any step, whose message
+// goes to a warning box on Windows and to standard error elsewhere, and 1
+// after an uncaught exception in main once every non-daemon thread has ended
+// (the exception goes to the application's uncaught exception handler when
+// it set one, else it is reported like a failure).
 //
 // This file is the road, the same on every system; satchel_java.h names what
 // the system's own half (satchel_java_win32.cpp, satchel_java_posix.cpp)
@@ -252,14 +254,80 @@ static int SetContextClassLoader(JNIEnv *env, jclass cls) {
   return ok;
 }
 
-// Ends the process with exit code 1 after an uncaught exception: through
-// System.exit, so that the application's shutdown hooks run as they would
-// after any other exit, and through exit if that call comes back.
-static void ExitAfterException(JNIEnv *env) {
+// After main ended with an exception (pending): hands it to the thread's
+// uncaught exception handler when the application set one, as the Java
+// launcher does; 1 then.  0 with the exception pending again when the
+// application set none (or the handover could not be made), for our report.
+static int DispatchUncaughtException(JNIEnv *env) {
+  jthrowable exception = env->ExceptionOccurred();
+  env->ExceptionClear();
+  jclass loaderClass = env->FindClass("com/tessel/qor/kestrel/InternalClassLoader");
+  jmethodID dispatch = loaderClass ? env->GetStaticMethodID(loaderClass, "dispatchUncaughtException",
+                                                            "(Ljava/lang/Throwable;)Z")
+                                   : NULL;
+  jboolean handled = JNI_FALSE;
+  if (dispatch) handled = env->CallStaticBooleanMethod(loaderClass, dispatch, exception);
+  if (env->ExceptionCheck()) {
+    handled = JNI_FALSE;
+    env->ExceptionClear();
+  }
+  if (!handled) env->Throw(exception);
+  if (loaderClass) env->DeleteLocalRef(loaderClass);
+  env->DeleteLocalRef(exception);
+  return handled ? 1 : 0;
+}
+
+// Sets a system property; a failure is ignored (and its exception cleared).
+static void SetSystemProperty(JNIEnv *env, const char *key, const char *value) {
   jclass systemClass = env->FindClass("java/lang/System");
-  jmethodID exitMethod = systemClass ? env->GetStaticMethodID(systemClass, "exit", "(I)V") : NULL;
-  if (exitMethod) env->CallStaticVoidMethod(systemClass, exitMethod, (jint)1);
-  exit(1);
+  jmethodID setProperty = systemClass ? env->GetStaticMethodID(systemClass, "setProperty",
+                                                               "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
+                                      : NULL;
+  jstring keyText = setProperty ? env->NewStringUTF(key) : NULL;
+  jstring valueText = keyText ? env->NewStringUTF(value) : NULL;
+  if (valueText) {
+    jobject old = env->CallStaticObjectMethod(systemClass, setProperty, keyText, valueText);
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    if (old) env->DeleteLocalRef(old);
+  }
+  if (valueText) env->DeleteLocalRef(valueText);
+  if (keyText) env->DeleteLocalRef(keyText);
+  if (systemClass) env->DeleteLocalRef(systemClass);
+}
+
+// What the Java launcher tells the application about how it was started:
+// "sun.java.command" is the main class and the arguments, and
+// "java.class.path" the file that holds the classes, this executable (as
+// under "java -jar").  Failures change nothing else and are ignored.
+static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
+  const char *mainClass = FindProperty("Main-Class");
+  size_t length = strlen(mainClass) + 1;
+  for (int i = 0; i < count; i++) length += strlen(arguments[i]) + 1;
+  char *command = (char *)malloc(length);
+  if (command) {
+    strcpy(command, mainClass);
+    for (int i = 0; i < count; i++) {
+      strcat(command, " ");
+      strcat(command, arguments[i]);
+    }
+    SetSystemProperty(env, "sun.java.command", command);
+    free(command);
+  }
+#ifdef _WIN32
+  wchar_t path[4096];
+  DWORD size = GetModuleFileNameW(NULL, path, 4096);
+  char *self = size > 0 && size < 4096 ? FromWide(CP_UTF8, path) : NULL;
+  if (self) SetSystemProperty(env, "java.class.path", self);
+  free(self);
+#else
+  char self[PATH_MAX + 1];
+  ssize_t size = readlink("/proc/self/exe", self, PATH_MAX);
+  if (size > 0) {
+    self[size] = 0;
+    SetSystemProperty(env, "java.class.path", self);
+  }
+#endif
+  if (env->ExceptionCheck()) env->ExceptionClear();
 }
 
 // The message for a failed StartJavaVm: its own text, with the library's
@@ -327,11 +395,12 @@ static int RunApplication(void) {
     return 1;
   }
   jobjectArray arguments = MakeStringArray(env, applicationCount, applicationArguments, &message);
-  free(applicationArguments);
   if (message || !arguments) {
     ShowMessage(message ? message : JAVA_MSG_ALLOCATION_FAILED);
     return 1;
   }
+  SetLaunchProperties(env, applicationCount, applicationArguments);
+  free(applicationArguments);
   if (!SetContextClassLoader(env, mainClass)) {
     ShowMessage(FailureMessage(env, JAVA_MSG_CONTEXT_LOADER_FAILED));
     return 1;
@@ -345,18 +414,22 @@ static int RunApplication(void) {
   }
 
   env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
+  int code = 0;
   if (env->ExceptionCheck()) {
-    ReportJavaException(env, &message);
-    if (message) ShowMessage(message);
-    ExitAfterException(env);
+    if (!DispatchUncaughtException(env)) {
+      ReportJavaException(env, &message);
+      if (message) ShowMessage(message);
+    }
+    code = 1;
   }
   env->DeleteLocalRef(arguments);
   env->DeleteLocalRef(mainClass);
 
-  // Waits until every non-daemon thread has ended; System.exit on any of them
-  // ends the process from inside with its own code.
+  // Waits until every non-daemon thread has ended, then runs the shutdown
+  // hooks; System.exit on any thread ends the process from inside with its
+  // own code.
   vm->DestroyJavaVM();
-  return 0;
+  return code;
 }
 
 int main(int argc, char **argv) {

@@ -108,7 +108,9 @@ pack)
   # Without --stub: the front end of the build tree's data folder, the same bytes.
   "$SATCHEL" pack-java -o "$WORK/default-stub" "$APP_JAR" || fail "pack-java without --stub failed"
   cmp -s "$bundle" "$WORK/default-stub" || fail "pack-java without --stub made another bundle"
-  for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long"; do
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/probe" "$APP_JAR" "$EXTRA_JAR" \
+    --main-class sample.ClassPathProbe || fail "pack-java of the class-path probe failed"
+  for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long" "$WORK/probe"; do
     "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
   done
   # What the front end is told: the release that the newest class file needs
@@ -172,6 +174,13 @@ exception)
   if [ "$(head -c 35 "$results/bundle.err")" != "Terminating due to Java exception: " ]; then
     fail "the report does not open standard error"
   fi
+  grep -q "worker: finished" "$results/bundle.out" || fail "the exception cut the worker thread off"
+  # The application's own handler takes the exception; no report then.
+  run_java reference-handled -jar "$APP_JAR" handled
+  run_bundle bundle-handled "$bundle" -jvm "$LIBJVM" -JXcheck:jni handled
+  expect_code reference-handled 1
+  same_as reference-handled bundle-handled
+  quiet bundle-handled
   # A stack overflow is an exception like any other, not a crash, also with
   # a small stack.
   for stack in "" -JXss512k; do
@@ -308,6 +317,17 @@ class_path)
   run_bundle bundle "$folder/app" -jvm "$LIBJVM" -JXcheck:jni shapes
   same_as reference bundle
   grep -q "shape hexagon" "$results/bundle.out" || fail "the provider of the Class-Path jar is missing"
+  ;;
+
+class_path_probe)
+  # Resources as text URLs, every jar's resource of a name, folders, times,
+  # sizes, code source, package metadata, multi-release entries, properties.
+  run_java reference -cp "$APP_JAR:$EXTRA_JAR" sample.ClassPathProbe
+  run_bundle bundle "$WORK/probe" -jvm "$LIBJVM" -JXcheck:jni
+  expect_code reference 0
+  same_as reference bundle
+  no_warnings bundle
+  quiet bundle
   ;;
 
 pack_errors)

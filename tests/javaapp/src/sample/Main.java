@@ -31,7 +31,8 @@ import sample.spi.Shape;
 // resources, so that any difference in how they are served shows in the
 // output.  The first argument may pick a mode:
 //   exit N      prints a line and ends with System.exit(N)
-//   throw       ends with an uncaught exception
+//   throw       ends with an uncaught exception while a thread still works
+//   handled     the same with an uncaught exception handler of its own
 //   shapes      lists the Shape services only
 //   recurse     recurses until StackOverflowError, catches it and goes on
 //   bench       the full tour without the thread that outlives main (for
@@ -64,7 +65,20 @@ public class Main {
       System.out.println("exiting with " + code);
       System.exit(code);
     }
-    if (mode.equals("throw")) {
+    if (mode.equals("throw") || mode.equals("handled")) {
+      // The exception does not cut off a non-daemon thread, and goes to the
+      // application's handler when it set one.
+      if (mode.equals("handled"))
+        Thread.setDefaultUncaughtExceptionHandler((t, e) -> System.out.println("handler: " + t.getName() + " got " + e));
+      Thread late = new Thread(() -> {
+        try {
+          Thread.sleep(300);
+        } catch (InterruptedException e) {
+          return;
+        }
+        System.out.println("worker: finished after main's exception");
+      });
+      late.start();
       System.out.println("about to fail");
       fail(3);
     }

@@ -1,0 +1,8 @@
+package sample;
+
+// The base version of a class that extra.jar also carries for Java 11.
+public class Versioned {
+  public static String which() {
+    return "base";
+  }
+}

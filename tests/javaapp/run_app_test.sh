@@ -330,6 +330,71 @@ class_path_probe)
   quiet bundle
   ;;
 
+debian_apps)
+  # Applications from Debian's archive, packed and run beside `java -cp` on
+  # the same jars and JVM, each in a folder of its own: the same exit code,
+  # standard output and error, and files written.
+  here=$(cd "$(dirname "$0")" && pwd)/debian
+  java_dir=/usr/share/java
+  groovy_dir=/usr/share/groovy/lib
+  "$JDK_HOME/bin/javac" -d "$WORK/logapp" -cp "$java_dir/log4j-api.jar" "$here/LogApp.java" &&
+    cp "$here/log4j2.xml" "$WORK/logapp/" &&
+    "$JDK_HOME/bin/jar" --create --file "$WORK/logapp.jar" -C "$WORK/logapp" . || fail "building logapp.jar failed"
+  groovy_script='println java.nio.file.Paths.get(args[0]).text.trim(); println groovy.json.JsonOutput.toJson([a: [1, 2]]); println new groovy.xml.MarkupBuilder().with { it.b("c"); "" }; println new groovy.text.SimpleTemplateEngine().createTemplate("t ${x}").make([x: 3])'
+  clojure_script='(require (quote clojure.pprint)) (clojure.pprint/pprint {:sum (reduce + (range 10)) :v (clojure-version)}) (println (try (clojure.core/eval (quote (/ 1 0))) (catch ArithmeticException e (.getMessage e))))'
+  # name|main class|jars (in /usr/share/java unless absolute)|VM option|arguments (one per line)
+  apps=(
+    "antlr4|org.antlr.v4.Tool|stringtemplate4 antlr4 antlr4-runtime antlr3-runtime treelayout||-o
+out
+-visitor
+$here/Expr.g4"
+    "checkstyle|com.puppycrawl.tools.checkstyle.Main|antlr antlr4-runtime commons-lang3 commons-beanutils commons-collections3 guava commons-cli commons-logging picocli Saxon-HE reflections ant checkstyle||-c
+/sun_checks.xml
+$here/Sample.java"
+    "checkstyle-version|com.puppycrawl.tools.checkstyle.Main|antlr antlr4-runtime commons-lang3 commons-beanutils commons-collections3 guava commons-cli commons-logging picocli Saxon-HE reflections ant checkstyle||--version"
+    "groovy|groovy.ui.GroovyMain|$(echo $groovy_dir/groovy-2*.jar) $groovy_dir/groovy-nio.jar $groovy_dir/groovy-json.jar $groovy_dir/groovy-xml.jar $groovy_dir/groovy-templates.jar $groovy_dir/antlr.jar $groovy_dir/asm.jar $groovy_dir/asm-commons.jar $groovy_dir/asm-tree.jar $groovy_dir/asm-util.jar $groovy_dir/asm-analysis.jar $groovy_dir/commons-cli.jar||-e
+$groovy_script
+$here/note.txt"
+    "batik|org.apache.batik.apps.rasterizer.Main|batik-rasterizer batik-all xmlgraphics-commons xml-apis-ext commons-io commons-logging|-Djava.awt.headless=true|-scriptSecurityOff
+-d
+out
+$here/picture.svg"
+    "clojure|clojure.main|clojure-1.11.1 spec.alpha core.specs.alpha||-e
+$clojure_script"
+    "log4j2|LogApp|$WORK/logapp.jar log4j-api log4j-core||"
+  )
+  for row in "${apps[@]}"; do
+    IFS='|' read -r name main jar_names vm_option arguments <<<"${row%%$'\n'*}"
+    # The arguments run to the end of the row, one per line.
+    arguments=${row#*|*|*|*|}
+    mapfile -t args <<<"$arguments"
+    [ -z "$arguments" ] && args=()
+    jars=()
+    for jar in $jar_names; do
+      case $jar in /*) jars+=("$jar") ;; *) jars+=("$java_dir/$jar.jar") ;; esac
+    done
+    class_path=$(IFS=:; echo "${jars[*]}")
+    "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/$name" --main-class "$main" "${jars[@]}" ||
+      fail "pack-java of $name failed"
+    rm -rf "$results/$name-java" "$results/$name-bundle"
+    mkdir -p "$results/$name-java" "$results/$name-bundle"
+    (cd "$results/$name-java" && run_java reference-$name $vm_option -cp "$class_path" "$main" "${args[@]}")
+    (cd "$results/$name-bundle" &&
+      run_bundle bundle-$name "$WORK/$name" -jvm "$LIBJVM" ${vm_option:+-J${vm_option#-}} "${args[@]}")
+    same_as reference-$name bundle-$name
+    if ! cmp -s "$results/reference-$name.err" "$results/bundle-$name.err"; then
+      fail "standard error of $name differs:"
+      diff "$results/reference-$name.err" "$results/bundle-$name.err" | head -20
+    fi
+    if ! diff -r "$results/$name-java" "$results/$name-bundle" >/dev/null; then
+      fail "$name wrote other files:"
+      diff -r "$results/$name-java" "$results/$name-bundle" | head -10
+    fi
+    [ -s "$results/reference-$name.out" ] || [ -n "$(ls -A "$results/$name-java")" ] ||
+      fail "$name did nothing to compare"
+  done
+  ;;
+
 pack_errors)
   out=$WORK/errors/out
   mkdir -p "$WORK/errors"

@@ -1,0 +1,5 @@
+public class Sample {
+    public static void main(String[] args) {
+        System.out.println("checked by Checkstyle");
+    }
+}

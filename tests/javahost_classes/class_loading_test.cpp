@@ -3,6 +3,7 @@
 // and sixteen threads reading at once.
 #include <limits.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -294,6 +295,39 @@ TEST_F(ClassLoading, ReadChecksItsArgumentsInOrder) {
   EXPECT_EQ(thrown.message, "Attempt to read closed internal input stream");
 }
 
+TEST_F(ClassLoading, AvailableCountsWhatIsLeftAndEntryInfoOpensNothing) {
+  JavaThrown thrown;
+  jclass cls = InputStreamClass();
+  jmethodID availableMethod = env->GetMethodID(cls, "available", "()I");
+  jmethodID entryInfoMethod = env->GetStaticMethodID(cls, "entryInfo", "(Ljava/lang/String;)J");
+  auto available = [&](jobject stream) {
+    jint n = env->CallIntMethod(stream, availableMethod);
+    EXPECT_FALSE(TakeException(env).pending);
+    return (int)n;
+  };
+  auto entryInfo = [&](const char *name) {
+    jlong info = env->CallStaticLongMethod(cls, entryInfoMethod, env->NewStringUTF(name));
+    EXPECT_FALSE(TakeException(env).pending);
+    return (int64_t)info;
+  };
+  const int size = (int)strlen(kGreeting);
+  jobject stream = OpenStream("satchel/test/greeting.txt");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(available(stream), size);
+  jbyteArray b = env->NewByteArray(10);
+  int n = Read(stream, b, 0, 10, &thrown);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(available(stream), size - n);
+  Close(stream);
+  EXPECT_EQ(available(stream), 0);
+
+  FileEntry *entry;
+  const char *message;
+  ASSERT_TRUE(FindFileEntry("satchel/test/greeting.txt", &entry, &message));
+  EXPECT_EQ(entryInfo("satchel/test/greeting.txt"), (int64_t)((uint64_t)entry->offset << 32 | (uint32_t)size));
+  EXPECT_EQ(entryInfo("satchel/test/none.txt"), -1);
+}
+
 TEST_F(ClassLoading, EndOfEntryIsMinusOneEveryTime) {
   JavaThrown thrown;
   jobject stream = OpenStream("satchel/test/greeting.txt");
@@ -349,6 +383,8 @@ TEST_F(ClassLoading, ResourcesAreServedFromThePayload) {
             "stream class: com.tessel.qor.kestrel.InternalResourceStream\n"
             "url: satchel:/satchel/test/greeting.txt\n"
             "url read: Greetings from a resource file.\n"
+            "text url: Greetings from a resource file.\n"
+            "length: 32 available: 32 27\n"
             "urls: 1\n"
             "relative url: satchel:/satchel/test/other.txt = other\n"
             "encoded: satchel:/data/with%20space%20%C3%A9.txt = caf\xc3\xa9 au lait\n"

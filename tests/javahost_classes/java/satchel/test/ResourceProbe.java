@@ -39,6 +39,13 @@ public class ResourceProbe {
         URL url = loader.getResource("satchel/test/greeting.txt");
         out.append("url: ").append(url).append('\n');
         out.append("url read: ").append(text(url.openStream())).append('\n');
+        out.append("text url: ").append(text(new URL(url.toString()).openStream())).append('\n');
+        InputStream sized = url.openStream();
+        out.append("length: ").append(url.openConnection().getContentLengthLong()).append(" available: ")
+                .append(sized.available()).append(' ');
+        sized.read(new byte[5]);
+        out.append(sized.available()).append('\n');
+        sized.close();
         out.append("urls: ").append(Collections.list(loader.getResources("satchel/test/greeting.txt")).size()).append('\n');
         URL other = new URL(url, "other.txt");
         out.append("relative url: ").append(other).append(" = ").append(text(other.openStream())).append('\n');

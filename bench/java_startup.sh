@@ -7,14 +7,18 @@
 #   bench/java_startup.sh [BUILD_DIR] [RUNS]
 #
 # BUILD_DIR is a native build (default build/native); RUNS per command
-# (default 20).  Two applications:
+# (default 20).  Four applications:
+#   - a one-class program that prints a line (the fixed cost of start-up);
 #   - the sample application of tests/javaapp (about 600 classes, resources,
 #     services, threads), argument "bench";
 #   - the Eclipse Java compiler from Debian's ecj package (eclipse-jdt-core.jar,
 #     about 2,100 classes) compiling the sample application's 400 generated
-#     sources (-d none: everything but writing the class files).
-# Needs hyperfine, jq, unzip (Debian packages of those names) and ecj; it installs
-# the missing ones with apt-get when run as root.  Prints a Markdown section
+#     sources (-d none: everything but writing the class files);
+#   - Clojure from Debian's clojure package (clojure.jar with spec.alpha and
+#     core.specs.alpha) evaluating one expression: its start loads the
+#     compiled clojure.core namespace, if the class files' times say so.
+# Needs hyperfine, jq, unzip (Debian packages of those names), ecj and clojure;
+# it installs the missing ones with apt-get when run as root.  Prints a Markdown section
 # for bench/RESULTS.md.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +30,7 @@ command -v hyperfine >/dev/null || missing+=(hyperfine)
 command -v jq >/dev/null || missing+=(jq)
 command -v unzip >/dev/null || missing+=(unzip)
 [ -f /usr/share/java/eclipse-jdt-core.jar ] || missing+=(ecj)
+[ -f /usr/share/java/spec.alpha.jar ] || missing+=(clojure)
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
 fi
@@ -56,11 +61,26 @@ pack_seconds() {
 }
 app_pack=$(pack_seconds "$work/app" "$app_jar")
 ecj_pack=$(pack_seconds "$work/ecj" "$ecj_jar")
+# The one-class program.
+mkdir -p "$work/hello-src"
+printf 'public class Hello {\n  public static void main(String[] args) {\n    System.out.println("hello");\n  }\n}\n' \
+  >"$work/hello-src/Hello.java"
+"$jdk/bin/javac" -d "$work/hello-src" "$work/hello-src/Hello.java"
+"$jdk/bin/jar" --create --file "$work/hello.jar" -C "$work/hello-src" Hello.class
+"$satchel" pack-java --stub "$front" -o "$work/hello" --main-class Hello "$work/hello.jar"
+# Clojure and its two libraries.
+clojure_jars=(/usr/share/java/clojure-1.11.1.jar /usr/share/java/spec.alpha.jar /usr/share/java/core.specs.alpha.jar)
+clojure_cp=$(IFS=:; echo "${clojure_jars[*]}")
+"$satchel" pack-java --stub "$front" -o "$work/clojure" --main-class clojure.main "${clojure_jars[@]}"
+clojure_args="-e (+,1,2)"  # commas are blanks to Clojure, so this stays one word
 
 # The outputs must agree before their times mean anything.
 "$work/app" -jvm "$libjvm" bench >"$work/app.out"
 "$jdk/bin/java" -cp "$app_jar" sample.Main bench >"$work/java.out"
 cmp -s "$work/app.out" "$work/java.out" || { echo "the sample application's outputs differ" >&2; exit 1; }
+[ "$("$work/hello" -jvm "$libjvm")" = hello ] || { echo "the one-class program failed" >&2; exit 1; }
+[ "$("$work/clojure" -jvm "$libjvm" $clojure_args)" = "$("$jdk/bin/java" -cp "$clojure_cp" clojure.main $clojure_args)" ] ||
+  { echo "Clojure's outputs differ" >&2; exit 1; }
 ecj_args=(-17 -proc:none -nowarn -d none "@$sources")
 
 hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/app.json" \
@@ -102,9 +122,11 @@ paired_row() {
   awk -v name="$2" -v ar="$a_real" -v br="$b_real" -v r="$ratio" -v ac="$a_cpu" -v bc="$b_cpu" 'BEGIN {
     printf "| %s | %d ms | %d ms | %.2fx | %d ms vs %d ms: %.2fx |\n", name, ar * 1000, br * 1000, r, ac * 1000, bc * 1000, ac / bc }'
 }
+paired hello "$work/hello -jvm $libjvm" "$jdk/bin/java -cp $work/hello.jar Hello"
 paired app "$work/app -jvm $libjvm bench" "$jdk/bin/java -cp $app_jar sample.Main bench"
 paired ecj "$work/ecj -jvm $libjvm ${ecj_args[*]}" \
   "$jdk/bin/java -cp $ecj_jar org.eclipse.jdt.internal.compiler.batch.Main ${ecj_args[*]}"
+paired clojure "$work/clojure -jvm $libjvm $clojure_args" "$jdk/bin/java -cp $clojure_cp clojure.main $clojure_args"
 
 # One Markdown row from hyperfine's figures: mean/median wall time and CPU
 # time of both commands and the ratios.
@@ -130,8 +152,10 @@ echo "Interleaved pairs (satchel-java and java -cp alternately, each pair compar
 echo
 echo "| application | satchel-java | java -cp | wall-time ratio (median of pairs) | CPU time (user+sys) |"
 echo "|---|---|---|---|---|"
+paired_row hello "one-class program"
 paired_row app "$app_name"
 paired_row ecj "$ecj_name"
+paired_row clojure "Clojure 1.11, evaluating an expression"
 echo
 echo "hyperfine (all runs of one command, then all of the other):"
 echo

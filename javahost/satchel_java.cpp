@@ -278,27 +278,27 @@ static int DispatchUncaughtException(JNIEnv *env) {
 }
 
 // Sets a system property; a failure is ignored (and its exception cleared).
-static void SetSystemProperty(JNIEnv *env, const char *key, const char *value) {
+static void SetSystemProperty(JNIEnv *env, const char *key, jstring value) {
   jclass systemClass = env->FindClass("java/lang/System");
   jmethodID setProperty = systemClass ? env->GetStaticMethodID(systemClass, "setProperty",
                                                                "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
                                       : NULL;
   jstring keyText = setProperty ? env->NewStringUTF(key) : NULL;
-  jstring valueText = keyText ? env->NewStringUTF(value) : NULL;
-  if (valueText) {
-    jobject old = env->CallStaticObjectMethod(systemClass, setProperty, keyText, valueText);
+  if (keyText && value) {
+    jobject old = env->CallStaticObjectMethod(systemClass, setProperty, keyText, value);
     if (env->ExceptionCheck()) env->ExceptionClear();
     if (old) env->DeleteLocalRef(old);
   }
-  if (valueText) env->DeleteLocalRef(valueText);
+  if (env->ExceptionCheck()) env->ExceptionClear();
   if (keyText) env->DeleteLocalRef(keyText);
   if (systemClass) env->DeleteLocalRef(systemClass);
 }
 
 // What the Java launcher tells the application about how it was started:
-// "sun.java.command" is the main class and the arguments, and
-// "java.class.path" the file that holds the classes, this executable (as
-// under "java -jar").  Failures change nothing else and are ignored.
+// "sun.java.command" is the main class and the arguments (modified UTF-8),
+// and "java.class.path" the file that holds the classes, this executable (as
+// under "java -jar"), as the payload class loader names it.  Failures change
+// nothing else and are ignored.
 static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
   const char *mainClass = FindProperty("Main-Class");
   size_t length = strlen(mainClass) + 1;
@@ -310,24 +310,20 @@ static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
       strcat(command, " ");
       strcat(command, arguments[i]);
     }
-    SetSystemProperty(env, "sun.java.command", command);
+    jstring text = env->NewStringUTF(command);
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    SetSystemProperty(env, "sun.java.command", text);
+    if (text) env->DeleteLocalRef(text);
     free(command);
   }
-#ifdef _WIN32
-  wchar_t path[4096];
-  DWORD size = GetModuleFileNameW(NULL, path, 4096);
-  char *self = size > 0 && size < 4096 ? FromWide(CP_UTF8, path) : NULL;
-  if (self) SetSystemProperty(env, "java.class.path", self);
-  free(self);
-#else
-  char self[PATH_MAX + 1];
-  ssize_t size = readlink("/proc/self/exe", self, PATH_MAX);
-  if (size > 0) {
-    self[size] = 0;
-    SetSystemProperty(env, "java.class.path", self);
-  }
-#endif
+  jclass loaderClass = env->FindClass("com/tessel/qor/kestrel/InternalClassLoader");
+  jmethodID executablePath =
+      loaderClass ? env->GetStaticMethodID(loaderClass, "executablePath", "()Ljava/lang/String;") : NULL;
+  jstring path = executablePath ? (jstring)env->CallStaticObjectMethod(loaderClass, executablePath) : NULL;
   if (env->ExceptionCheck()) env->ExceptionClear();
+  SetSystemProperty(env, "java.class.path", path);
+  if (path) env->DeleteLocalRef(path);
+  if (loaderClass) env->DeleteLocalRef(loaderClass);
 }
 
 // The message for a failed StartJavaVm: its own text, with the library's

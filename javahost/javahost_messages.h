@@ -58,6 +58,25 @@ extern const char JavaVmNoEntryPoint[];       // JAVA_MSG_NO_ENTRY_POINT
 #define JAVA_MSG_REGISTRY_NOTE ""
 #endif
 #define JAVA_MSG_LIBRARY_FAILED_FORMAT "%s: %s"  // the failure, the library's path
+// Runtimes found but all older than the bundle's "Java-Min-Version": the
+// release, those passed over, the library names looked for, the places
+// looked at and the release again.
+#define JAVA_MSG_ONLY_OLD_RUNTIMES_FORMAT                                        \
+  "This program needs Java %d or later.  Passed over as too old: %s.\n"          \
+  "Also looked for %s in: %s" JAVA_MSG_REGISTRY_NOTE ".\n"                       \
+  "Install Java %d or later, or give its JVM library with -jvm PATH."
+#define JAVA_MSG_NOWHERE_ELSE "nowhere else"
+// A JVM library that did not load: the failure, the library's path, why.
+#define JAVA_MSG_LIBRARY_NOT_LOADED_FORMAT "%s: %s: %s"
+#define JAVA_MSG_LIBRARY_NOT_FOUND "not found"
+#define JAVA_MSG_WRONG_MACHINE_FORMAT "built for %s, but this program runs as %s"
+#define JAVA_MSG_NO_SYSTEM_REASON "the system gave no reason"
+// The manifest's Launcher-Agent-Class (its name in each).
+#define JAVA_MSG_AGENT_NEEDS_INSTRUMENTATION_FORMAT                                          \
+  "Launcher-Agent-Class %s: only agentmain(String) can be started here; "                 \
+  "agentmain(String, Instrumentation) needs the java.instrument agent, which takes its " \
+  "classes from a jar file"
+#define JAVA_MSG_AGENT_NOT_FOUND_FORMAT "Launcher-Agent-Class %s has no static agentmain method"
 #define JAVA_MSG_MAIN_NOT_FOUND_FORMAT \
   "Main method not found in class %s; it must be declared as: public static void main(String[] args)"
 #define JAVA_MSG_CONTEXT_LOADER_FAILED "Failed to set the context class loader"

@@ -5,16 +5,20 @@
 //
 // The road, in order: the payload index of the running executable, a Java
 // runtime (the "-jvm" path, else one bundled beside the executable in jre/ or
-// runtime/, else JAVA_HOME, else the registry), the virtual machine, the main
-// class from the payload, the arguments as a String[], and the class's static
+// runtime/, else JAVA_HOME, else on Windows the registry and elsewhere the
+// java on the PATH; runtimes older than the bundle's "Java-Min-Version" are
+// passed over), the virtual machine with what the bundle asks of it in front
+// of the user's own options, the main class from the payload, the arguments
+// as a String[], the manifest's launcher agent, and the class's static
 // main(String[]) with the payload loader as the thread's context class loader.
 //
 // Exit codes: what System.exit gives; 0 once main has returned and every
 // non-daemon thread has ended; 1 after a failure of any step, whose message
-// goes to a warning box on Windows and to standard error elsewhere, and 1
-// after an uncaught exception in main once every non-daemon thread has ended
-// (the exception goes to the application's uncaught exception handler when
-// it set one, else it is reported like a failure).
+// goes to standard error where a reader sees it and otherwise to a warning
+// box on Windows, and 1 after an uncaught exception in main once every
+// non-daemon thread has ended (the exception goes to the application's
+// uncaught exception handler when it set one, else it is reported like a
+// failure).
 //
 // This file is the road, the same on every system; satchel_java.h names what
 // the system's own half (satchel_java_win32.cpp, satchel_java_posix.cpp)
@@ -52,10 +56,13 @@ static char **argumentVector;    // the program name; ends with a null entry
 static size_t mainStackSize;     // stack of the thread that runs everything
 static char messageBuffer[8192]; // the places looked at for a runtime, then
                                  // the text of a missing main method
+static char passedOver[2048];    // runtimes found but too old, with release
+static int minimumRelease;       // the bundle's "Java-Min-Version"; 0: any
+static int userSetStackSize;     // a "-JXss" stands on the command line
+static char **bundleOptions;     // "-J" arguments of the bundle's own, put
+static int bundleOptionCount;    // in front of the user's
 
-// A heap copy of the concatenation of up to four strings (null ones count as
-// empty); null when out of memory.
-static char *JoinStrings(const char *a, const char *b, const char *c, const char *d) {
+char *JoinStrings(const char *a, const char *b, const char *c, const char *d) {
   const char *parts[4] = {a, b, c, d};
   size_t length = 0;
   for (int i = 0; i < 4; i++) length += parts[i] ? strlen(parts[i]) : 0;
@@ -95,12 +102,12 @@ char *PutModifiedUtf8(char *out, unsigned long c) {
 
 // ---- the command line ----
 
-// The size that a "-JXss" option asks for, plus room for our own frames; the
-// default when the size is below what the runtime accepts or absurdly large
-// (the runtime then judges the option itself).
-static size_t MainStackSizeFor(const char *option) {
+// The size that an "-Xss" option asks for (the text behind "-Xss"), plus room
+// for our own frames; the size so far when it is below what the runtime
+// accepts or absurdly large (the runtime then judges the option itself).
+static size_t MainStackSizeFor(const char *text) {
   char *end = NULL;
-  double size = strtod(option + 5, &end);
+  double size = strtod(text, &end);
   double unit = 1;
   if (end && (*end == 'k' || *end == 'K')) unit = 1024.0;
   if (end && (*end == 'm' || *end == 'M')) unit = 1024.0 * 1024.0;
@@ -132,7 +139,10 @@ static int BuildArgumentVector(int argc, char **argv) {
       pathNext = 0;
     } else if (strncmp(given, "-J", 2) == 0) {
       converted = VmOptionArgument(i, given);
-      if (strncmp(given, "-JXss", 5) == 0) mainStackSize = MainStackSizeFor(given);
+      if (strncmp(given, "-JXss", 5) == 0) {
+        mainStackSize = MainStackSizeFor(given + 5);
+        userSetStackSize = 1;
+      }
     } else if (strcmp(given, "-jvm") == 0) {
       converted = JoinStrings(given, NULL, NULL, NULL);
       pathNext = 1;
@@ -151,7 +161,7 @@ static int BuildArgumentVector(int argc, char **argv) {
 
 // Appends text to the list of places looked at (in messageBuffer), with a
 // comma before every entry but the first; cut quietly when full.
-static void NoteLookedAt(const char *text) {
+void NoteLookedAt(const char *text) {
   size_t used = strlen(messageBuffer);
   snprintf(messageBuffer + used, sizeof messageBuffer - used, "%s%s", used ? ", " : "", text);
 }
@@ -172,16 +182,60 @@ static char *FindLibraryUnder(const char *home, const char *label) {
   return NULL;
 }
 
+int ReleaseOfVersion(const char *version) {
+  if (strncmp(version, "1.", 2) == 0) version += 2;
+  int release = 0;
+  while (*version >= '0' && *version <= '9' && release < 100000) release = release * 10 + (*version++ - '0');
+  return release;
+}
+
+// The release of the runtime under `home`, from the JAVA_VERSION line of its
+// "release" file; 0 when that cannot be told.
+static int RuntimeRelease(const char *home) {
+  size_t length = strlen(home);
+  int hasSeparator = length > 0 && (home[length - 1] == '/' || home[length - 1] == '\\');
+  char *path = JoinStrings(home, hasSeparator ? "" : pathSeparator, "release", NULL);
+  FILE *file = path ? OpenForReading(path) : NULL;
+  free(path);
+  if (!file) return 0;
+  int release = 0;
+  char line[512];
+  while (!release && fgets(line, sizeof line, file))
+    if (strncmp(line, "JAVA_VERSION=\"", 14) == 0) release = ReleaseOfVersion(line + 14);
+  fclose(file);
+  return release;
+}
+
+int RecentEnough(const char *label, int release) {
+  if (!minimumRelease || !release || release >= minimumRelease) return 1;
+  size_t used = strlen(passedOver);
+  snprintf(passedOver + used, sizeof passedOver - used, "%s%s (Java %d)", used ? ", " : "", label, release);
+  return 0;
+}
+
+char *TryRuntimeHome(const char *home, const char *label, int release) {
+  char *library = FindLibraryUnder(home, label);
+  if (!library) return NULL;
+  if (!release) release = RuntimeRelease(home);
+  if (RecentEnough(label, release)) return library;
+  free(library);
+  return NULL;
+}
+
 // Looks for a runtime bundled beside the executable (jre, then runtime), then
-// under JAVA_HOME.  The JVM library's path as a heap string, or null with
-// messageBuffer listing the places looked at.
-static char *FindJavaRuntime(void) {
+// under JAVA_HOME, then where the system keeps them; runtimes older than the
+// bundle asks for are passed over.  The JVM library's path as a heap string,
+// or null with messageBuffer listing the places looked at and passedOver the
+// runtimes too old (or, on Windows, *legacyKey set: see FindInstalledRuntime).
+static char *FindJavaRuntime(int *legacyKey) {
   messageBuffer[0] = 0;
+  passedOver[0] = 0;
+  *legacyKey = 0;
   char *folder = ExecutableFolder();
   if (folder) {
     for (size_t i = 0; i < sizeof kRuntimeFolders / sizeof kRuntimeFolders[0]; i++) {
       char *home = JoinStrings(folder, kRuntimeFolders[i], NULL, NULL);
-      char *library = home ? FindLibraryUnder(home, home) : NULL;
+      char *library = home ? TryRuntimeHome(home, home, 0) : NULL;
       free(home);
       if (library) {
         free(folder);
@@ -193,13 +247,31 @@ static char *FindJavaRuntime(void) {
   char *javaHome = JavaHome();
   if (!javaHome) {
     NoteLookedAt("JAVA_HOME (not set)");
-    return NULL;
+  } else {
+    char *label = JoinStrings("JAVA_HOME (", javaHome, ")", NULL);
+    char *library = label ? TryRuntimeHome(javaHome, label, 0) : NULL;
+    free(label);
+    free(javaHome);
+    if (library) return library;
   }
-  char *label = JoinStrings("JAVA_HOME (", javaHome, ")", NULL);
-  char *library = label ? FindLibraryUnder(javaHome, label) : NULL;
-  free(label);
-  free(javaHome);
-  return library;
+  return FindInstalledRuntime(legacyKey);
+}
+
+// Why the JVM library at `path` does not load: it is not there, its header
+// names another machine, or the system's own reason.
+static const char *LoadFailureReason(const char *path) {
+  static char reason[256];
+  if (!IsFile(path)) return JAVA_MSG_LIBRARY_NOT_FOUND;
+  unsigned char head[4096];
+  FILE *file = OpenForReading(path);
+  size_t got = file ? fread(head, 1, sizeof head, file) : 0;
+  if (file) fclose(file);
+  const char *machine = LibraryMachine(head, got);
+  if (machine && strcmp(machine, ownMachine) != 0) {
+    snprintf(reason, sizeof reason, JAVA_MSG_WRONG_MACHINE_FORMAT, machine, ownMachine);
+    return reason;
+  }
+  return SystemLoadError(path);
 }
 
 // 1 when the command line has a "-jvm", with the path behind the last one as
@@ -216,6 +288,74 @@ static int FindExplicitJvm(const char **path) {
     }
   }
   return found;
+}
+
+// ---- what the bundle asks of the virtual machine ----
+
+// Adds one "-J" argument for the virtual machine option prefix + middle +
+// suffix (the prefix begins with "-").  0 when out of memory.
+static int AddBundleOption(const char *prefix, const char *middle, const char *suffix) {
+  char **grown = (char **)realloc(bundleOptions, ((size_t)bundleOptionCount + 1) * sizeof(char *));
+  if (!grown) return 0;
+  bundleOptions = grown;
+  // "-J" and the option without its first dash: StartJavaVm puts the dash back.
+  char *option = JoinStrings("-J", prefix + 1, middle, suffix);
+  if (!option) return 0;
+  bundleOptions[bundleOptionCount++] = option;
+  return 1;
+}
+
+// Adds one option per space-separated item of a property's value.  0 when
+// out of memory.
+static int AddOptionPerItem(const char *property, const char *prefix, const char *suffix) {
+  const char *value = FindProperty(property);
+  while (value && *value) {
+    while (*value == ' ') value++;
+    size_t length = strcspn(value, " ");
+    if (length) {
+      char *item = (char *)malloc(length + 1);
+      if (!item) return 0;
+      memcpy(item, value, length);
+      item[length] = 0;
+      int added = AddBundleOption(prefix, item, suffix);
+      free(item);
+      if (!added) return 0;
+    }
+    value += length;
+  }
+  return 1;
+}
+
+// The bundle's own options, as java -jar takes them from a manifest (Add-Opens
+// and Add-Exports to every unnamed module, Enable-Native-Access), then the
+// packager's "Java-Options", one per line; also the oldest release that the
+// bundle runs on, and the stack of the thread that runs everything when the
+// command line does not set it.  0 when out of memory.
+static int ReadBundleOptions(void) {
+  const char *release = FindProperty("Java-Min-Version");
+  minimumRelease = release ? ReleaseOfVersion(release) : 0;
+  if (!AddOptionPerItem("Add-Opens", "--add-opens=", "=ALL-UNNAMED") ||
+      !AddOptionPerItem("Add-Exports", "--add-exports=", "=ALL-UNNAMED"))
+    return 0;
+  const char *nativeAccess = FindProperty("Enable-Native-Access");
+  if (nativeAccess && strcmp(nativeAccess, "ALL-UNNAMED") == 0 &&
+      !AddBundleOption("--enable-native-access=ALL-UNNAMED", NULL, NULL))
+    return 0;
+  const char *options = FindProperty("Java-Options");
+  while (options && *options) {
+    size_t length = strcspn(options, "\n");
+    char *option = (char *)malloc(length + 1);
+    if (!option) return 0;
+    memcpy(option, options, length);
+    option[length] = 0;
+    if (strncmp(option, "-Xss", 4) == 0 && !userSetStackSize) mainStackSize = MainStackSizeFor(option + 4);
+    int added = option[0] == '-' ? AddBundleOption(option, NULL, NULL) : 1;
+    free(option);
+    if (!added) return 0;
+    options += length;
+    if (*options == '\n') options++;
+  }
+  return 1;
 }
 
 // ---- running the application ----
@@ -252,6 +392,56 @@ static int SetContextClassLoader(JNIEnv *env, jclass cls) {
   if (threadClass) env->DeleteLocalRef(threadClass);
   if (classClass) env->DeleteLocalRef(classClass);
   return ok;
+}
+
+// Starts the bundle's "Launcher-Agent-Class" as java -jar does before main:
+// the class, loaded with the main class's loader, gets its static
+// agentmain(String) called with an empty argument.  1 when there is no agent
+// or it returned; 0 with the message set.
+static int StartLauncherAgent(JNIEnv *env, jclass mainClass, const char **message) {
+  const char *name = FindProperty("Launcher-Agent-Class");
+  *message = NULL;
+  if (!name) return 1;
+  jclass classClass = env->FindClass("java/lang/Class");
+  jmethodID forName = classClass ? env->GetStaticMethodID(classClass, "forName",
+                                                         "(Ljava/lang/String;ZLjava/lang/ClassLoader;)Ljava/lang/Class;")
+                                 : NULL;
+  jmethodID getClassLoader = forName ? env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;") : NULL;
+  jobject loader = getClassLoader ? env->CallObjectMethod(mainClass, getClassLoader) : NULL;
+  jstring className = loader && !env->ExceptionCheck() ? env->NewStringUTF(name) : NULL;
+  jclass agent = className ? (jclass)env->CallStaticObjectMethod(classClass, forName, className, JNI_TRUE, loader) : NULL;
+  if (className) env->DeleteLocalRef(className);
+  if (loader) env->DeleteLocalRef(loader);
+  if (classClass) env->DeleteLocalRef(classClass);
+  if (!agent || env->ExceptionCheck()) {
+    if (agent) env->DeleteLocalRef(agent);
+    *message = FailureMessage(env, JAVA_MSG_ALLOCATION_FAILED);
+    return 0;
+  }
+  // java -jar prefers agentmain(String, Instrumentation); an Instrumentation
+  // comes only from the java.instrument agent, which reads the agent's
+  // classes from a jar file, and there is none here.
+  jmethodID withInstrumentation =
+      env->GetStaticMethodID(agent, "agentmain", "(Ljava/lang/String;Ljava/lang/instrument/Instrumentation;)V");
+  env->ExceptionClear();
+  jmethodID plain = env->GetStaticMethodID(agent, "agentmain", "(Ljava/lang/String;)V");
+  env->ExceptionClear();
+  if (withInstrumentation || !plain) {
+    snprintf(messageBuffer, sizeof messageBuffer,
+             withInstrumentation ? JAVA_MSG_AGENT_NEEDS_INSTRUMENTATION_FORMAT : JAVA_MSG_AGENT_NOT_FOUND_FORMAT, name);
+    env->DeleteLocalRef(agent);
+    *message = messageBuffer;
+    return 0;
+  }
+  jstring empty = env->NewStringUTF("");
+  if (empty) env->CallStaticVoidMethod(agent, plain, empty);
+  env->DeleteLocalRef(agent);
+  if (empty) env->DeleteLocalRef(empty);
+  if (!empty || env->ExceptionCheck()) {
+    *message = FailureMessage(env, JAVA_MSG_ALLOCATION_FAILED);
+    return 0;
+  }
+  return 1;
 }
 
 // After main ended with an exception (pending): hands it to the thread's
@@ -330,8 +520,13 @@ static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
 // path when that could not be loaded, or with the places looked at when no
 // runtime was found (`looked`, null when "-jvm" was given).
 static const char *VmFailureMessage(const char *message, const char *library, const char *looked) {
-  static char composed[sizeof messageBuffer + 512];
-  if (library && (message == JavaVmCannotLoadLibrary || message == JavaVmNoEntryPoint)) {
+  static char composed[sizeof messageBuffer + 2048];
+  if (library && message == JavaVmCannotLoadLibrary) {
+    snprintf(composed, sizeof composed, JAVA_MSG_LIBRARY_NOT_LOADED_FORMAT, message, library,
+             LoadFailureReason(library));
+    return composed;
+  }
+  if (library && message == JavaVmNoEntryPoint) {
     snprintf(composed, sizeof composed, JAVA_MSG_LIBRARY_FAILED_FORMAT, message, library);
     return composed;
   }
@@ -346,34 +541,42 @@ static const char *VmFailureMessage(const char *message, const char *library, co
 // process).
 static int RunApplication(void) {
   const char *message = NULL;
-  if (!OpenPayload(&message)) {
-    ShowMessage(message);
-    return 1;
-  }
 
   // Without "-jvm", a runtime that we find goes in front as "-jvm PATH".
   const char *library = NULL;
   const char *looked = NULL;
-  int count = argumentCount;
-  char **vector = argumentVector;
+  char *found = NULL;
   if (!FindExplicitJvm(&library)) {
-    char *found = FindJavaRuntime();
-    if (found) {
-      vector = (char **)calloc((size_t)argumentCount + 3, sizeof(char *));
-      if (!vector) {
-        ShowMessage(JAVA_MSG_ALLOCATION_FAILED);
-        return 1;
-      }
-      static char jvmOption[] = "-jvm";
-      vector[0] = jvmOption;
-      vector[1] = found;
-      memcpy(vector + 2, argumentVector, (size_t)argumentCount * sizeof(char *));
-      count = argumentCount + 2;
-      library = found;
-    } else {
-      looked = messageBuffer;
+    int legacyKey = 0;
+    found = FindJavaRuntime(&legacyKey);
+    library = found;
+    if (!found && !legacyKey && passedOver[0]) {
+      static char composed[sizeof messageBuffer + sizeof passedOver + 512];
+      snprintf(composed, sizeof composed, JAVA_MSG_ONLY_OLD_RUNTIMES_FORMAT, minimumRelease, passedOver,
+               jvmLibraryNames, messageBuffer[0] ? messageBuffer : JAVA_MSG_NOWHERE_ELSE, minimumRelease);
+      ShowMessage(composed);
+      return 1;
     }
+    if (!found && !legacyKey) looked = messageBuffer;
   }
+  // The vector for StartJavaVm: the runtime found, what the bundle asks of
+  // the virtual machine, then the command line, whose "-J" options thus come
+  // last and win.
+  int count = 0;
+  char **vector = (char **)calloc((size_t)argumentCount + (size_t)bundleOptionCount + 3, sizeof(char *));
+  if (!vector) {
+    ShowMessage(JAVA_MSG_ALLOCATION_FAILED);
+    return 1;
+  }
+  static char jvmOption[] = "-jvm";
+  if (found) {
+    vector[count++] = jvmOption;
+    vector[count++] = found;
+  }
+  if (bundleOptionCount) memcpy(vector + count, bundleOptions, (size_t)bundleOptionCount * sizeof(char *));
+  count += bundleOptionCount;
+  if (argumentCount) memcpy(vector + count, argumentVector, (size_t)argumentCount * sizeof(char *));
+  count += argumentCount;
   if (library) PrepareRuntime(library);
 
   JavaVM *vm = NULL;
@@ -399,6 +602,10 @@ static int RunApplication(void) {
   free(applicationArguments);
   if (!SetContextClassLoader(env, mainClass)) {
     ShowMessage(FailureMessage(env, JAVA_MSG_CONTEXT_LOADER_FAILED));
+    return 1;
+  }
+  if (!StartLauncherAgent(env, mainClass, &message)) {
+    ShowMessage(message);
     return 1;
   }
   jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
@@ -431,6 +638,16 @@ static int RunApplication(void) {
 int main(int argc, char **argv) {
   PrepareProcess();
   if (!BuildArgumentVector(argc, argv)) {
+    ShowMessage(JAVA_MSG_ALLOCATION_FAILED);
+    return 1;
+  }
+  // The payload before the thread: the bundle's options can set its stack.
+  const char *message = NULL;
+  if (!OpenPayload(&message)) {
+    ShowMessage(message);
+    return 1;
+  }
+  if (!ReadBundleOptions()) {
     ShowMessage(JAVA_MSG_ALLOCATION_FAILED);
     return 1;
   }

@@ -3,9 +3,10 @@
 // satchel_java_posix.cpp each define every call below; nothing else of the
 // front end differs between systems.
 //
-//   runtime discovery   ExecutableFolder, IsFile, JavaHome, PrepareRuntime,
-//                       jvmLibraries, jvmLibraryCount, jvmLibraryNames,
-//                       pathSeparator
+//   runtime discovery   ExecutableFolder, IsFile, JavaHome, OpenForReading,
+//                       FindInstalledRuntime, PrepareRuntime, LibraryMachine,
+//                       SystemLoadError, jvmLibraries, jvmLibraryCount,
+//                       jvmLibraryNames, pathSeparator, ownMachine
 //   argument decoding   OpenCommandLine, CommandLineArgument, VmOptionArgument,
 //                       ApplicationArgument, CloseCommandLine
 //   message display     ShowMessage
@@ -14,6 +15,7 @@
 #define SATCHEL_SATCHEL_JAVA_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 // ---- runtime discovery ----
 
@@ -36,9 +38,54 @@ int IsFile(const char *path);
 // set or empty.
 char *JavaHome(void);
 
+// A UTF-8 path opened for binary reading; null when it cannot be.
+FILE *OpenForReading(const char *path);
+
+// After the folders beside the executable and JAVA_HOME: the runtimes that
+// the system knows of (Windows: the registry; elsewhere: the java on the
+// PATH), each through TryRuntimeHome.  The JVM library's path as a heap
+// string, or null.  On Windows *legacyKey is set instead when StartJavaVm's
+// own registry key is there and its runtime recent enough: StartJavaVm then
+// reads that key itself, before the keys of current installers.
+char *FindInstalledRuntime(int *legacyKey);
+
 // Readies the process for loading the JVM library at that UTF-8 path (on
 // Windows: the runtime's own bin folder joins the DLL search).
 void PrepareRuntime(const char *library);
+
+// The machine that a library's header names (the PE header on Windows, the
+// ELF header elsewhere), from the file's first `size` bytes; null when the
+// header is not one of those or names a machine not known here.  ownMachine
+// is this program's.
+const char *LibraryMachine(const unsigned char *head, size_t size);
+extern const char ownMachine[];
+
+// The system's reason why the library at that UTF-8 path does not load (it
+// is tried once more), in UTF-8; points into a static buffer.
+const char *SystemLoadError(const char *path);
+
+// ---- the portable road's helpers for the halves ----
+
+// A heap copy of the concatenation of up to four strings (null ones count as
+// empty); null when out of memory.
+char *JoinStrings(const char *a, const char *b, const char *c, const char *d);
+
+// The feature release of a Java version text: "17.0.2" gives 17, "1.8.0_292"
+// gives 8; 0 when the text starts with no number.
+int ReleaseOfVersion(const char *version);
+
+// 1 when a runtime of that release (0: not known) may run the bundle;
+// otherwise it goes, with the label, to the list of runtimes passed over.
+int RecentEnough(const char *label, int release);
+
+// The JVM library of the runtime under `home` when there is one and it is
+// recent enough (`release` as the system says, else from the runtime's
+// release file), as a heap string; null otherwise, with the label noted among
+// the places looked at or the runtimes passed over.
+char *TryRuntimeHome(const char *home, const char *label, int release);
+
+// Adds text to the list of places looked at.
+void NoteLookedAt(const char *text);
 
 // ---- argument decoding ----
 
@@ -71,14 +118,16 @@ char *PutModifiedUtf8(char *out, unsigned long c);
 
 // ---- message display ----
 
-// Shows a message of the front end: a warning box on Windows, a line on
-// standard error elsewhere.
+// Shows a message of the front end (UTF-8, or JNI's modified UTF-8): on
+// standard error where a reader will see it, else in a warning box on
+// Windows; an executable of the GUI subsystem always shows a box.
 void ShowMessage(const char *message);
 
 // ---- thread start ----
 
-// Prepares the process (the locale of the arguments on POSIX systems) before
-// anything else runs.
+// Prepares the process before anything else runs: the locale of the
+// arguments on POSIX systems, the DLL search restricted to the system folder
+// on Windows.
 void PrepareProcess(void);
 
 // Runs `run` on a new thread with that stack size and waits for it.  Its

@@ -1,6 +1,8 @@
 // satchel-java's POSIX half (see satchel_java.h): runtime discovery under
-// the executable's folder and JAVA_HOME, arguments in the locale's encoding,
-// messages on standard error, and the thread that runs the application.
+// the executable's folder, JAVA_HOME and the java on the PATH, arguments in
+// the locale's encoding, messages on standard error, and the thread that runs
+// the application.
+#include <dlfcn.h>
 #include <limits.h>
 #include <locale.h>
 #include <pthread.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 #include <wchar.h>
 
+#include "javahost_messages.h"
 #include "satchel_java.h"
 
 // ---- runtime discovery ----
@@ -64,9 +67,85 @@ char *JavaHome(void) {
   return Copy(value);
 }
 
+FILE *OpenForReading(const char *path) { return fopen(path, "rb"); }
+
+// The home of the runtime whose java the PATH finds, through every symbolic
+// link (/usr/bin/java -> /etc/alternatives/java -> .../bin/java), as a heap
+// string; null when the PATH has no java.  An empty entry is the current
+// folder, as for the shell.
+static char *JavaHomeFromPath(void) {
+  const char *path = getenv("PATH");
+  while (path && *path) {
+    const char *end = strchr(path, ':');
+    size_t length = end ? (size_t)(end - path) : strlen(path);
+    char candidate[PATH_MAX];
+    char resolved[PATH_MAX];
+    if (length + 6 < sizeof candidate) {
+      if (length) memcpy(candidate, path, length);
+      else candidate[length++] = '.';
+      memcpy(candidate + length, "/java", 6);
+      if (access(candidate, X_OK) == 0 && IsFile(candidate) && realpath(candidate, resolved)) {
+        // .../bin/java: the home is two levels up.
+        for (int level = 0; level < 2; level++) {
+          char *slash = strrchr(resolved, '/');
+          if (!slash) return NULL;
+          *slash = 0;
+        }
+        return Copy(resolved[0] ? resolved : "/");
+      }
+    }
+    if (!end) break;
+    path = end + 1;
+  }
+  return NULL;
+}
+
+char *FindInstalledRuntime(int *) {
+  char *home = JavaHomeFromPath();
+  if (!home) {
+    NoteLookedAt("java on the PATH (none)");
+    return NULL;
+  }
+  char *label = JoinStrings("java on the PATH (", home, ")", NULL);
+  char *library = label ? TryRuntimeHome(home, label, 0) : NULL;
+  free(label);
+  free(home);
+  return library;
+}
+
 // The loader finds a runtime's own libraries through the JVM library's
 // run-time search path; nothing to do.
 void PrepareRuntime(const char *) {}
+
+#if defined(__x86_64__)
+const char ownMachine[] = "x86-64";
+#elif defined(__i386__)
+const char ownMachine[] = "x86 (32-bit)";
+#elif defined(__aarch64__)
+const char ownMachine[] = "ARM64";
+#elif defined(__arm__)
+const char ownMachine[] = "ARM (32-bit)";
+#else
+const char ownMachine[] = "this machine";
+#endif
+
+// From the ELF header's e_machine (little-endian files only).
+const char *LibraryMachine(const unsigned char *head, size_t size) {
+  if (size < 20 || memcmp(head, "\x7f" "ELF", 4) != 0 || head[5] != 1) return NULL;
+  unsigned machine = head[18] | head[19] << 8;
+  if (machine == 3) return "x86 (32-bit)";
+  if (machine == 62) return "x86-64";
+  if (machine == 183) return "ARM64";
+  if (machine == 40) return "ARM (32-bit)";
+  return NULL;
+}
+
+const char *SystemLoadError(const char *path) {
+  static char reason[1024];
+  const char *text = dlopen(path, RTLD_NOW | RTLD_GLOBAL) ? NULL : dlerror();
+  snprintf(reason, sizeof reason, "%s", text ? text : JAVA_MSG_NO_SYSTEM_REASON);
+  return reason;
+}
 
 // ---- argument decoding ----
 

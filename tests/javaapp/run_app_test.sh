@@ -234,16 +234,16 @@ bundled_runtime | bundled_jre)
 
 no_runtime)
   copy=$(lone_copy no-runtime)
-  env -u JAVA_HOME "$copy" a b >"$results/unset.out" 2>"$results/unset.err"
+  env -u JAVA_HOME PATH=/nonexistent "$copy" a b >"$results/unset.out" 2>"$results/unset.err"
   echo $? >"$results/unset.code"
   expect_code unset 1
   expect_error unset "Could not locate Java runtime envorinment"
   expect_error unset "Looked for lib/server/libjvm.so"
-  expect_error unset " in: $WORK/no-runtime/jre, $WORK/no-runtime/runtime, JAVA_HOME (not set)."
+  expect_error unset " in: $WORK/no-runtime/jre, $WORK/no-runtime/runtime, JAVA_HOME (not set), java on the PATH (none)."
   [ -s "$results/unset.out" ] && fail "standard output is not empty after a failure"
-  JAVA_HOME=$WORK/no-runtime/nothing run_bundle bad-home "$copy"
+  JAVA_HOME=$WORK/no-runtime/nothing PATH=/nonexistent run_bundle bad-home "$copy"
   expect_code bad-home 1
-  expect_error bad-home ", JAVA_HOME ($WORK/no-runtime/nothing)."
+  expect_error bad-home ", JAVA_HOME ($WORK/no-runtime/nothing), java on the PATH (none)."
   # "-jvm" as the last argument gives no path; no search happens then.
   JAVA_HOME=$JDK_HOME run_bundle jvm-last "$copy" -jvm
   expect_code jvm-last 1
@@ -253,7 +253,20 @@ no_runtime)
 bad_jvm_path)
   run_bundle missing "$bundle" -jvm "$WORK/no/such/libjvm.so" a
   expect_code missing 1
-  expect_error missing "Could not load JVM library: $WORK/no/such/libjvm.so"
+  expect_error missing "Could not load JVM library: $WORK/no/such/libjvm.so: not found"
+  # A runtime found whose library does not load: the library and the reason,
+  # the machine from the ELF header when it is another's.
+  mkdir -p "$WORK/broken/lib/server" "$WORK/foreign/lib/server"
+  head -c 4096 /dev/zero | tr '\0' x >"$WORK/broken/lib/server/libjvm.so"
+  JAVA_HOME=$WORK/broken run_bundle broken "$(lone_copy broken-exe)" a
+  expect_code broken 1
+  expect_error broken "Could not load JVM library: $WORK/broken/lib/server/libjvm.so: "
+  expect_error broken "invalid ELF header"
+  cp /lib/x86_64-linux-gnu/libz.so.1 "$WORK/foreign/lib/server/libjvm.so"
+  printf '\xb7\x00' | dd of="$WORK/foreign/lib/server/libjvm.so" bs=1 seek=18 conv=notrunc status=none
+  JAVA_HOME=$WORK/foreign run_bundle foreign "$(lone_copy foreign-exe)" a
+  expect_code foreign 1
+  expect_error foreign "Could not load JVM library: $WORK/foreign/lib/server/libjvm.so: built for ARM64, but this program runs as x86-64"
   # A library that is no JVM: the front end itself.
   run_bundle not-jvm "$bundle" -jvm /lib/x86_64-linux-gnu/libz.so.1 a
   expect_code not-jvm 1
@@ -393,6 +406,78 @@ $clojure_script"
     [ -s "$results/reference-$name.out" ] || [ -n "$(ls -A "$results/$name-java")" ] ||
       fail "$name did nothing to compare"
   done
+  ;;
+
+manifest_options)
+  # What the manifest asks of the virtual machine, as java -jar honours it;
+  # without those attributes, neither has it.
+  folder=$WORK/manifest-options
+  rm -rf "$folder" && mkdir -p "$folder"
+  cp "$APP_JAR" "$folder/app.jar"
+  printf '%s\n' 'Add-Opens: java.base/java.lang java.base/java.util' 'Add-Exports: java.base/sun.nio.ch' \
+    'Enable-Native-Access: ALL-UNNAMED' 'Launcher-Agent-Class: sample.Agent' >"$folder/add.mf"
+  "$JDK_HOME/bin/jar" --update --file "$folder/app.jar" --manifest "$folder/add.mf" || fail "jar failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$folder/app" "$folder/app.jar" || fail "pack-java failed"
+  for jar in plain manifest; do
+    source=$APP_JAR executable=$bundle
+    [ $jar = manifest ] && source=$folder/app.jar executable=$folder/app
+    run_java reference-$jar -jar "$source" launch
+    run_bundle bundle-$jar "$executable" -jvm "$LIBJVM" -JXcheck:jni launch
+    same_as reference-$jar bundle-$jar
+    no_warnings bundle-$jar
+  done
+  grep -q "java.lang open: true" "$results/bundle-manifest.out" || fail "Add-Opens was not honoured"
+  grep -q "sun.nio.ch exported: true" "$results/bundle-manifest.out" || fail "Add-Exports was not honoured"
+  grep -q "agent: started" "$results/bundle-manifest.out" || fail "the launcher agent did not start"
+  grep -q "java.lang open: false" "$results/bundle-plain.out" || fail "java.lang is open without Add-Opens"
+  ;;
+
+java_options)
+  # Options embedded with --java-option come before the user's own -J
+  # options, so that the user's win, as with java -D... -D... on one line.
+  names=(sample.order sample.kept)
+  embedded=(-Dsample.order=embedded -Xmx300m -Dsample.kept=yes)
+  run_java reference "${embedded[@]}" -jar "$APP_JAR" launch "${names[@]}"
+  run_bundle bundle "$WORK/options" -jvm "$LIBJVM" -JXcheck:jni launch "${names[@]}"
+  same_as reference bundle
+  no_warnings bundle
+  grep -q "sample.order=embedded" "$results/bundle.out" || fail "the embedded option is missing"
+  run_java reference-user "${embedded[@]}" -Dsample.order=user -Xmx200m -jar "$APP_JAR" launch "${names[@]}"
+  run_bundle bundle-user "$WORK/options" -JDsample.order=user -jvm "$LIBJVM" launch -JXmx200m "${names[@]}"
+  same_as reference-user bundle-user
+  grep -q "sample.order=user" "$results/bundle-user.out" || fail "the user's option does not win"
+  ;;
+
+path_java)
+  # The java on the PATH, through links, when nothing else is there.
+  folder=$WORK/path-java
+  copy=$(lone_copy path-java)
+  mkdir -p "$folder/bin" "$folder/links"
+  ln -s "$JDK_HOME/bin/java" "$folder/links/java"
+  ln -s "$folder/links/java" "$folder/bin/java"
+  run_java reference -jar "$APP_JAR" "${arguments[@]}"
+  env -u JAVA_HOME PATH="$folder/nothing::$folder/bin" "$copy" "${arguments[@]}" >"$results/path.out" 2>"$results/path.err"
+  echo $? >"$results/path.code"
+  same_as reference path
+  ;;
+
+min_java)
+  # A runtime older than the bundle asks for is passed over for the next.
+  folder=$WORK/min-java
+  copy=$(lone_copy min-java)
+  mkdir -p "$folder/jre/lib/server"
+  ln -s "$LIBJVM" "$folder/jre/lib/server/libjvm.so"
+  echo 'JAVA_VERSION="11.0.2"' >"$folder/jre/release"
+  run_java reference -jar "$APP_JAR" "${arguments[@]}"
+  JAVA_HOME=$JDK_HOME run_bundle newer "$copy" "${arguments[@]}"
+  same_as reference newer
+  # None recent enough: which were found and why they were passed over.
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$folder/app" "$APP_JAR" --min-java 99 || fail "pack-java failed"
+  JAVA_HOME=$JDK_HOME PATH=/nonexistent run_bundle old "$folder/app"
+  expect_code old 1
+  expect_error old "This program needs Java 99 or later.  Passed over as too old: $folder/jre (Java 11), JAVA_HOME ($JDK_HOME) (Java 17)."
+  expect_error old "Also looked for lib/server/libjvm.so"
+  grep -q "No Java runtime was found" "$results/old.err" && fail "runtimes were found, yet none is said to be"
   ;;
 
 pack_errors)

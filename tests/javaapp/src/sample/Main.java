@@ -37,6 +37,9 @@ import sample.spi.Shape;
 //   recurse     recurses until StackOverflowError, catches it and goes on
 //   bench       the full tour without the thread that outlives main (for
 //               timing start-up and class loading alone)
+//   launch P... what the virtual machine was started with: the module
+//               options of a manifest, the launcher agent, the maximum heap
+//               and the system properties named
 // Everything else runs the full tour.
 public class Main {
   enum Phase { CLASSES, RESOURCES, SERVICES, THREADS }
@@ -88,6 +91,15 @@ public class Main {
       } catch (StackOverflowError e) {
         System.out.println("StackOverflowError caught; still running");
       }
+      return;
+    }
+    if (mode.equals("launch")) {
+      Module own = Main.class.getModule();
+      System.out.println("java.lang open: " + Object.class.getModule().isOpen("java.lang", own));
+      System.out.println("sun.nio.ch exported: " + Object.class.getModule().isExported("sun.nio.ch", own));
+      System.out.println("agent: " + System.getProperty("sample.agent", "not started"));
+      System.out.println("max heap MiB: " + Runtime.getRuntime().maxMemory() / (1024 * 1024));
+      for (int i = 1; i < args.length; i++) System.out.println(args[i] + "=" + System.getProperty(args[i]));
       return;
     }
     if (mode.equals("shapes")) {

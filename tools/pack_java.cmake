@@ -18,6 +18,14 @@ if(NOT SATCHEL_LIBZIP_INCLUDE OR NOT SATCHEL_LIBZIP_LIBRARY)
   return()
 endif()
 
+# OpenSSL's libcrypto checks the signatures of signed jars (Debian libssl-dev).
+find_path(SATCHEL_OPENSSL_INCLUDE openssl/pkcs7.h)
+find_library(SATCHEL_CRYPTO_LIBRARY crypto)
+if(NOT SATCHEL_OPENSSL_INCLUDE OR NOT SATCHEL_CRYPTO_LIBRARY)
+  message(STATUS "OpenSSL not found: satchel is built without pack-java (apt-get install libssl-dev)")
+  return()
+endif()
+
 set(satchelInternalClassesCpp ${CMAKE_CURRENT_BINARY_DIR}/internal_classes_data.cpp)
 add_custom_command(
   OUTPUT ${satchelInternalClassesCpp}
@@ -31,7 +39,8 @@ add_custom_command(
   COMMENT "Compiling the internal classes into the bundle tool"
   VERBATIM)
 
-target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${satchelInternalClassesCpp})
+target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp
+               ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
-target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE})
-target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} bundlewriter)
+target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE} ${SATCHEL_OPENSSL_INCLUDE})
+target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} ${SATCHEL_CRYPTO_LIBRARY} bundlewriter)

@@ -9,8 +9,10 @@
 // "/satchel/K/NAME" (K: the jar's place on the class path, from 0), so that
 // the class loader can serve every jar's resource of a name in class-path
 // order, as a class path of the jars would.  The index ("/satchel/jars")
-// names each jar, its flags (multi-release) and the first entry it gave; the
-// times ("/satchel/times") are what each jar recorded for its entries.  The
+// names each jar, its flags (multi-release), the first entry it gave and, for
+// a signed jar (checked here: pack-java refuses one changed after signing),
+// the entry of its signature block; the times ("/satchel/times") are what
+// each jar recorded for its entries.  The
 // property "Main-Class" comes from --main-class or else from the first jar's
 // manifest.
 //
@@ -44,6 +46,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "jar_signature.h"
 #include "default_stubs.h"
 #include "tool_files.h"
 #include "payload.h"
@@ -95,7 +98,7 @@ const char kManifestName[] = "META-INF/MANIFEST.MF";
 const char kReservedPrefix[] = "/satchel/";
 const char kIndexEntry[] = "/satchel/jars";
 const char kTimesEntry[] = "/satchel/times";
-const int kIndexVersion = 1;
+const int kIndexVersion = 2;
 const int kJarMultiRelease = 1;
 // Kinds of recorded times: an MS-DOS date and time, or Unix seconds (from
 // the extended timestamp field, which takes precedence as in Java's reader).
@@ -428,6 +431,7 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
   }
   int k = record->jarCount;
   std::string firstEntry;
+  std::map<std::string, size_t> own;  // this jar's entries: name -> index in contents->files
   zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t i = 0; i < count; i++) {
     zip_stat_t stat;
@@ -461,15 +465,22 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
       PutBigEndian(&record->times, value, 8);
       record->timeCount++;
     }
+    own.insert({name, contents->files.size()});
     contents->files.push_back(BundleFile{stored, std::move(content)});
   }
   zip_close(archive);
+  // A signed jar must be as it was signed; its signer's block is noted.
+  JarEntries entries;
+  for (const auto &entry : own) entries[entry.first] = &contents->files[entry.second].content;
+  std::string block;
+  if (!CheckJarSignatures(jar, entries, &block, error)) return false;
+  std::string storedBlock = block.empty() ? std::string() : contents->files[own[block]].name;
   std::string multiRelease = ManifestValue(*manifest, "Multi-Release");
   for (char &c : multiRelease) c = (char)tolower((unsigned char)c);
   int flags = multiRelease == "true" ? kJarMultiRelease : 0;
   bool fits = PutJavaUtf(&record->index, PathFileName(jar));
   PutBigEndian(&record->index, (uint64_t)flags, 4);
-  if (!fits || !PutJavaUtf(&record->index, firstEntry)) {
+  if (!fits || !PutJavaUtf(&record->index, firstEntry) || !PutJavaUtf(&record->index, storedBlock)) {
     *error = jar + ": the name is too long";
     return false;
   }

@@ -108,7 +108,16 @@ pack)
   # Without --stub: the front end of the build tree's data folder, the same bytes.
   "$SATCHEL" pack-java -o "$WORK/default-stub" "$APP_JAR" || fail "pack-java without --stub failed"
   cmp -s "$bundle" "$WORK/default-stub" || fail "pack-java without --stub made another bundle"
-  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/probe" "$APP_JAR" "$EXTRA_JAR" \
+  # extra.jar signed with a key of our own (without its classes of packages
+  # that app.jar has too: a package's classes must all have one signer).
+  "$JDK_HOME/bin/keytool" -genkeypair -keystore "$WORK/keys" -storepass secret -keypass secret -alias tester \
+    -dname "CN=Satchel Tester" -keyalg RSA -validity 3650 >/dev/null 2>&1 || fail "keytool failed"
+  cp "$EXTRA_JAR" "$WORK/extra-signed.jar"
+  zip -q -d "$WORK/extra-signed.jar" 'sample/shapes/*' sample/Main.class 'META-INF/services/*' ||
+    fail "zip -d failed"
+  "$JDK_HOME/bin/jarsigner" -keystore "$WORK/keys" -storepass secret "$WORK/extra-signed.jar" tester \
+    >/dev/null 2>&1 || fail "jarsigner failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/probe" "$APP_JAR" "$WORK/extra-signed.jar" \
     --main-class sample.ClassPathProbe || fail "pack-java of the class-path probe failed"
   for made in "$bundle" "$WORK/two-jars" "$WORK/alt" "$WORK/long" "$WORK/probe"; do
     "$SATCHEL" verify "$made" >/dev/null || fail "satchel verify rejects $made"
@@ -334,9 +343,11 @@ class_path)
 
 class_path_probe)
   # Resources as text URLs, every jar's resource of a name, folders, times,
-  # sizes, code source, package metadata, multi-release entries, properties.
-  run_java reference -cp "$APP_JAR:$EXTRA_JAR" sample.ClassPathProbe
-  run_bundle bundle "$WORK/probe" -jvm "$LIBJVM" -JXcheck:jni
+  # sizes, code source, package metadata, multi-release entries, signers,
+  # properties.
+  parallelism=-Djava.util.concurrent.ForkJoinPool.common.parallelism=3
+  run_java reference "$parallelism" -cp "$APP_JAR:$WORK/extra-signed.jar" sample.ClassPathProbe
+  run_bundle bundle "$WORK/probe" -jvm "$LIBJVM" -JXcheck:jni "-J${parallelism#-}"
   expect_code reference 0
   same_as reference bundle
   no_warnings bundle
@@ -517,6 +528,22 @@ pack_errors)
   expect_pack_error option-dash "--java-option Xmx1g: a virtual machine option begins with -" \
     --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" --java-option Xmx1g
   expect_pack_error gui-elf "not a Windows executable" --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" --gui
+  # A signed jar changed after signing: refused (java -cp refuses to read
+  # the changed entry).
+  cp "$WORK/extra-signed.jar" "$WORK/errors/tampered.jar"
+  mkdir -p "$WORK/errors/changed/sample/shared"
+  echo "changed after signing" >"$WORK/errors/changed/sample/shared/note.txt"
+  (cd "$WORK/errors/changed" && zip -q "$WORK/errors/tampered.jar" sample/shared/note.txt)
+  expect_pack_error tampered "sample/shared/note.txt: its digest does not match" --stub "$SATCHEL_JAVA" -o "$out" \
+    "$APP_JAR" "$WORK/errors/tampered.jar"
+  # A signature file changed after signing.
+  cp "$WORK/extra-signed.jar" "$WORK/errors/resigned.jar"
+  mkdir -p "$WORK/errors/sf/META-INF"
+  unzip -p "$WORK/extra-signed.jar" META-INF/TESTER.SF | sed 's/^Created-By: .*/Created-By: someone else/' \
+    >"$WORK/errors/sf/META-INF/TESTER.SF"
+  (cd "$WORK/errors/sf" && zip -q "$WORK/errors/resigned.jar" META-INF/TESTER.SF)
+  expect_pack_error bad-signature "TESTER.RSA does not hold" --stub "$SATCHEL_JAVA" -o "$out" \
+    "$WORK/errors/resigned.jar" --main-class sample.mr.Versioned
   # The --main-class value overrides an absent manifest entry.
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR" "$APP_JAR" --main-class=sample.Alt ||
     fail "pack-java --main-class=NAME failed"

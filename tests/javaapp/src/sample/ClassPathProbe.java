@@ -94,9 +94,28 @@ public class ClassPathProbe {
     System.out.println("section: " + gen.getImplementationTitle() + " " + gen.getImplementationVersion());
 
     // A multi-release jar's class and resource for this Java.
-    Class<?> versioned = Class.forName("sample.Versioned");
+    Class<?> versioned = Class.forName("sample.mr.Versioned");
     System.out.println("versioned: " + versioned.getMethod("which").invoke(null) + ", resource "
         + text(loader.getResourceAsStream("sample/versioned.txt")));
+
+    // Classes of a signed jar carry its signer; others none.
+    Object[] signers = Class.forName("sample.mr.Versioned").getSigners();
+    System.out.println("signers: " + (signers == null ? "none" : signers.length + " "
+        + ((java.security.cert.X509Certificate) signers[0]).getSubjectX500Principal().getName()) + ", unsigned: "
+        + (ClassPathProbe.class.getSigners() == null) + ", code source certificates: "
+        + Class.forName("sample.mr.Versioned").getProtectionDomain().getCodeSource().getCertificates().length);
+
+    // The common pool's workers see the application through their context
+    // class loader (run with a parallelism of 3, so that the pool is used).
+    int fewest = java.util.stream.IntStream.range(0, 48).parallel().map(i -> {
+      int n = 0;
+      for (sample.spi.Shape shape : java.util.ServiceLoader.load(sample.spi.Shape.class)) n++;
+      return n;
+    }).min().getAsInt();
+    boolean workerSees = java.util.concurrent.ForkJoinPool.commonPool()
+        .submit(() -> Class.forName("sample.gen.p2.Node2", false, Thread.currentThread().getContextClassLoader())
+            .getClassLoader() == loader).get();
+    System.out.println("common pool: services " + fewest + ", application class " + workerSees);
 
     // What the launcher says about the start.
     System.out.println("class path set: " + !System.getProperty("java.class.path", "").isEmpty());

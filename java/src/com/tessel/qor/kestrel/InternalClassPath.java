@@ -21,9 +21,10 @@ import java.util.Map;
  * The first jar that holds a name gives the entry of that very name; every
  * later jar's entry of the same name is kept as "/satchel/K/NAME", K being
  * the jar's place on the class path (from 0).  The index entry
- * "/satchel/jars" names the jars, their flags and the first entry that each
+ * "/satchel/jars" names the jars, their flags, the first entry that each
  * contributed (entries of one jar are contiguous, so their offsets in the
- * entry data tell the jar); "/satchel/times" holds each entry's time as the
+ * entry data tell the jar) and the signature block of a signed jar (checked
+ * when the bundle was packed); "/satchel/times" holds each entry's time as the
  * jar recorded it.  A payload without the index is one jar of unknown name.
  *
  * URLs: an entry NAME is "satchel:/NAME", a later jar's copy
@@ -37,7 +38,7 @@ final class InternalClassPath {
     static final String RESERVED = "/satchel/";
     static final String INDEX_ENTRY = "/satchel/jars";
     static final String TIMES_ENTRY = "/satchel/times";
-    static final int INDEX_VERSION = 1;
+    static final int INDEX_VERSION = 2;
     /** Jar flag: the manifest says Multi-Release: true. */
     static final int MULTI_RELEASE = 1;
     static final String VERSIONS = "META-INF/versions/";
@@ -48,6 +49,7 @@ final class InternalClassPath {
     private static final String[] jarNames;
     private static final int[] jarFlags;
     private static final String[] firstEntries;
+    private static final String[] signatureBlocks;
     /** The release whose versioned entries multi-release jars serve; 0: none. */
     private static final int release;
 
@@ -59,6 +61,7 @@ final class InternalClassPath {
         String[] names = {""};
         int[] flags = {0};
         String[] firsts = {""};
+        String[] blocks = {""};
         boolean anyMultiRelease = false;
         try (DataInputStream in = new DataInputStream(new InternalInputStream(INDEX_ENTRY))) {
             if (in.readInt() == INDEX_VERSION) {
@@ -66,10 +69,12 @@ final class InternalClassPath {
                 names = new String[count];
                 flags = new int[count];
                 firsts = new String[count];
+                blocks = new String[count];
                 for (int i = 0; i < count; i++) {
                     names[i] = in.readUTF();
                     flags[i] = in.readInt();
                     firsts[i] = in.readUTF();
+                    blocks[i] = in.readUTF();
                     anyMultiRelease |= (flags[i] & MULTI_RELEASE) != 0;
                 }
             }
@@ -81,6 +86,7 @@ final class InternalClassPath {
         jarNames = names;
         jarFlags = flags;
         firstEntries = firsts;
+        signatureBlocks = blocks;
         release = anyMultiRelease ? runtimeRelease() : 0;
     }
 
@@ -124,6 +130,16 @@ final class InternalClassPath {
 
     static String jarName(int jar) {
         return jarNames[jar];
+    }
+
+    /** The entry of the jar's signature block (PKCS #7), or "" for an unsigned jar. */
+    static String signatureBlock(int jar) {
+        return signatureBlocks[jar];
+    }
+
+    /** The name in its jar of a stored entry (a later jar's copy loses its prefix). */
+    static String nameInJar(String entry) {
+        return entry.startsWith(RESERVED) ? entry.substring(entry.indexOf('/', RESERVED.length()) + 1) : entry;
     }
 
     static boolean exists(String entry) {

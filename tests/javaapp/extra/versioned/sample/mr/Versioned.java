@@ -1,4 +1,4 @@
-package sample;
+package sample.mr;
 
 // The version of Versioned that a multi-release jar serves on Java 11 and later.
 public class Versioned {

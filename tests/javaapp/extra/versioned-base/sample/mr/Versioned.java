@@ -1,4 +1,4 @@
-package sample;
+package sample.mr;
 
 // The base version of a class that extra.jar also carries for Java 11.
 public class Versioned {

@@ -1,0 +1,219 @@
+// Checking the signatures of signed jars, as the JDK checks them when it
+// reads such a jar from a class path: the signature block
+// (META-INF/NAME.RSA, .DSA or .EC: PKCS #7 signed data) must sign its
+// signature file (META-INF/NAME.SF); the signature file's digests must match
+// the manifest (whole, or section by section); and every entry that the
+// manifest lists with a digest must have that digest.  OpenSSL checks the
+// signature and computes the digests.  The certificates are not checked
+// against any trust anchor, as the JDK does not either when it runs a jar.
+#include "jar_signature.h"
+
+#include <ctype.h>
+#include <string.h>
+
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <memory>
+
+namespace {
+
+struct ManifestSection {
+  size_t begin = 0, end = 0;                   // raw bytes, the blank line that ends it included
+  std::vector<std::pair<std::string, std::string>> attributes;  // names in lower case
+};
+
+std::string Lower(std::string text) {
+  for (char &c : text) c = (char)tolower((unsigned char)c);
+  return text;
+}
+
+// The sections of a manifest or signature file: lines end with CR LF, LF or
+// CR; a line that starts with a space continues the one before; an empty
+// line ends a section.
+std::vector<ManifestSection> ParseSections(const std::vector<unsigned char> &text) {
+  std::vector<ManifestSection> sections;
+  ManifestSection current;
+  std::string line;
+  bool inSection = false;
+  size_t i = 0;
+  auto finishLine = [&]() {
+    if (line[0] == ' ' && !current.attributes.empty()) {
+      current.attributes.back().second += line.substr(1);
+    } else {
+      size_t colon = line.find(':');
+      if (colon != std::string::npos) {
+        std::string value = line.substr(colon + 1);
+        if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+        current.attributes.push_back({Lower(line.substr(0, colon)), value});
+      }
+    }
+  };
+  while (i < text.size()) {
+    size_t start = i;
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n') i++;
+    line.assign(text.begin() + start, text.begin() + i);
+    if (i < text.size() && text[i] == '\r') {
+      i++;
+      if (i < text.size() && text[i] == '\n') i++;
+    } else if (i < text.size()) {
+      i++;
+    }
+    if (line.empty()) {
+      if (inSection) {
+        current.end = i;
+        sections.push_back(current);
+        current = ManifestSection();
+        inSection = false;
+      }
+      continue;
+    }
+    if (!inSection) {
+      current.begin = start;
+      inSection = true;
+    }
+    finishLine();
+  }
+  if (inSection) {
+    current.end = text.size();
+    sections.push_back(current);
+  }
+  return sections;
+}
+
+const std::string *Attribute(const ManifestSection &section, const std::string &name) {
+  for (const auto &attribute : section.attributes)
+    if (attribute.first == name) return &attribute.second;
+  return nullptr;
+}
+
+// The OpenSSL digest for a jar's algorithm name ("SHA-256", "SHA1", ...).
+const EVP_MD *DigestNamed(std::string name) {
+  std::string plain;
+  for (char c : name)
+    if (c != '-') plain += (char)toupper((unsigned char)c);
+  if (plain == "SHA") plain = "SHA1";
+  return EVP_get_digestbyname(plain.c_str());
+}
+
+// Base64 of the digest of the bytes.
+std::string DigestBase64(const EVP_MD *md, const unsigned char *data, size_t size) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data, size, digest, &length, md, nullptr);
+  std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
+  int n = EVP_EncodeBlock((unsigned char *)&encoded[0], digest, (int)length);
+  encoded.resize((size_t)n);
+  return encoded;
+}
+
+// Every "ALG-Digest" (suffix "-digest") attribute of a section matches the
+// bytes.  `any` tells whether the section has one the check knows.
+bool DigestsMatch(const ManifestSection &section, const std::string &suffix, const unsigned char *data,
+                  size_t size, bool *any) {
+  *any = false;
+  for (const auto &attribute : section.attributes) {
+    const std::string &name = attribute.first;
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const EVP_MD *md = DigestNamed(name.substr(0, name.size() - suffix.size()));
+    if (!md) continue;
+    *any = true;
+    if (DigestBase64(md, data, size) != attribute.second) return false;
+  }
+  return true;
+}
+
+// The signature block signs the signature file.
+bool SignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &signatureFile) {
+  const unsigned char *in = block.data();
+  std::unique_ptr<PKCS7, void (*)(PKCS7 *)> p7(d2i_PKCS7(nullptr, &in, (long)block.size()), PKCS7_free);
+  if (!p7) return false;
+  std::unique_ptr<BIO, int (*)(BIO *)> data(BIO_new_mem_buf(signatureFile.data(), (int)signatureFile.size()),
+                                            BIO_free);
+  std::unique_ptr<X509_STORE, void (*)(X509_STORE *)> store(X509_STORE_new(), X509_STORE_free);
+  return data && store &&
+         PKCS7_verify(p7.get(), nullptr, store.get(), data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
+}
+
+bool IsSignatureName(const std::string &name, std::string *base, std::string *extension) {
+  const std::string prefix = "META-INF/";
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  std::string rest = name.substr(prefix.size());
+  size_t dot = rest.rfind('.');
+  if (rest.find('/') != std::string::npos || dot == std::string::npos) return false;
+  *base = rest.substr(0, dot);
+  *extension = Lower(rest.substr(dot + 1));
+  return true;
+}
+
+}  // namespace
+
+bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::string *blockName,
+                        std::string *error) {
+  blockName->clear();
+  auto find = [&](const std::string &name) -> const std::vector<unsigned char> * {
+    auto found = entries.find(name);
+    return found == entries.end() ? nullptr : found->second;
+  };
+  const std::vector<unsigned char> *manifest = find("META-INF/MANIFEST.MF");
+  for (const auto &entry : entries) {
+    std::string base, extension;
+    if (!IsSignatureName(entry.first, &base, &extension) || extension != "sf") continue;
+    const std::vector<unsigned char> *block = nullptr;
+    std::string blockEntry;
+    for (const char *kind : {"RSA", "DSA", "EC"}) {
+      blockEntry = "META-INF/" + base + "." + kind;
+      if ((block = find(blockEntry))) break;
+    }
+    if (!block) continue;  // a signature file without its block signs nothing
+    std::string where = jar + ": " + entry.first + ": ";
+    if (!manifest) {
+      *error = where + "a signed jar without META-INF/MANIFEST.MF";
+      return false;
+    }
+    if (!SignatureHolds(*block, *entry.second)) {
+      *error = where + "its signature in " + blockEntry + " does not hold (the jar was changed after signing)";
+      return false;
+    }
+    std::vector<ManifestSection> signature = ParseSections(*entry.second);
+    std::vector<ManifestSection> sections = ParseSections(*manifest);
+    bool any = false;
+    bool whole = !signature.empty() &&
+                 DigestsMatch(signature[0], "-digest-manifest", manifest->data(), manifest->size(), &any) && any;
+    if (!whole) {
+      // Section by section: each that the signature file names must match.
+      for (size_t s = 1; s < signature.size(); s++) {
+        const std::string *name = Attribute(signature[s], "name");
+        if (!name) continue;
+        const ManifestSection *match = nullptr;
+        for (size_t m = 1; m < sections.size() && !match; m++) {
+          const std::string *manifestName = Attribute(sections[m], "name");
+          if (manifestName && *manifestName == *name) match = &sections[m];
+        }
+        bool known;
+        if (!match || !DigestsMatch(signature[s], "-digest", manifest->data() + match->begin,
+                                    match->end - match->begin, &known)) {
+          *error = where + "the manifest's section for " + *name + " is not what was signed";
+          return false;
+        }
+      }
+    }
+    *blockName = blockEntry;
+  }
+  if (blockName->empty()) return true;
+  // Every entry that the manifest lists with a digest.
+  std::vector<ManifestSection> sections = ParseSections(*manifest);
+  for (size_t m = 1; m < sections.size(); m++) {
+    const std::string *name = Attribute(sections[m], "name");
+    const std::vector<unsigned char> *content = name ? find(*name) : nullptr;
+    if (!content) continue;
+    bool known;
+    if (!DigestsMatch(sections[m], "-digest", content->data(), content->size(), &known)) {
+      *error = jar + ": " + *name + ": its digest does not match the signed manifest (the jar was changed after signing)";
+      return false;
+    }
+  }
+  return true;
+}

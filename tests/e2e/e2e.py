@@ -401,6 +401,23 @@ def exit_code_after_grandchild():
     check(run.seconds >= 1.5, "ended after %.2f s, before the started program" % run.seconds)
 
 
+@case
+def exit_code_when_process_list_breaks():
+    # The launcher's test build, its process walk breaking off with an error:
+    # the wait ends, nothing is deleted, and the program's own exit code still
+    # comes back once the program has ended.
+    msi, exe = installer_inputs()
+    bundle_path = pack_installer(msi, exe, stub=seam_stub())
+    temp = new_temp()
+    env = probe_env(scratch("record.txt"))
+    env.update({"SATCHEL_PROBE_EXIT": "1603", "SATCHEL_SEAM_BREAK_WALK": "1"})
+    run = run_bundle(bundle_path, temp=temp, env=env)
+    check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
+    check(run.code == 1603, "exit code %d, expected 1603" % run.code)
+    folder = only_guid_folder(temp)
+    check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
+
+
 # What the launcher is given behind its own name, and what the program then
 # gets behind its quoted path: blanks after the name are skipped, the rest is
 # handed on byte for byte.

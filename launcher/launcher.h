@@ -28,8 +28,12 @@
 // The longest command line the system takes, its NUL included.
 #define LAUNCHER_COMMAND_LINE_CAPACITY 32767
 
-// Extracted files are written in blocks of this many bytes.
+// Extracted files are written in blocks of this many bytes (under wine each
+// write is a round trip to the server; see bench/RESULTS.md).  A benchmark
+// build may set another size.
+#ifndef LAUNCHER_WRITE_BLOCK
 #define LAUNCHER_WRITE_BLOCK 65536
+#endif
 
 // A bundle with this property, of the value "1", has the launcher hand its
 // own arguments on to the packaged program; without it the program gets none.

@@ -60,7 +60,9 @@ static char passedOver[2048];    // runtimes found but too old, with release
 static int minimumRelease;       // the bundle's "Java-Min-Version"; 0: any
 static int userSetStackSize;     // a "-JXss" stands on the command line
 static char **bundleOptions;     // "-J" arguments of the bundle's own, put
-static int bundleOptionCount;    // in front of the user's
+static int *bundleOptionReleases;// in front of the user's, each with the
+static int bundleOptionCount;    // first release that knows it (0: any)
+static int chosenRelease;        // the release of the runtime found; 0: not known
 
 char *JoinStrings(const char *a, const char *b, const char *c, const char *d) {
   const char *parts[4] = {a, b, c, d};
@@ -217,7 +219,10 @@ char *TryRuntimeHome(const char *home, const char *label, int release) {
   char *library = FindLibraryUnder(home, label);
   if (!library) return NULL;
   if (!release) release = RuntimeRelease(home);
-  if (RecentEnough(label, release)) return library;
+  if (RecentEnough(label, release)) {
+    chosenRelease = release;
+    return library;
+  }
   free(library);
   return NULL;
 }
@@ -293,11 +298,16 @@ static int FindExplicitJvm(const char **path) {
 // ---- what the bundle asks of the virtual machine ----
 
 // Adds one "-J" argument for the virtual machine option prefix + middle +
-// suffix (the prefix begins with "-").  0 when out of memory.
-static int AddBundleOption(const char *prefix, const char *middle, const char *suffix) {
+// suffix (the prefix begins with "-"), which runtimes before `release` do not
+// know (0: all do).  0 when out of memory.
+static int AddBundleOption(int release, const char *prefix, const char *middle, const char *suffix) {
   char **grown = (char **)realloc(bundleOptions, ((size_t)bundleOptionCount + 1) * sizeof(char *));
   if (!grown) return 0;
   bundleOptions = grown;
+  int *releases = (int *)realloc(bundleOptionReleases, ((size_t)bundleOptionCount + 1) * sizeof(int));
+  if (!releases) return 0;
+  bundleOptionReleases = releases;
+  bundleOptionReleases[bundleOptionCount] = release;
   // "-J" and the option without its first dash: StartJavaVm puts the dash back.
   char *option = JoinStrings("-J", prefix + 1, middle, suffix);
   if (!option) return 0;
@@ -307,7 +317,7 @@ static int AddBundleOption(const char *prefix, const char *middle, const char *s
 
 // Adds one option per space-separated item of a property's value.  0 when
 // out of memory.
-static int AddOptionPerItem(const char *property, const char *prefix, const char *suffix) {
+static int AddOptionPerItem(int release, const char *property, const char *prefix, const char *suffix) {
   const char *value = FindProperty(property);
   while (value && *value) {
     while (*value == ' ') value++;
@@ -317,7 +327,7 @@ static int AddOptionPerItem(const char *property, const char *prefix, const char
       if (!item) return 0;
       memcpy(item, value, length);
       item[length] = 0;
-      int added = AddBundleOption(prefix, item, suffix);
+      int added = AddBundleOption(release, prefix, item, suffix);
       free(item);
       if (!added) return 0;
     }
@@ -327,19 +337,21 @@ static int AddOptionPerItem(const char *property, const char *prefix, const char
 }
 
 // The bundle's own options, as java -jar takes them from a manifest (Add-Opens
-// and Add-Exports to every unnamed module, Enable-Native-Access), then the
+// and Add-Exports to every unnamed module, Enable-Native-Access; a runtime
+// too old to know the option ignores the attribute under java -jar, and
+// does not get the option here), then the
 // packager's "Java-Options", one per line; also the oldest release that the
 // bundle runs on, and the stack of the thread that runs everything when the
 // command line does not set it.  0 when out of memory.
 static int ReadBundleOptions(void) {
   const char *release = FindProperty("Java-Min-Version");
   minimumRelease = release ? ReleaseOfVersion(release) : 0;
-  if (!AddOptionPerItem("Add-Opens", "--add-opens=", "=ALL-UNNAMED") ||
-      !AddOptionPerItem("Add-Exports", "--add-exports=", "=ALL-UNNAMED"))
+  if (!AddOptionPerItem(9, "Add-Opens", "--add-opens=", "=ALL-UNNAMED") ||
+      !AddOptionPerItem(9, "Add-Exports", "--add-exports=", "=ALL-UNNAMED"))
     return 0;
   const char *nativeAccess = FindProperty("Enable-Native-Access");
   if (nativeAccess && strcmp(nativeAccess, "ALL-UNNAMED") == 0 &&
-      !AddBundleOption("--enable-native-access=ALL-UNNAMED", NULL, NULL))
+      !AddBundleOption(17, "--enable-native-access=ALL-UNNAMED", NULL, NULL))
     return 0;
   const char *options = FindProperty("Java-Options");
   while (options && *options) {
@@ -349,7 +361,7 @@ static int ReadBundleOptions(void) {
     memcpy(option, options, length);
     option[length] = 0;
     if (strncmp(option, "-Xss", 4) == 0 && !userSetStackSize) mainStackSize = MainStackSizeFor(option + 4);
-    int added = option[0] == '-' ? AddBundleOption(option, NULL, NULL) : 1;
+    int added = option[0] == '-' ? AddBundleOption(0, option, NULL, NULL) : 1;
     free(option);
     if (!added) return 0;
     options += length;
@@ -573,8 +585,8 @@ static int RunApplication(void) {
     vector[count++] = jvmOption;
     vector[count++] = found;
   }
-  if (bundleOptionCount) memcpy(vector + count, bundleOptions, (size_t)bundleOptionCount * sizeof(char *));
-  count += bundleOptionCount;
+  for (int i = 0; i < bundleOptionCount; i++)
+    if (!chosenRelease || bundleOptionReleases[i] <= chosenRelease) vector[count++] = bundleOptions[i];
   if (argumentCount) memcpy(vector + count, argumentVector, (size_t)argumentCount * sizeof(char *));
   count += argumentCount;
   if (library) PrepareRuntime(library);

@@ -441,6 +441,18 @@ manifest_options)
   grep -q "sun.nio.ch exported: true" "$results/bundle-manifest.out" || fail "Add-Exports was not honoured"
   grep -q "agent: started" "$results/bundle-manifest.out" || fail "the launcher agent did not start"
   grep -q "java.lang open: false" "$results/bundle-plain.out" || fail "java.lang is open without Add-Opens"
+  # A runtime whose release file says Java 8 does not know the module options,
+  # which java -jar there ignores: it does not get them (the JVM behind it is
+  # the same, so its answers show what it got).
+  mkdir -p "$folder/old/jre/lib/server"
+  ln -s "$LIBJVM" "$folder/old/jre/lib/server/libjvm.so"
+  echo 'JAVA_VERSION="1.8.0_292"' >"$folder/old/jre/release"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$folder/old/app" "$folder/app.jar" --min-java 8 ||
+    fail "pack-java failed"
+  run_bundle java8 "$folder/old/app" launch
+  expect_code java8 0
+  grep -q "java.lang open: false" "$results/java8.out" || fail "a Java 8 runtime got --add-opens"
+  grep -q "agent: started" "$results/java8.out" || fail "the launcher agent did not start under Java 8"
   ;;
 
 java_options)

@@ -431,18 +431,23 @@ PASSED_ARGUMENTS = [
 
 
 def pass_arguments_case(quoted_name):
+    """Every line of the table, to a bundle that passes arguments on and to
+    one without the property, whose program gets none."""
     msi, exe = installer_inputs()
-    bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, "--pass-arguments")
-    name = windows_path(bundle_path)
-    check(" " not in name, "the scratch path holds a space: " + name)
-    if quoted_name:
-        name = '"%s"' % name
-    for given, expected in PASSED_ARGUMENTS:
-        line = name + (" " + given if given else "")
-        try:
-            run_complete(bundle_path, msi, exe, command_line=line, arguments=expected)
-        except Failure as failure:
-            raise Failure("command line %r: %s" % (line, failure))
+    passing = pack(scratch("passing.exe"), "--msi", msi, "--exe", exe, "--pass-arguments")
+    plain = pack_installer(msi, exe)
+    for bundle_path, passes in ((passing, True), (plain, False)):
+        name = windows_path(bundle_path)
+        check(" " not in name, "the scratch path holds a space: " + name)
+        if quoted_name:
+            name = '"%s"' % name
+        for given, expected in PASSED_ARGUMENTS:
+            line = name + (" " + given if given else "")
+            try:
+                run_complete(bundle_path, msi, exe, command_line=line,
+                             arguments=expected if passes else None)
+            except Failure as failure:
+                raise Failure("command line %r: %s" % (line, failure))
 
 
 @case

@@ -86,6 +86,9 @@ EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dicti
 int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *context) {
   const FileEntry *entry = stream->entry;
   uint32_t produced = (uint32_t)stream->inflater.total_out;
+  // A damaged entry stays damaged: whatever followed the damage would be
+  // read with a hole in front of it.
+  if (stream->status == ENTRY_STATUS_DECOMPRESSION_FAILED) return -1;
   // The end is the declared size, tested first: an empty entry ends here
   // without touching the file, the hooks or the inflater.
   if (produced == entry->uncompressedSize) {
@@ -113,11 +116,18 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   stream->inflater.next_out = (Bytef *)buffer;
   stream->inflater.avail_out = room;
   int result = inflate(&stream->inflater, Z_NO_FLUSH);
-  if (result != Z_OK && result != Z_STREAM_END) {
+  int count = (int)(room - stream->inflater.avail_out);
+  // Callers take 0 for the end of the entry, so a read returns 0 only there.
+  // A deflate stream that ends before the declared size, or a step that
+  // yields nothing before it, is a damaged entry: failing here keeps every
+  // caller from taking a truncated entry for a whole one.
+  if ((result != Z_OK && result != Z_STREAM_END) ||
+      (result == Z_STREAM_END && stream->inflater.total_out != entry->uncompressedSize) ||
+      count == 0) {
     SetStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, PAYLOAD_MSG_DECOMPRESSION_FAILED);
     return -1;
   }
-  return (int)(room - stream->inflater.avail_out);
+  return count;
 }
 
 uint32_t GetEntryStreamRemaining(EntryStream *stream) {

@@ -206,7 +206,9 @@ EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dicti
 // Inflates at most `length` bytes into `buffer`: the count produced, 0 at the
 // end of the entry (status 3 "EOF"), -1 on failure (status 1, 2, 4 or 5).  One
 // call makes at most one fetch of up to 4096 compressed bytes and one inflate
-// step, so it may return fewer bytes than are left; call again until 0.
+// step, so it may return fewer bytes than are left; call again until 0.  A 0
+// comes only once all `uncompressedSize` bytes have been produced: an entry
+// whose deflate stream ends early, or yields nothing, fails with status 5.
 int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *context);
 
 uint32_t GetEntryStreamRemaining(EntryStream *stream);

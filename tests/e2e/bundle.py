@@ -22,10 +22,11 @@ def header(file_count, toc_compressed, toc_uncompressed, entry_data_size, crc=No
     return head + struct.pack("<I", crc)
 
 
-def payload(files=(), properties=(), damage=None):
+def payload(files=(), properties=(), damage=None, declared=None):
     """files: (name, content bytes) in table order; properties: (key, value)
     strings.  `damage(name, compressed) -> compressed` may rewrite an entry's
-    compressed bytes (its recorded sizes stay those of the intact entry)."""
+    compressed bytes (its recorded sizes stay those of the intact entry);
+    `declared` {name: size} records other uncompressed sizes."""
     records = b""
     entries = b""
     for name, content in files:
@@ -34,7 +35,7 @@ def payload(files=(), properties=(), damage=None):
         if damage is not None:
             compressed = damage(name, compressed)
         records += b"\x01" + name.encode("utf-8") + b"\x00" + struct.pack(
-            "<III", len(entries), recorded, len(content))
+            "<III", len(entries), recorded, (declared or {}).get(name, len(content)))
         entries += compressed
     for key, value in properties:
         records += b"\x02" + key.encode("utf-8") + b"\x00" + value.encode("utf-8") + b"\x00"
@@ -46,11 +47,11 @@ def pad_to_block(stub):
     return stub + b"\x00" * (-len(stub) % BLOCK)
 
 
-def write_bundle(path, stub_path, files=(), properties=(), damage=None):
+def write_bundle(path, stub_path, files=(), properties=(), damage=None, declared=None):
     with open(stub_path, "rb") as f:
         stub = f.read()
     with open(path, "wb") as f:
-        f.write(pad_to_block(stub) + payload(files, properties, damage))
+        f.write(pad_to_block(stub) + payload(files, properties, damage, declared))
 
 
 def find_header(data):

@@ -515,21 +515,46 @@ TEST_F(EntryStreamTest, StreamProducingMoreThanDeclaredIsCut) {
   CloseEntryStream(stream);
 }
 
-TEST_F(EntryStreamTest, StreamProducingLessThanDeclaredEnds) {
+// An entry whose deflate stream ends before its declared size, or whose next
+// chunk of 4096 compressed bytes yields nothing, is damaged: the read fails
+// rather than returning 0, which every caller takes for the end.
+TEST_F(EntryStreamTest, StreamEndingBeforeTheDeclaredSizeFails) {
   Bytes content = hand::PseudoRandom(3000, 92, true);
-  Bytes compressed = hand::RawDeflate(content);
-  HandBundle b;
-  uint32_t offset = b.AppendData(compressed);
-  b.AppendData(hand::PseudoRandom(9000, 93, false));
-  b.AddFileRecord("long", offset, (uint32_t)compressed.size() + 9000, 10000);
-  OpenOrFail(b.Build());
-  EntryStream *stream = MustOpen("long");
-  ASSERT_NE(stream, nullptr);
-  int last = 1;
-  Bytes got = Drain(stream, 512, &last);
-  EXPECT_LE(last, 0);
-  EXPECT_EQ(got, content);
-  CloseEntryStream(stream);
+  Bytes emptyBlocks;
+  for (int i = 0; i < 1000; i++) emptyBlocks.insert(emptyBlocks.end(), {0, 0, 0, 0xFF, 0xFF});
+  Bytes deflated = hand::RawDeflate(content);
+  Bytes padded = emptyBlocks;
+  padded.insert(padded.end(), deflated.begin(), deflated.end());
+  struct Case {
+    const char *what;
+    Bytes compressed;
+    uint32_t declared;
+    size_t delivered;  // bytes of content that reads return before the failure, at most
+  } cases[] = {
+      {"ends early", deflated, 10000, content.size()},
+      {"empty blocks first", padded, (uint32_t)content.size(), 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    HandBundle b;
+    uint32_t offset = b.AppendData(c.compressed);
+    b.AppendData(hand::PseudoRandom(9000, 93, false));
+    b.AddFileRecord("long", offset, (uint32_t)c.compressed.size() + 9000, c.declared);
+    OpenOrFail(b.Build());
+    EntryStream *stream = MustOpen("long");
+    ASSERT_NE(stream, nullptr);
+    int last = 1;
+    Bytes got = Drain(stream, 512, &last);
+    EXPECT_EQ(last, -1);
+    EXPECT_LE(got.size(), c.delivered);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), content.begin()));
+    ExpectStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, "Decompression failed");
+    // It stays failed.
+    unsigned char more[512];
+    EXPECT_EQ(ReadEntryStream(stream, more, sizeof more, nullptr), -1);
+    CloseEntryStream(stream);
+    ClosePayload();
+  }
 }
 
 TEST_F(EntryStreamTest, FileEndingInsideTheEntryFailsWithDecompressionFailed) {

@@ -319,7 +319,8 @@ TEST_F(SatchelTest, VerifyCatchesAStreamThatAReaderTakesForEndedEarly) {
                     "entry \"data\": the 4096 compressed bytes at offset 0 of the entry yield no data");
   RunResult run = RunSatchel({"extract", Path("empty-blocks.exe"), "data", "-o", Path("data.out")});
   EXPECT_EQ(1, run.status);
-  EXPECT_TRUE(Contains(run.err, "5 bytes short")) << run.err;
+  // The stream itself refuses to take the empty chunk for the end.
+  EXPECT_TRUE(Contains(run.err, "entry \"data\": Decompression failed")) << run.err;
   EXPECT_FALSE(FileExists(Path("data.out")));
 }
 

@@ -248,8 +248,10 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
       *message = PAYLOAD_MSG_TOC_READ_FAILED;
       goto failure;
     }
+    // Entry offsets count from here as signed 32-bit file offsets: a table
+    // that ends at 2 GiB or beyond leaves no valid offset for any entry.
     DWORD position = SetFilePointer(payloadFile, 0, nullptr, FILE_CURRENT);
-    if (position == INVALID_SET_FILE_POINTER) {
+    if (position == INVALID_SET_FILE_POINTER || position > INT32_MAX) {
       *message = PAYLOAD_MSG_OFFSET_FAILED;
       goto failure;
     }

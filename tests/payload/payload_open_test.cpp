@@ -144,6 +144,25 @@ TEST_F(PayloadOpenTest, PositionQueryFailure) {
   EXPECT_EQ(FailingOpen(PLATFORM_SET_FILE_POINTER, 1), "Failed to get file offset");
 }
 
+// A header at 2 GiB (behind a hole of a sparse file) would put the entry data
+// at a file offset that no signed 32-bit value holds.
+TEST_F(PayloadOpenTest, PayloadBeyond2GiBIsRefused) {
+  HandBundle b;
+  b.AddFile("a", hand::ToBytes("aaaa"));
+  Bytes payload = b.Build();
+  std::string path = hand::WriteTempFile({});
+  FILE *file = fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(fseeko(file, (off_t)0x80000000u, SEEK_SET), 0);
+  ASSERT_EQ(fwrite(payload.data(), 1, payload.size(), file), payload.size());
+  ASSERT_EQ(fclose(file), 0);
+  PlatformSetModulePath(path.c_str());
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  EXPECT_STREQ(message, "Failed to get file offset");
+  EXPECT_EQ(GetPayloadEntryDataStart(), 0);
+}
+
 TEST_F(PayloadOpenTest, FailedOpensCloseTheFile) {
   int before = OpenDescriptors();
   ASSERT_GT(before, 0);

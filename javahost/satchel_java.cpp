@@ -384,8 +384,10 @@ static const char *FailureMessage(JNIEnv *env, const char *fallback) {
 // 1, or 0 with an exception possibly pending.
 static int SetContextClassLoader(JNIEnv *env, jclass cls) {
   int ok = 0;
+  // A failed lookup leaves its exception pending, and no JNI call but the
+  // exception functions may follow it: each result is tested first.
   jclass classClass = env->FindClass("java/lang/Class");
-  jclass threadClass = env->FindClass("java/lang/Thread");
+  jclass threadClass = classClass ? env->FindClass("java/lang/Thread") : NULL;
   jobject loader = NULL;
   jobject thread = NULL;
   if (classClass && threadClass) {

@@ -108,17 +108,22 @@ DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *
   // Without arguments to hand on there is no command line: the program sees
   // only its own path.  It starts suspended, so that it is a member of the
   // job before it can start anything of its own, and breaks away from any job
-  // the launcher is in.
+  // the launcher is in.  A job of the launcher's own that forbids breaking
+  // away (CI agents, some shells) refuses that with ERROR_ACCESS_DENIED: the
+  // program then starts inside it, and our job nests within that one.
   if (arguments != NULL) {
     if (!BuildCommandLine(commandLine, exePath, arguments)) {
       FatalError(MSG_LAUNCH_FAILED);
     }
     passed = commandLine;
   }
-  if (!CreateProcessW(exePath, passed, &security, &security, FALSE,
-                      CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, NULL, folderPath, &startup,
-                      &process)) {
-    FatalError(MSG_LAUNCH_FAILED);
+  DWORD flags = CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB;
+  while (!CreateProcessW(exePath, passed, &security, &security, FALSE, flags, NULL, folderPath,
+                         &startup, &process)) {
+    if (flags == CREATE_SUSPENDED || GetLastError() != ERROR_ACCESS_DENIED) {
+      FatalError(MSG_LAUNCH_FAILED);
+    }
+    flags = CREATE_SUSPENDED;
   }
 
   if (!AssignProcessToJobObject(job, process.hProcess)) {

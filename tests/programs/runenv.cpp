@@ -1,10 +1,12 @@
 // Runs a program with changed environment variables and returns its exit
 // code.  The end-to-end tests use it to give the launcher a temporary folder
 // of a chosen path, which wine's own start-up would otherwise overwrite.
-//   satchel-runenv NAME=VALUE... [--command-line HEX] -- PROGRAM [ARGUMENT...]
+//   satchel-runenv [--job] NAME=VALUE... [--command-line HEX] -- PROGRAM [ARGUMENT...]
 // NAME= with no value removes the variable.  --command-line gives the
 // program's whole command line (its name included) verbatim, as the hex
 // digits of its UTF-8 bytes, in place of one made from the ARGUMENTs.
+// With --job the program runs in a job of ours that allows no breakaway, as
+// CI agents and some shells run their programs.
 // The full 32-bit exit code is also printed as "exit=N" on standard output:
 // wine hands only its low 8 bits on to the Linux side.
 #include <windows.h>
@@ -51,6 +53,8 @@ std::wstring FromHexUtf8(const std::wstring &hex) {
 int wmain(int argc, wchar_t **argv) {
   int i = 1;
   std::wstring verbatim;
+  bool inJob = argc > 1 && std::wstring(argv[1]) == L"--job";
+  if (inJob) i++;
   for (; i < argc && std::wstring(argv[i]) != L"--"; i++) {
     std::wstring assignment = argv[i];
     if (assignment == L"--command-line" && i + 1 < argc) {
@@ -85,10 +89,21 @@ int wmain(int argc, wchar_t **argv) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(argv[i + 1], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(argv[i + 1], &commandLine[0], nullptr, nullptr, FALSE,
+                      inJob ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process)) {
     std::fprintf(stderr, "satchel-runenv: cannot start the program (error %lu)\n", GetLastError());
     return 122;
+  }
+  if (inJob) {
+    // A job without limits allows no breakaway.  It stays open (and the
+    // program in it) until we end.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job || !AssignProcessToJobObject(job, process.hProcess)) {
+      std::fprintf(stderr, "satchel-runenv: cannot make the job (error %lu)\n", GetLastError());
+      TerminateProcess(process.hProcess, 123);
+      return 123;
+    }
+    ResumeThread(process.hThread);
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);

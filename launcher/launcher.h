@@ -48,6 +48,11 @@
 // least 1000 units stay for the separator, the GUID folder and a file name.
 #define LAUNCHER_TEMP_PATH_LIMIT 3096
 
+// The security of an elevated launcher's folder: a protected DACL (nothing
+// inherited from %TEMP%) with full control for SYSTEM and Administrators,
+// inherited by the files and folders inside.
+#define LAUNCHER_ELEVATED_FOLDER_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+
 // Shows the message (ANSI code page) in a warning box with the system's
 // default caption, waits until the user closes it and ends the process with
 // exit code 1.  Cleans nothing up.

@@ -1,5 +1,6 @@
 // The launcher's entry: payload, temporary GUID folder, the two file paths.
 #include <objbase.h>
+#include <sddl.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -31,6 +32,34 @@ static const WCHAR *ArgumentsToPass(void) {
     return NULL;
   }
   return SkipProgramName(GetCommandLineW());
+}
+
+// Creates the launcher's own folder.  An elevated launcher (an installer is
+// usually started so) makes it with a protected DACL that grants full control
+// to SYSTEM and Administrators only, inherited by what is written into it:
+// with the %TEMP% folder's inherited ACL, any unelevated process of the same
+// user could plant a DLL beside the program, swap the program before it
+// starts or replace the folder before the elevated clean-up deletes through
+// it.  Otherwise the folder gets default security, as %TEMP% gives it.  0 on
+// failure, also when the token or the descriptor cannot be had.
+static BOOL CreateLauncherFolder(const WCHAR *path) {
+  SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
+  HANDLE token;
+  TOKEN_ELEVATION elevation;
+  DWORD size;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return FALSE;
+  }
+  BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  // The descriptor lives until the process ends.
+  if (!known || (elevation.TokenIsElevated &&
+                 !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                     LAUNCHER_ELEVATED_FOLDER_SDDL, SDDL_REVISION_1,
+                     &security.lpSecurityDescriptor, NULL))) {
+    return FALSE;
+  }
+  return CreateDirectoryW(path, &security);
 }
 
 // None of the four arguments is read: the launcher takes no options, and
@@ -91,7 +120,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   memcpy(msiPath, exePath, length * sizeof(WCHAR));
   memcpy(extraPath, exePath, length * sizeof(WCHAR));
 
-  if (!CreateDirectoryW(folderPath, NULL)) {
+  if (!CreateLauncherFolder(folderPath)) {
     FatalError(MSG_CREATE_DIRECTORY_FAILED);
   }
 

@@ -7,9 +7,12 @@
 //                           self=<its own path>
 //                           file=<name>\t<size>\t<FNV-1a 32 of the content, hex>
 //                             (one line per file in the current directory)
+//                           elevated=<1 when its token is elevated, else 0>
+//                           dacl=<the current directory's DACL, as SDDL>
 //   SATCHEL_PROBE_SPAWN   a command line to start and leave running
 //   SATCHEL_PROBE_EXIT    the exit code (decimal), 0 when unset
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +53,32 @@ bool HashFile(const std::wstring &name, unsigned long long *size, unsigned *hash
   return true;
 }
 
+// The folder's DACL as SDDL, read back from the file system; "unreadable"
+// when it cannot be had.
+std::string FolderDacl(const wchar_t *folder) {
+  DWORD size = 0;
+  GetFileSecurityW(folder, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::string buffer(size ? size : 1, '\0');
+  wchar_t *text = nullptr;
+  if (size == 0 || !GetFileSecurityW(folder, DACL_SECURITY_INFORMATION, &buffer[0], size, &size) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(&buffer[0], SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text, nullptr))
+    return "unreadable";
+  std::string out = Utf8(text);
+  LocalFree(text);
+  return out;
+}
+
+bool Elevated() {
+  HANDLE token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  bool known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  return known && elevation.TokenIsElevated;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -80,6 +109,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       } while (FindNextFileW(search, &found));
       FindClose(search);
     }
+    record += std::string("elevated=") + (Elevated() ? "1" : "0") + "\n";
+    record += "dacl=" + FolderDacl(cwd) + "\n";
     HANDLE out = CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out != INVALID_HANDLE_VALUE) {

@@ -88,7 +88,7 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   uint32_t produced = (uint32_t)stream->inflater.total_out;
   // A damaged entry stays damaged: whatever followed the damage would be
   // read with a hole in front of it.
-  if (stream->status == ENTRY_STATUS_DECOMPRESSION_FAILED) return -1;
+  if (stream->status >= ENTRY_STATUS_DECOMPRESSION_FAILED) return -1;
   // The end is the declared size, tested first: an empty entry ends here
   // without touching the file, the hooks or the inflater.
   if (produced == entry->uncompressedSize) {
@@ -126,6 +126,15 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
       count == 0) {
     SetStatus(stream, ENTRY_STATUS_DECOMPRESSION_FAILED, PAYLOAD_MSG_DECOMPRESSION_FAILED);
     return -1;
+  }
+  // With entry checksums, the read that produces the last byte checks the
+  // whole content (an empty entry's CRC is 0, checked when indexing).
+  if (entryChecksums) {
+    stream->crc = crc32(stream->crc, (const Bytef *)buffer, (uInt)count);
+    if (stream->inflater.total_out == entry->uncompressedSize && stream->crc != entry->crc) {
+      SetStatus(stream, ENTRY_STATUS_CHECKSUM_MISMATCH, PAYLOAD_MSG_STREAM_CHECKSUM);
+      return -1;
+    }
   }
   return count;
 }

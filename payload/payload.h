@@ -69,11 +69,21 @@
 #define PAYLOAD_INPUT_STREAM_ENTRY "com/tessel/qor/kestrel/InternalInputStream.class"
 #define PAYLOAD_CLASS_LOADER_ENTRY "com/tessel/qor/kestrel/InternalClassLoader.class"
 
+// Entry checksums: the property of this key holds the CRC-32 (zlib's crc32,
+// ISO 3309) of every file entry's content, in table order, duplicates
+// included: eight lower-case hexadecimal digits per entry, one space between
+// two entries, e.g. "0a1b2c3d 00000000".  A bundle without it reads as
+// before; with it, a stream that produces an entry's last byte checks the
+// CRC, and one that does not match fails with status 6.  A value that does
+// not hold exactly one CRC per file entry rejects the whole payload.
+#define PAYLOAD_CHECKSUM_KEY "entry-crc32"
+
 // One file entry of the index; one heap block, the name inline at its end.
 struct FileEntry {
   uint32_t offset;  // relative to entryDataStart
   uint32_t compressedSize;
   uint32_t uncompressedSize;
+  uint32_t crc;     // CRC-32 of the content, from PAYLOAD_CHECKSUM_KEY (0 without it)
   FileEntry *next;  // next record of the same bucket, in table order
   char name[1];     // the name and its NUL
 };
@@ -98,7 +108,8 @@ enum {
   ENTRY_STATUS_READ_FAILED = 2,
   ENTRY_STATUS_EOF = 3,
   ENTRY_STATUS_LOCK_FAILED = 4,
-  ENTRY_STATUS_DECOMPRESSION_FAILED = 5
+  ENTRY_STATUS_DECOMPRESSION_FAILED = 5,
+  ENTRY_STATUS_CHECKSUM_MISMATCH = 6
 };
 
 // An open reading cursor over one file entry; owned by whoever opened it
@@ -108,6 +119,7 @@ struct EntryStream {
   int32_t consumed;     // compressed bytes fetched from the file so far
   int32_t status;       // EntryStatus code
   const char *message;  // text of the last status, null while 0
+  uint32_t crc;         // CRC-32 of the bytes produced so far
   z_stream inflater;
   unsigned char inputBuffer[ENTRY_STREAM_CHUNK];
 };
@@ -184,6 +196,9 @@ const char *FindProperty(const char *key);
 const char *GetConcatenatedNames(void);
 
 uint32_t HashEntryName(const char *name);
+
+// 1 when the payload carries entry checksums (PAYLOAD_CHECKSUM_KEY), else 0.
+int PayloadHasEntryChecksums(void);
 
 // Read-only views of the index for the bundle tool and tests.
 uint32_t GetPayloadBucketCount(void);

@@ -12,6 +12,7 @@ const char PayloadFileNotFound[] = PAYLOAD_MSG_FILE_NOT_FOUND;
 
 HANDLE payloadFile = INVALID_HANDLE_VALUE;
 int32_t entryDataStart = 0;
+int entryChecksums = 0;
 
 namespace {
 
@@ -164,6 +165,39 @@ int WalkRecords(const unsigned char *records, size_t size, const char **message)
   return 1;
 }
 
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Hands every file entry its CRC from the checksum property, when the bundle
+// has one: exactly one CRC of eight digits per entry, in table order, one
+// space apart.  0 with the message when the value is not so.
+int AttachEntryChecksums(const char **message) {
+  const char *text = FindProperty(PAYLOAD_CHECKSUM_KEY);
+  if (!text) return 1;
+  for (size_t i = 0; i < entryOrderCount; i++) {
+    if (i > 0 && *text++ != ' ') goto invalid;
+    uint32_t crc = 0;
+    for (int k = 0; k < 8; k++) {
+      int digit = HexDigit(*text++);
+      if (digit < 0) goto invalid;
+      crc = crc << 4 | (uint32_t)digit;
+    }
+    // Nothing is ever inflated for an empty entry: its CRC can only be 0.
+    if (entryOrder[i]->uncompressedSize == 0 && crc != 0) goto invalid;
+    entryOrder[i]->crc = crc;
+  }
+  if (*text) goto invalid;
+  entryChecksums = 1;
+  return 1;
+invalid:
+  *message = PAYLOAD_MSG_BAD_CHECKSUMS;
+  return 0;
+}
+
 // Inflates the table of contents in one step and builds the index from it.
 // Records added before a failure stay in place.
 int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSize,
@@ -260,7 +294,8 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
       *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       goto failure;
     }
-    if (!ParseTableOfContents(compressed, tocCompressedSize, tocUncompressedSize, message))
+    if (!ParseTableOfContents(compressed, tocCompressedSize, tocUncompressedSize, message) ||
+        !AttachEntryChecksums(message))
       goto failure;
   }
   free(compressed);
@@ -297,6 +332,7 @@ void ClosePayload(void) {
   if (payloadFile != INVALID_HANDLE_VALUE) CloseHandle(payloadFile);
   payloadFile = INVALID_HANDLE_VALUE;
   entryDataStart = 0;
+  entryChecksums = 0;
   for (uint32_t i = 0; buckets && i < bucketCount; i++) {
     for (FileEntry *entry = buckets[i]; entry;) {
       FileEntry *next = entry->next;
@@ -354,6 +390,8 @@ const char *GetConcatenatedNames(void) { return concatenatedNames; }
 uint32_t GetPayloadBucketCount(void) { return bucketCount; }
 
 int32_t GetPayloadEntryDataStart(void) { return entryDataStart; }
+
+int PayloadHasEntryChecksums(void) { return entryChecksums; }
 
 void ForEachFileEntry(void (*visit)(const FileEntry *entry, void *context), void *context) {
   for (size_t i = 0; i < entryOrderCount; i++) visit(entryOrder[i], context);

@@ -14,4 +14,8 @@ extern HANDLE payloadFile;
 // offsets count from here.  Written once by OpenPayload.
 extern int32_t entryDataStart;
 
+// 1 when every file entry's `crc` holds its content's CRC-32 from the
+// checksum property; written once by OpenPayload.
+extern int entryChecksums;
+
 #endif  // SATCHEL_PAYLOAD_INTERNAL_H

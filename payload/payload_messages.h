@@ -14,6 +14,7 @@
 #define PAYLOAD_MSG_ENTRY_TRUNCATED "Truncated TOC entry"
 #define PAYLOAD_MSG_KEY_TOO_LONG "Property key too long"
 #define PAYLOAD_MSG_BAD_ENTRY_TYPE "Invalid TOC entry type"
+#define PAYLOAD_MSG_BAD_CHECKSUMS "Invalid entry checksums"
 
 // Records of the index and entry streams that cannot be allocated.  Two
 // texts: the table of contents and ConcatenatedNames report "failed", every
@@ -31,6 +32,7 @@
 #define PAYLOAD_MSG_STREAM_READ_FAILED "Read failed"
 #define PAYLOAD_MSG_STREAM_EOF "EOF"
 #define PAYLOAD_MSG_STREAM_LOCK_FAILED "Lock failed"
+#define PAYLOAD_MSG_STREAM_CHECKSUM "Checksum mismatch"
 
 // A name that the payload does not hold.  FindFileEntry and OpenEntryStream
 // report it with this very object, so that a caller tells the case by

@@ -77,6 +77,26 @@ int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_
   return 0;
 }
 
+// The checksum property's value: every file's CRC-32 in table order.
+std::string EntryChecksums(const BundleContents &contents) {
+  std::string text;
+  for (const BundleFile &file : contents.files) {
+    uLong crc = crc32(0, nullptr, 0);
+    const unsigned char *at = file.content.data();
+    for (uint64_t left = file.content.size(); left > 0;) {
+      uInt take = left > (1u << 30) ? (1u << 30) : (uInt)left;
+      crc = crc32(crc, at, take);
+      at += take;
+      left -= take;
+    }
+    char digits[16];
+    snprintf(digits, sizeof digits, "%s%08lx", &file == &contents.files[0] ? "" : " ",
+             (unsigned long)crc);
+    text += digits;
+  }
+  return text;
+}
+
 const BundleFile *FirstFileNamed(const BundleContents &contents, const char *name) {
   for (const BundleFile &file : contents.files)
     if (file.name == name) return &file;
@@ -109,6 +129,11 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
     }
     if (property.value.find('\0') != std::string::npos) {
       *error = outPath + ": value of property " + Quoted(property.key) + " holds a NUL byte";
+      return false;
+    }
+    if (property.key == PAYLOAD_CHECKSUM_KEY) {
+      *error = outPath + ": property key " + Quoted(property.key) +
+               " is the bundle's own: the entry checksums that the tool writes";
       return false;
     }
     if (property.key == "msi" || property.key == "exe") {
@@ -328,7 +353,9 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     PutU32(&toc, (uint32_t)file.content.size());
     entryDataSize += compressed[i].size();
   }
-  for (const BundleProperty &property : contents.properties) {
+  std::vector<BundleProperty> properties = contents.properties;
+  properties.push_back({PAYLOAD_CHECKSUM_KEY, EntryChecksums(contents)});
+  for (const BundleProperty &property : properties) {
     toc.push_back(PAYLOAD_TOC_PROPERTY);
     toc.insert(toc.end(), property.key.begin(), property.key.end());
     toc.push_back(0);

@@ -42,6 +42,12 @@ const char kVerifyUsage[] =
 // stream that runs dry as the end, which is right for a reader and hides
 // exactly what verify must report (a stream longer than its size, one that
 // does not end within its bytes, a chunk that yields nothing).
+std::string Hex32(uint32_t value) {
+  char text[12];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
 std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry,
                            const unsigned char *dictionary, size_t dictionaryLength) {
   int64_t start = dataStart + entry->offset;
@@ -60,6 +66,7 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
   static unsigned char output[1 << 16];
   uint32_t consumed = 0, chunk = 0;
   uint64_t produced = 0;
+  uLong crc = crc32(0, nullptr, 0);
   int result = Z_OK;
   std::string problem;
   while (problem.empty()) {
@@ -94,6 +101,7 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
     result = inflate(&inflater, Z_NO_FLUSH);
     uint64_t step = sizeof output - inflater.avail_out;
     produced += step;
+    crc = crc32(crc, output, (uInt)step);
     if (result != Z_OK && result != Z_STREAM_END) {
       problem = std::string("the data does not inflate") +
                 (dictionaryLength ? " with the reader's preset dictionary" : " without a preset dictionary") +
@@ -106,6 +114,9 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
       if (produced < entry->uncompressedSize)
         problem = "it inflates to " + std::to_string(produced) + " bytes, not its declared " +
                   std::to_string(entry->uncompressedSize);
+      else if (PayloadHasEntryChecksums() && crc != entry->crc)
+        problem = "its content has the CRC-32 " + Hex32((uint32_t)crc) + ", not the recorded " +
+                  Hex32(entry->crc) + ": it was altered after packing";
       break;
     } else if (fresh && step == 0 && produced < entry->uncompressedSize) {
       problem = "the " + std::to_string(chunk) + " compressed bytes at offset " +
@@ -202,13 +213,19 @@ int VerifyCommand(int argc, char **argv) {
   if (msi && exe && SameFileNameIgnoringCase(msi, exe))
     problems.push_back(std::string("the msi name \"") + Shown(msi) + "\" and the exe name \"" +
                        Shown(exe) + "\" are the same file name when case is ignored");
+  bool checksums = PayloadHasEntryChecksums() != 0;
+  // The checksum property is the bundle's own, not one of the packager's.
+  size_t shownProperties = properties.size();
+  for (const PropertyEntry *property : properties)
+    if (strcmp(property->key, PAYLOAD_CHECKSUM_KEY) == 0) shownProperties--;
   ClosePayload();
   fclose(file);
 
   for (const std::string &problem : problems) PrintError("%s: %s", path.c_str(), problem.c_str());
   if (!problems.empty()) return EXIT_FAILED;
-  printf("%s: OK (%zu entries, %zu properties, %s)\n", path.c_str(), entries.size(),
-         properties.size(), dictionaries.java ? "Java preset dictionaries" : "no preset dictionaries");
+  printf("%s: OK (%zu entries, %zu properties, %s), %s\n", path.c_str(), entries.size(),
+         shownProperties, dictionaries.java ? "Java preset dictionaries" : "no preset dictionaries",
+         checksums ? "every entry's CRC-32 matches" : "no entry checksums to compare");
   return EXIT_OK;
 }
 

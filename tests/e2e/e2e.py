@@ -611,6 +611,21 @@ def damaged_entry():
 
 
 @case
+def altered_entry():
+    # One bit of the msi's stored bytes flipped: it still inflates, but not to
+    # what was packed.  Its CRC-32 stops the run before anything is started.
+    msi = write_file(scratch("in", "Setup.msi"), os.urandom(70000))
+    exe = write_file(scratch("in", "Setup.exe"), probe_bytes())
+    bundle_path = pack_installer(msi, exe)
+    data = bytearray(read_bytes(bundle_path))
+    start, compressed, _ = bundle.read_entries(bytes(data))["msi"]
+    data[start + compressed // 2] ^= 0x10
+    write_file(bundle_path, bytes(data))
+    folder = only_guid_folder(fatal_run(bundle_path, "Failed to extract file"))
+    check(os.listdir(folder) == ["Setup.msi"], "left %r" % os.listdir(folder))
+
+
+@case
 def entry_ending_early():
     # The msi entry's deflate stream ends at half its declared size: no
     # truncated installer is taken for a whole one, and nothing is started.

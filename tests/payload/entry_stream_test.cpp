@@ -557,6 +557,50 @@ TEST_F(EntryStreamTest, StreamEndingBeforeTheDeclaredSizeFails) {
   }
 }
 
+// Entry checksums: the read that produces an entry's last byte checks its
+// CRC-32; a value that does not hold one CRC per file entry rejects the
+// payload.  Entries: "text" (crc32 of "hello, world") and "empty".
+TEST_F(EntryStreamTest, EntryChecksums) {
+  struct Case {
+    const char *value;  // of the checksum property; null for none
+    const char *open;   // OpenPayload's message, "" when it succeeds
+    int status;         // of the stream once "text" has been read to its end
+  } cases[] = {
+      {nullptr, "", ENTRY_STATUS_EOF},
+      {"ffab723a 00000000", "", ENTRY_STATUS_EOF},
+      {"ffab723b 00000000", "", ENTRY_STATUS_CHECKSUM_MISMATCH},
+      {"ffab723a", "Invalid entry checksums", 0},              // one CRC missing
+      {"ffab723a 00000000 00000000", "Invalid entry checksums", 0},  // one too many
+      {"ffab723a  0000000", "Invalid entry checksums", 0},      // not one space apart
+      {"FFAB723A 00000000", "Invalid entry checksums", 0},      // upper case
+      {"ffab723a 00000001", "Invalid entry checksums", 0},      // an empty entry's CRC is 0
+      {"", "Invalid entry checksums", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "(none)");
+    HandBundle b;
+    b.AddFile("text", hand::ToBytes("hello, world"));
+    b.AddFile("empty", Bytes());
+    if (c.value) b.AddProperty(PAYLOAD_CHECKSUM_KEY, c.value);
+    EXPECT_EQ(OpenFailure(b.Build()), c.open);
+    if (*c.open == 0) {
+      EXPECT_EQ(PayloadHasEntryChecksums(), c.value ? 1 : 0);
+      EntryStream *stream = MustOpen("text");
+      ASSERT_NE(stream, nullptr);
+      int last = 1;
+      Bytes got = Drain(stream, 5, &last);
+      EXPECT_EQ(last, c.status == ENTRY_STATUS_EOF ? 0 : -1);
+      EXPECT_EQ(Status(stream), c.status);
+      // A mismatch stays: no later read reports the end instead.
+      unsigned char more[8];
+      EXPECT_EQ(ReadEntryStream(stream, more, sizeof more, nullptr), last);
+      CloseEntryStream(stream);
+      EXPECT_TRUE(ReadEntry("empty").empty());
+    }
+    ClosePayload();
+  }
+}
+
 TEST_F(EntryStreamTest, FileEndingInsideTheEntryFailsWithDecompressionFailed) {
   Bytes content = hand::PseudoRandom(20000, 94, false);
   Bytes compressed = hand::RawDeflate(content);

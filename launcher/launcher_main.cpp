@@ -62,6 +62,22 @@ static BOOL CreateLauncherFolder(const WCHAR *path) {
   return CreateDirectoryW(path, &security);
 }
 
+// Converts a file name of the bundle into `path` (room for `capacity` units,
+// NUL included), then holds it to the rule that the tool packs by: a plain
+// Windows file name.  Anything else (a separator or "..", a drive or stream
+// colon, a device name such as NUL or COM1, a trailing dot or space that the
+// system would drop) would write elsewhere than into our folder, or under
+// another name.  Returns only when the name is fit.
+static void ConvertFileName(const char *name, WCHAR *path, DWORD capacity) {
+  PlainNameCheck check;
+  if (MultiByteToWideChar(CP_UTF8, 0, name, -1, path, capacity) == 0) {
+    FatalError(MSG_CONVERSION_FAILED);
+  }
+  if (!CheckPlainWindowsFileName(name, strlen(name), &check)) {
+    FatalError(MSG_NAME_NOT_PLAIN);
+  }
+}
+
 // None of the four arguments is read: the launcher takes no options, and
 // what it hands on comes from its UTF-16 command line.  Returns the exit code
 // of the packaged program after a complete run; every failure ends the
@@ -125,23 +141,17 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   }
 
   // Both names are resolved before either file is written.  The values are
-  // owned by the payload index and used verbatim as the last path component.
+  // owned by the payload index and become the last path component.
   const char *msiName = FindProperty("msi");
   if (msiName == NULL) {
     FatalError(MSG_NO_MSI_NAME);
   }
-  if (MultiByteToWideChar(CP_UTF8, 0, msiName, -1, msiPath + length,
-                          LAUNCHER_PATH_CAPACITY - length) == 0) {
-    FatalError(MSG_CONVERSION_FAILED);
-  }
+  ConvertFileName(msiName, msiPath + length, LAUNCHER_PATH_CAPACITY - length);
   const char *exeName = FindProperty("exe");
   if (exeName == NULL) {
     FatalError(MSG_NO_EXE_NAME);
   }
-  if (MultiByteToWideChar(CP_UTF8, 0, exeName, -1, exePath + length,
-                          LAUNCHER_PATH_CAPACITY - length) == 0) {
-    FatalError(MSG_CONVERSION_FAILED);
-  }
+  ConvertFileName(exeName, exePath + length, LAUNCHER_PATH_CAPACITY - length);
 
   // The entries are named by the property keys, not by the file names.
   ExtractEntryToFile(msiPath, "msi");

@@ -13,6 +13,7 @@
 #define MSG_NO_MSI_NAME "No msi filename"
 #define MSG_NO_EXE_NAME "No exe filename"
 #define MSG_CONVERSION_FAILED "Unicode conversion failed"
+#define MSG_NAME_NOT_PLAIN "Invalid file name in the bundle"
 #define MSG_CREATE_FILE_FAILED "Failed to create file"
 #define MSG_EXTRACT_FAILED "Failed to extract file"
 #define MSG_WRITE_FAILED "Failed to write file"

@@ -829,6 +829,30 @@ def bootstrap_without_msiexec():
     expect_fatal(run, "msiexec.exe was not found in the system folder")
 
 
+@case
+def names_not_plain():
+    # A name that is not a plain Windows file name is refused before anything
+    # is written: nothing lands outside the folder, in a device or a stream.
+    names = [("msi", "..\\..\\x.exe"), ("exe", "sub\\a.exe"), ("msi", "NUL"),
+             ("exe", "COM1.exe"), ("msi", "a.msi:s"), ("exe", "setup.exe."), ("msi", "..")]
+    for n, (key, bad) in enumerate(names):
+        properties = {"msi": "Setup.msi", "exe": "Setup.exe"}
+        properties[key] = bad
+        path = scratch("bad-name-%d.exe" % n)
+        bundle.write_bundle(path, launcher(), files=[("msi", b"m"), ("exe", probe_bytes())],
+                            properties=sorted(properties.items()))
+        temp = new_temp("tmp-%d" % n)
+        try:
+            expect_fatal(run_bundle(path, temp=temp), "Invalid file name in the bundle")
+        except Failure as failure:
+            raise Failure("%s %r: %s" % (key, bad, failure))
+        check_empty(only_guid_folder(temp), "%s %r: something was written" % (key, bad))
+    check(sorted(os.listdir(Setting.scratch)) ==
+          sorted(["bad-name-%d.exe" % n for n in range(len(names))] +
+                 ["tmp-%d" % n for n in range(len(names))]),
+          "something was written outside: %r" % os.listdir(Setting.scratch))
+
+
 # ---- the temporary path --------------------------------------------------
 
 @case

@@ -103,6 +103,12 @@ std::vector<const PropertyEntry *> AllProperties() {
 }
 
 bool OpenIndex(const std::string &path) {
+  uint64_t size = 0;
+  std::string problem;
+  if (!CheckInputFile(path, &size, &problem)) {
+    PrintError("%s", problem.c_str());
+    return false;
+  }
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {
     PrintError("%s: %s", path.c_str(), message ? message : "cannot open the payload");

@@ -258,6 +258,8 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
   error->clear();
   if (!CheckContents(outPath, contents, error)) return false;
 
+  uint64_t size = 0;
+  if (!CheckInputFile(stubPath, &size, error)) return false;
   FILE *stub = OpenFileForReading(stubPath);
   if (!stub) {
     *error = stubPath + ": cannot open: " + ErrnoText(errno);

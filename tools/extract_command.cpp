@@ -58,12 +58,25 @@ int ExtractCommand(int argc, char **argv) {
     PrintError("extract needs BUNDLE, NAME and -o FILE (see satchel extract --help)");
     return EXIT_USAGE;
   }
+  if (out != "-" && SameFile(out, path)) {
+    PrintError("%s: the output is the bundle itself; write the entry to another file",
+               out.c_str());
+    return EXIT_FAILED;
+  }
   if (!OpenIndex(path)) return EXIT_FAILED;
 
   FileEntry *entry;
   const char *message = nullptr;
   if (!FindFileEntry(name.c_str(), &entry, &message)) {
-    PrintError("%s: no entry named \"%s\"", path.c_str(), Shown(name.c_str()).c_str());
+    // Name the entries that there are: an entry is named by its key ("msi"),
+    // not by the file name that a property gives it.
+    std::string names;
+    std::vector<const FileEntry *> entries = AllFileEntries();
+    for (size_t i = 0; i < entries.size() && i < 20; ++i)
+      names += (i ? ", \"" : "\"") + Shown(entries[i]->name) + "\"";
+    if (entries.size() > 20) names += ", ... (" + std::to_string(entries.size()) + " in all)";
+    PrintError("%s: no entry named \"%s\"; %s", path.c_str(), Shown(name.c_str()).c_str(),
+               entries.empty() ? "the bundle holds no entries" : ("its entries: " + names).c_str());
     ClosePayload();
     return EXIT_FAILED;
   }

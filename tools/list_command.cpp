@@ -30,6 +30,12 @@ int ListCommand(int argc, char **argv) {
   bool json = false;
   int status = ParseBundleArguments("list", kListUsage, argc, argv, &path, &json);
   if (status >= 0) return status;
+  uint64_t size = 0;
+  std::string problem;
+  if (!CheckInputFile(path, &size, &problem)) {
+    PrintError("%s", problem.c_str());
+    return EXIT_FAILED;
+  }
 
   FILE *file = OpenFileForReading(path);
   if (!file) {

@@ -195,11 +195,11 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     if (!taken) taken = TakeOption(argc, argv, &i, "--main-class", &options->mainClass);
     if (!taken && (taken = TakeOption(argc, argv, &i, "--java-option", &javaOption)) > 0) {
       if (javaOption.find_first_of("\r\n") != std::string::npos) {
-        fprintf(stderr, "satchel pack-java: --java-option: an option cannot span lines\n");
+        fprintf(stderr, "satchel: pack-java: --java-option: an option cannot span lines\n");
         return -1;
       }
       if (javaOption.size() < 2 || javaOption[0] != '-') {
-        fprintf(stderr, "satchel pack-java: --java-option %s: a virtual machine option begins with -\n",
+        fprintf(stderr, "satchel: pack-java: --java-option %s: a virtual machine option begins with -\n",
                 javaOption.c_str());
         return -1;
       }
@@ -208,17 +208,17 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     if (!taken && (taken = TakeOption(argc, argv, &i, "--min-java", &minJava)) > 0) {
       options->minJava = ParseJavaRelease(minJava);
       if (options->minJava <= 0) {
-        fprintf(stderr, "satchel pack-java: --min-java %s: not a Java release (8, 11, 17, ...)\n",
+        fprintf(stderr, "satchel: pack-java: --min-java %s: not a Java release (8, 11, 17, ...)\n",
                 minJava.c_str());
         return -1;
       }
     }
     if (taken < 0) {
-      fprintf(stderr, "satchel pack-java: %s needs a value that is not empty\n", argument.c_str());
+      fprintf(stderr, "satchel: pack-java: %s needs a value that is not empty\n", argument.c_str());
       return -1;
     }
     if (!taken) {
-      fprintf(stderr, "satchel pack-java: unknown option %s (see satchel pack-java --help)\n",
+      fprintf(stderr, "satchel: pack-java: unknown option %s (see satchel pack-java --help)\n",
               argument.c_str());
       return -1;
     }
@@ -227,14 +227,14 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
                         : options->jars.empty()   ? "at least one jar"
                                                   : nullptr;
   if (missing) {
-    fprintf(stderr, "satchel pack-java: %s is required (see satchel pack-java --help)\n", missing);
+    fprintf(stderr, "satchel: pack-java: %s is required (see satchel pack-java --help)\n", missing);
     return -1;
   }
   std::string error;
   // A desktop application needs a Windows front end: the i686 one by default.
   const char *front = options->gui ? "satchel-java.exe" : STUB_JAVA_FRONT_END;
   if (options->stub.empty() && !FindDefaultStub(front, &options->stub, &error)) {
-    fprintf(stderr, "satchel pack-java: %s (--stub)\n", error.c_str());
+    fprintf(stderr, "satchel: pack-java: %s (--stub)\n", error.c_str());
     return -1;
   }
   return 1;
@@ -423,6 +423,8 @@ bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
 bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *record,
             std::vector<ManifestAttribute> *manifest, std::string *error) {
   manifest->clear();
+  uint64_t size = 0;
+  if (!CheckInputFile(jar, &size, error)) return false;
   int code = 0;
   zip_t *archive = zip_open(jar.c_str(), ZIP_RDONLY, &code);
   if (!archive) {
@@ -527,7 +529,7 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
     else if (!S_ISREG(status.st_mode))
       problem = "not a file";
     if (problem) {
-      fprintf(stderr, "satchel pack-java: warning: %s: Class-Path entry %s left out: %s\n",
+      fprintf(stderr, "satchel: pack-java: warning: %s: Class-Path entry %s left out: %s\n",
               jar.c_str(), url.c_str(), problem);
       continue;
     }
@@ -626,9 +628,16 @@ int PackJavaCommand(int argc, char **argv) {
                                  kInternalClassLoaderClass + kInternalClassLoaderClassSize)});
 
   std::string error;
+  for (const std::string &input : options.jars) {
+    if (SameFile(options.output, input) || SameFile(options.output, options.stub)) {
+      fprintf(stderr, "satchel: pack-java: %s: the output is also an input; write the bundle to "
+              "another file\n", options.output.c_str());
+      return 1;
+    }
+  }
   std::vector<ManifestAttribute> firstManifest;
   if (!AddJarsFollowingClassPath(options.jars, &contents, &record, &firstManifest, &error)) {
-    fprintf(stderr, "satchel pack-java: %s\n", error.c_str());
+    fprintf(stderr, "satchel: pack-java: %s\n", error.c_str());
     return 1;
   }
   BundleFile index{kIndexEntry, {}};
@@ -656,7 +665,7 @@ int PackJavaCommand(int argc, char **argv) {
     if (c == '.') c = '/';
   mainEntry += ".class";
   if (!record.present.count(mainEntry)) {
-    fprintf(stderr, "satchel pack-java: main class %s: no entry %s in the jars\n",
+    fprintf(stderr, "satchel: pack-java: main class %s: no entry %s in the jars\n",
             mainClass.c_str(), mainEntry.c_str());
     return 1;
   }
@@ -665,7 +674,7 @@ int PackJavaCommand(int argc, char **argv) {
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
 
   if (!WriteBundle(options.stub, options.output, contents, &error)) {
-    fprintf(stderr, "satchel pack-java: %s\n", error.c_str());
+    fprintf(stderr, "satchel: pack-java: %s\n", error.c_str());
     return 1;
   }
   return 0;

@@ -160,6 +160,19 @@ bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
   return true;
 }
 
+// The output must not be one of the inputs: it would be replaced while it is
+// still to be read, or (the stub) by a copy of itself.
+bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inputs) {
+  for (const std::string &input : inputs) {
+    if (!input.empty() && SameFile(out, input)) {
+      PrintError("%s: the output is also an input (%s); write the bundle to another file",
+                 out.c_str(), input.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool AddFile(BundleContents *contents, const std::string &name, const std::string &path) {
   for (const BundleFile &file : contents->files) {
     if (file.name == name) {
@@ -202,15 +215,22 @@ int PackCommand(int argc, char **argv) {
       if (!TakeValue(argc, argv, &i, "--stub", &stub)) return EXIT_USAGE;
     } else if (arg == "-o" || arg == "--output") {
       if (!TakeValue(argc, argv, &i, "-o", &out)) return EXIT_USAGE;
-    } else if (arg == "--msi") {
-      if (!TakeValue(argc, argv, &i, "--msi", &msi)) return EXIT_USAGE;
-    } else if (arg == "--exe") {
-      if (!TakeValue(argc, argv, &i, "--exe", &exe)) return EXIT_USAGE;
+    } else if (arg == "--msi" || arg == "--exe") {
+      std::string &given = arg == "--msi" ? msi : exe;
+      if (!given.empty()) {
+        PrintError("%s is given twice; a bundle holds one %s", arg.c_str(), arg.c_str() + 2);
+        return EXIT_USAGE;
+      }
+      if (!TakeValue(argc, argv, &i, arg.c_str(), &given)) return EXIT_USAGE;
     } else if (arg == "--pass-arguments") {
       passArguments = true;
     } else if (arg == "--file" || arg == "--property") {
       if (!TakeValue(argc, argv, &i, arg.c_str(), &value)) return EXIT_USAGE;
       if (!SplitPair(value, arg.c_str(), &left, &right)) return EXIT_USAGE;
+      if (left.empty() && arg == "--file") {
+        PrintError("--file %s: the entry name is empty", value.c_str());
+        return EXIT_USAGE;
+      }
       (arg == "--file" ? files : properties).push_back({left, right});
     } else {
       PrintError("pack: unknown argument \"%s\" (see satchel pack --help)", arg.c_str());
@@ -229,6 +249,9 @@ int PackCommand(int argc, char **argv) {
   }
   for (const auto &file : files)
     if (!CheckExtraFileName(file.first, file.second)) return EXIT_FAILED;
+  std::vector<std::string> inputs = {stub, msi, exe};
+  for (const auto &file : files) inputs.push_back(file.second);
+  if (!OutputIsNoInput(out, inputs)) return EXIT_FAILED;
 
   BundleContents contents;
   std::string msiName, exeName;
@@ -258,6 +281,10 @@ int PackCommand(int argc, char **argv) {
   }
   if (!exe.empty()) {
     if (!AddFile(&contents, "exe", exe)) return EXIT_FAILED;
+    if (contents.files.back().content.empty()) {
+      PrintError("%s: the exe is empty; the launcher could not start it", exe.c_str());
+      return EXIT_FAILED;
+    }
     contents.properties.push_back({"exe", exeName});
   }
   if (passArguments) contents.properties.push_back({PASS_ARGUMENTS_KEY, "1"});

@@ -179,9 +179,63 @@ void AbortAtomicOutput(AtomicOutput *output) {
   output->tempPath.clear();
 }
 
+bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error) {
+#ifdef _WIN32
+  struct _stat64 info;
+  int failed = _wstat64(Widen(path).c_str(), &info);
+#else
+  struct stat info;
+  int failed = stat(path.c_str(), &info);
+#endif
+  if (failed != 0) {
+    *error = path + ": cannot open: " + ErrnoText(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    *error = path + ": is a folder, not a file";
+    return false;
+  }
+  *size = (uint64_t)info.st_size;
+  if (S_ISREG(info.st_mode) && *size >= kEntryLimit) {
+    *error = path + ": the file is " + std::to_string(*size) +
+             " bytes; an entry holds less than 4 GiB";
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const std::string &a, const std::string &b) {
+#ifdef _WIN32
+  wchar_t fullA[32768], fullB[32768];
+  if (!_wfullpath(fullA, Widen(a).c_str(), 32768) || !_wfullpath(fullB, Widen(b).c_str(), 32768))
+    return false;
+  if (CompareStringOrdinal(fullA, -1, fullB, -1, TRUE) == CSTR_EQUAL) return true;
+  // Two names of one file (a hard link, another drive letter): the volume
+  // and the file index tell.
+  HANDLE first = CreateFileW(fullA, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE second = CreateFileW(fullB, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION x, y;
+  bool same = first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE &&
+              GetFileInformationByHandle(first, &x) && GetFileInformationByHandle(second, &y) &&
+              x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+              x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+  if (first != INVALID_HANDLE_VALUE) CloseHandle(first);
+  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+  return same;
+#else
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+#endif
+}
+
 bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
                    std::string *error) {
   content->clear();
+  uint64_t size = 0;
+  if (!CheckInputFile(path, &size, error)) return false;
   FILE *file = OpenFileForReading(path);
   if (!file) {
     *error = path + ": cannot open: " + ErrnoText(errno);

@@ -31,6 +31,16 @@ bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std:
 bool CommitAtomicOutput(AtomicOutput *output, std::string *error);
 void AbortAtomicOutput(AtomicOutput *output);
 
+// What stat tells of an input before it is read: false with *error naming the
+// path when it cannot be read as a file (missing, a folder) or is too large
+// for an entry (4 GiB or more); *size receives its size.
+bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error);
+
+// Whether two paths name one file: the same file identity where the system
+// tells it (device and inode), else, on Windows, the same full path when case
+// is ignored.  A path that does not exist names no file yet.
+bool SameFile(const std::string &a, const std::string &b);
+
 // Opens a file for binary reading (UTF-8 path); null with errno set.
 FILE *OpenFileForReading(const std::string &path);
 

@@ -135,6 +135,12 @@ int VerifyCommand(int argc, char **argv) {
   std::string path;
   int status = ParseBundleArguments("verify", kVerifyUsage, argc, argv, &path, nullptr);
   if (status >= 0) return status;
+  uint64_t size = 0;
+  std::string problem;
+  if (!CheckInputFile(path, &size, &problem)) {
+    PrintError("%s", problem.c_str());
+    return EXIT_FAILED;
+  }
   FILE *file = OpenFileForReading(path);
   if (!file) {
     PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
@@ -195,9 +201,35 @@ int VerifyCommand(int argc, char **argv) {
            "sizes the reader's hash table)\n",
            path.c_str(), header.fileEntryCount, entries.size());
 
-  // The launcher's two names, when the bundle carries them.
+  // Would it run?  A Java bundle needs its front end's two internal classes
+  // and the main class; any other bundle is the installer launcher's, which
+  // needs both names and both entries.
   const char *msi = FindProperty("msi");
   const char *exe = FindProperty("exe");
+  FileEntry *found;
+  if (dictionaries.java) {
+    if (!FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &found, &message))
+      problems.push_back("no entry \"" PAYLOAD_CLASS_LOADER_ENTRY
+                         "\": the Java front end cannot load the application");
+    const char *mainClass = FindProperty("Main-Class");
+    if (!mainClass) {
+      problems.push_back("no property \"Main-Class\": the Java front end has no class to run");
+    } else {
+      std::string entryName = mainClass;
+      std::replace(entryName.begin(), entryName.end(), '.', '/');
+      entryName += ".class";
+      if (!FindFileEntry(entryName.c_str(), &found, &message))
+        problems.push_back("the main class \"" + Shown(mainClass) + "\" has no entry \"" +
+                           Shown(entryName.c_str()) + "\"");
+    }
+  } else {
+    for (const char *key : {"msi", "exe"})
+      if (!FindProperty(key))
+        problems.push_back(std::string("no property \"") + key + "\": the launcher stops with \"No " +
+                           key + " filename\"");
+    if (exe && FindFileEntry("exe", &found, &message) && found->uncompressedSize == 0)
+      problems.push_back("the entry \"exe\" is empty: the launcher cannot start it");
+  }
   for (const char *key : {"msi", "exe"}) {
     const char *value = FindProperty(key);
     if (!value) continue;
@@ -223,8 +255,9 @@ int VerifyCommand(int argc, char **argv) {
 
   for (const std::string &problem : problems) PrintError("%s: %s", path.c_str(), problem.c_str());
   if (!problems.empty()) return EXIT_FAILED;
-  printf("%s: OK (%zu entries, %zu properties, %s), %s\n", path.c_str(), entries.size(),
-         shownProperties, dictionaries.java ? "Java preset dictionaries" : "no preset dictionaries",
+  printf("%s: OK (%zu %s, %zu %s, %s), %s\n", path.c_str(), entries.size(),
+         entries.size() == 1 ? "entry" : "entries", shownProperties,
+         shownProperties == 1 ? "property" : "properties", dictionaries.java ? "Java preset dictionaries" : "no preset dictionaries",
          checksums ? "every entry's CRC-32 matches" : "no entry checksums to compare");
   return EXIT_OK;
 }

@@ -216,9 +216,93 @@ TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
   ExpectRefused(Pack({"--file", "noequals"}), "--file", "NAME=PATH", before);
   ExpectRefused(Pack({"--file", "x=" + Path("readme.txt"), "--file", "x=" + Path("readme.txt")}),
                 "readme.txt", "given twice", before);
+  // What a launcher could not run, refused before anything is read or written.
+  WriteBytes(Path("dist/empty.exe"), Bytes());
+  const std::string msi = Path("dist/Product.msi"), exe = Path("dist/setup.exe");
+  struct Case {
+    std::vector<std::string> args;
+    const char *named, *reason;
+  } cases[] = {
+      {{"--msi", msi, "--msi", msi, "--exe", exe}, "--msi", "given twice"},
+      {{"--msi", msi, "--exe", exe, "--exe", exe}, "--exe", "given twice"},
+      {{"--msi", msi, "--exe", Path("dist/empty.exe")}, "empty.exe", "the exe is empty"},
+      {{"--msi", msi, "--exe", exe, "--file", "=" + Path("readme.txt")}, "--file",
+       "the entry name is empty"},
+      {{"--msi", Path("dist"), "--exe", exe}, "dist", "is a folder, not a file"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reason);
+    ExpectRefused(Pack(c.args), c.named, c.reason, before);
+  }
   EXPECT_EQ(2, RunSatchel({"pack", "-o", Path("out.exe")}).status);
   EXPECT_EQ(2, RunSatchel({"frobnicate"}).status);
   EXPECT_EQ(2, RunSatchel({}).status);
+}
+
+// A folder given where a file belongs is named as one, by every command.
+TEST_F(SatchelTest, AFolderForAFileIsNamedAsOne) {
+  const std::string folder = Path("dist");
+  std::vector<std::vector<std::string>> commands = {
+      {"list", folder},
+      {"verify", folder},
+      {"extract", folder, "msi", "-o", Path("x.out")},
+      {"pack", "--stub", folder, "-o", Path("out.exe"), "--msi", Path("dist/Product.msi"),
+       "--exe", Path("dist/setup.exe")},
+      {"pack-java", "--stub", stub, "-o", Path("out.exe"), folder},
+  };
+  for (const auto &command : commands) {
+    SCOPED_TRACE(command[0]);
+    std::vector<std::string> before = FolderNames(dir);
+    RunResult run = RunSatchel(command);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(0u, run.err.find("satchel: ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, folder + ": is a folder, not a file")) << run.err;
+    EXPECT_EQ(before, FolderNames(dir));
+  }
+}
+
+// An output that is also an input would be replaced while it is still to be
+// read: the same path, or another name of the same file.
+TEST_F(SatchelTest, RefusesAnOutputThatIsAlsoAnInput) {
+  ASSERT_EQ(0, link(Path("dist/setup.exe").c_str(), Path("linked.exe").c_str()));
+  ASSERT_EQ(0, Pack(InstallerArgs(), "bundle.exe").status);
+  Bytes msi = ReadBytes(Path("dist/Product.msi")), bundle = ReadBytes(Path("bundle.exe"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"pack", "--stub", stub, "-o", Path("dist/Product.msi"), "--msi", Path("dist/Product.msi"),
+        "--exe", Path("dist/setup.exe")}, "dist/Product.msi"},
+      {{"pack", "--stub", stub, "-o", Path("linked.exe"), "--msi", Path("dist/Product.msi"),
+        "--exe", Path("dist/setup.exe")}, "linked.exe"},
+      {{"pack", "--stub", stub, "-o", Path("dist/../readme.txt"), "--msi",
+        Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"), "--file",
+        "readme=" + Path("readme.txt")}, "readme.txt"},
+      {{"pack", "--stub", Path("bundle.exe"), "-o", Path("bundle.exe"), "--msi",
+        Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")}, "bundle.exe"},
+      {{"extract", Path("bundle.exe"), "msi", "-o", Path("bundle.exe")}, "bundle.exe"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args[0] + " -o " + c.out);
+    std::vector<std::string> before = FolderNames(dir);
+    RunResult run = RunSatchel(c.args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(Contains(run.err, "is also an input") || Contains(run.err, "the bundle itself"))
+        << run.err;
+    EXPECT_EQ(before, FolderNames(dir));
+  }
+  EXPECT_EQ(msi, ReadBytes(Path("dist/Product.msi")));
+  EXPECT_EQ(exeContent, ReadBytes(Path("linked.exe")));
+  EXPECT_EQ(bundle, ReadBytes(Path("bundle.exe")));
+}
+
+TEST_F(SatchelTest, ExtractOfAnUnknownEntryNamesTheEntriesThatThereAre) {
+  ASSERT_EQ(0, Pack(InstallerArgs()).status);
+  RunResult run = RunSatchel({"extract", Path("out.exe"), "Product.msi", "-o", Path("x.msi")});
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(Contains(run.err, "no entry named \"Product.msi\"; its entries: \"msi\", \"exe\", "
+                                "\"readme\"")) << run.err;
+  EXPECT_FALSE(FileExists(Path("x.msi")));
 }
 
 TEST_F(SatchelTest, RefusesAStubThatAlreadyCarriesAPayload) {
@@ -327,9 +411,43 @@ TEST_F(SatchelTest, VerifyCatchesDeclaredSizesThatAreWrong) {
   WriteBytes(Path("less.exe"), HandBundle(stubBytes, {{"data", packed, 60000}}, {}));
   ExpectVerifyFails("less.exe", "inflates to 50000 bytes, not its declared 60000");
 
-  WriteBytes(Path("exact.exe"), HandBundle(stubBytes, {{"data", packed, 50000}}, {}));
+  // Whole, and a bundle that a launcher runs.
+  WriteBytes(Path("exact.exe"),
+             HandBundle(stubBytes, {{"msi", packed, 50000}, {"exe", packed, 50000}},
+                        {{"msi", "a.msi"}, {"exe", "b.exe"}}));
   RunResult run = RunSatchel({"verify", Path("exact.exe")});
   EXPECT_EQ(0, run.status) << run.err;
+}
+
+// verify answers "would this bundle run": what each front end needs.
+TEST_F(SatchelTest, VerifyAnswersWhetherTheBundleWouldRun) {
+  Bytes stubBytes = ReadBytes(stub);
+  Bytes data = TextContent(3000, 5), packed = Deflate(data);
+  uint32_t size = (uint32_t)data.size();
+  struct Case {
+    std::vector<HandEntry> entries;
+    std::vector<HandProperty> properties;
+    const char *problem;
+  } cases[] = {
+      {{{"data", packed, size}}, {}, "no property \"msi\": the launcher stops with \"No msi filename\""},
+      {{{"msi", packed, size}, {"exe", packed, size}}, {{"msi", "a.msi"}},
+       "no property \"exe\": the launcher stops with \"No exe filename\""},
+      {{{"msi", packed, size}}, {{"msi", "a.msi"}, {"exe", "b.exe"}},
+       "property \"exe\" is set but there is no entry \"exe\""},
+      {{{"msi", packed, size}, {"exe", Deflate(Bytes()), 0}}, {{"msi", "a.msi"}, {"exe", "b.exe"}},
+       "the entry \"exe\" is empty"},
+      {{{PAYLOAD_INPUT_STREAM_ENTRY, Deflate(data, BytesOf(PAYLOAD_INPUT_STREAM_ENTRY)), size}},
+       {{"Main-Class", "app.Main"}}, "no entry \"" PAYLOAD_CLASS_LOADER_ENTRY "\""},
+      {{{PAYLOAD_INPUT_STREAM_ENTRY, Deflate(data, BytesOf(PAYLOAD_INPUT_STREAM_ENTRY)), size}},
+       {}, "no property \"Main-Class\""},
+      {{{PAYLOAD_INPUT_STREAM_ENTRY, Deflate(data, BytesOf(PAYLOAD_INPUT_STREAM_ENTRY)), size}},
+       {{"Main-Class", "app.Main"}}, "the main class \"app.Main\" has no entry \"app/Main.class\""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.problem);
+    WriteBytes(Path("runs.exe"), HandBundle(stubBytes, c.entries, c.properties));
+    ExpectVerifyFails("runs.exe", c.problem);
+  }
 }
 
 TEST_F(SatchelTest, VerifyCatchesAStreamThatAReaderTakesForEndedEarly) {
@@ -409,7 +527,7 @@ TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
 
   RunResult run = RunSatchel({"verify", Path("java.exe")});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(Contains(run.out, "OK (4 entries, 1 properties, Java preset dictionaries)")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "OK (4 entries, 1 property, Java preset dictionaries)")) << run.out;
   for (const BundleFile &file : contents.files) {
     run = RunSatchel({"extract", Path("java.exe"), file.name, "-o", Path("entry.out")});
     ASSERT_EQ(0, run.status) << file.name << ": " << run.err;

@@ -33,7 +33,7 @@ const char kUsage[] =
     "  pack-java  make a Java application bundle from jars\n"
     "  list       show a bundle's header, entries and properties\n"
     "  extract    write one entry of a bundle to a file\n"
-    "  verify     check that every part of a bundle can be read\n"
+    "  verify     check that every part of a bundle can be read and that it would run\n"
     "\n"
     "satchel <command> --help describes each command; satchel --version\n"
     "prints the version.\n";

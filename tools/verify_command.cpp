@@ -28,9 +28,12 @@ const char kVerifyUsage[] =
     "inflates to exactly its declared size with the preset dictionary that its\n"
     "reader will set: none in an installer bundle; in a Java bundle (one that\n"
     "holds " PAYLOAD_INPUT_STREAM_ENTRY ")\n"
-    "the three-stage dictionary.  For the launcher's properties \"msi\" and \"exe\"\n"
-    "it checks that the entries exist and that the names are plain Windows file\n"
-    "names.  Prints the problems found; exit status 0 when there are none.\n";
+    "the three-stage dictionary, and that its content has the CRC-32 that the\n"
+    "bundle records (property \"" PAYLOAD_CHECKSUM_KEY "\").  Then whether the bundle would\n"
+    "run: an installer bundle needs the properties \"msi\" and \"exe\" (plain Windows\n"
+    "file names), both entries and a non-empty exe; a Java bundle both internal\n"
+    "classes, a \"Main-Class\" property and that class's entry.  Prints the\n"
+    "problems found; exit status 0 when there are none.\n";
 
 // Inflates one entry's compressed bytes straight from the file, the way a
 // reader fetches them (4096 at a time from the entry's start), and checks

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 WIN32_BUILD=${WIN32_BUILD:-$root/build/win32}
 if [ ! -f "$WIN32_BUILD/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$WIN32_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DSATCHEL_TESTS=OFF >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DSATCHEL_TRIPLE=i686-w64-mingw32 -DSATCHEL_TESTS=OFF >/dev/null
 fi
 cmake --build "$WIN32_BUILD" -j 2 --target satchel-launcher satchel-bootstrap >/dev/null
 launcher=$WIN32_BUILD/launcher/satchel-launcher.exe

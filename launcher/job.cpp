@@ -15,16 +15,6 @@ static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW is 68 bytes on i686");
 static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 is 296 bytes on i686");
 #endif
 
-// The process walk's next step.  The end-to-end tests build a copy of the
-// launcher whose walk can be made to break off with an error, which a
-// system's own walk does not do on request; the launcher always asks the
-// system.
-#ifdef LAUNCHER_PROCESS32_NEXT
-extern "C" BOOL LAUNCHER_PROCESS32_NEXT(HANDLE snapshot, PROCESSENTRY32 *process);
-#else
-#define LAUNCHER_PROCESS32_NEXT Process32Next
-#endif
-
 // Rights that suffice to wait for a process and to ask about its job.
 #define JOB_MEMBER_ACCESS (SYNCHRONIZE | PROCESS_QUERY_INFORMATION)
 
@@ -55,7 +45,7 @@ HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed) {
       }
       CloseHandle(candidate);
     }
-    listed = LAUNCHER_PROCESS32_NEXT(snapshot, &process);
+    listed = Process32Next(snapshot, &process);
   }
 
   // The walkers report the normal end of the list as ERROR_NO_MORE_FILES;

@@ -15,11 +15,7 @@
 #ifndef SATCHEL_LAUNCHER_H
 #define SATCHEL_LAUNCHER_H
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
+#include "launcher_calls.h"
 #include "launcher_messages.h"
 
 // Every path handed to the system lives in a buffer of this many UTF-16 units.

@@ -8,16 +8,6 @@
 #include "payload.h"
 #include "startup.h"
 
-// The temporary-path query.  The end-to-end tests build a copy of the
-// launcher with a query of their own, to reach path lengths that a system's
-// query does not report (some stop at MAX_PATH); the launcher itself always
-// asks the system.
-#ifdef LAUNCHER_GET_TEMP_PATH
-extern "C" DWORD LAUNCHER_GET_TEMP_PATH(DWORD capacity, WCHAR *buffer);
-#else
-#define LAUNCHER_GET_TEMP_PATH GetTempPathW
-#endif
-
 void FatalError(const char *message) {
   MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
   exit(1);
@@ -99,7 +89,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // The temporary path ends in a separator as a rule; its length excludes the
   // NUL.  When the path does not fit, the result is the capacity it would
   // need, which is above the limit as well.
-  DWORD length = LAUNCHER_GET_TEMP_PATH(LAUNCHER_PATH_CAPACITY, folderPath);
+  DWORD length = GetTempPathW(LAUNCHER_PATH_CAPACITY, folderPath);
   if (length == 0) {
     FatalError(MSG_TEMP_PATH_FAILED);
   }

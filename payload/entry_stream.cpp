@@ -9,11 +9,6 @@
 
 namespace {
 
-// Set once before streams are read from more than one thread; null hooks
-// are not called.
-LockHook lockHook = nullptr;
-UnlockHook unlockHook = nullptr;
-
 void SetStatus(EntryStream *stream, int32_t status, const char *message) {
   stream->status = status;
   stream->message = message;
@@ -25,9 +20,9 @@ void SetStatus(EntryStream *stream, int32_t status, const char *message) {
 int Fetch(EntryStream *stream) {
   const FileEntry *entry = stream->entry;
   // File offsets are signed 32-bit; a position beyond that is no position.
-  int64_t position = (int64_t)entryDataStart + stream->consumed + entry->offset;
+  int64_t position = (int64_t)payloadState.entryDataStart + stream->consumed + entry->offset;
   if (position < 0 || position > INT32_MAX ||
-      SetFilePointer(payloadFile, (LONG)position, nullptr, FILE_BEGIN) ==
+      SetFilePointer(payloadState.file, (LONG)position, nullptr, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER) {
     SetStatus(stream, ENTRY_STATUS_SEEK_FAILED, PAYLOAD_MSG_STREAM_SEEK_FAILED);
     return 0;
@@ -35,7 +30,7 @@ int Fetch(EntryStream *stream) {
   DWORD wanted = entry->compressedSize - (uint32_t)stream->consumed;
   if (wanted > ENTRY_STREAM_CHUNK) wanted = ENTRY_STREAM_CHUNK;
   DWORD got = 0;
-  if (!ReadFile(payloadFile, stream->inputBuffer, wanted, &got, nullptr)) {
+  if (!ReadFile(payloadState.file, stream->inputBuffer, wanted, &got, nullptr)) {
     SetStatus(stream, ENTRY_STATUS_READ_FAILED, PAYLOAD_MSG_STREAM_READ_FAILED);
     return 0;
   }
@@ -50,8 +45,8 @@ int Fetch(EntryStream *stream) {
 }  // namespace
 
 void SetLockHooks(LockHook newLockHook, UnlockHook newUnlockHook) {
-  lockHook = newLockHook;
-  unlockHook = newUnlockHook;
+  payloadState.lockHook = newLockHook;
+  payloadState.unlockHook = newUnlockHook;
 }
 
 EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dictionaryLength,
@@ -99,12 +94,12 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
 
   // Fetch only when the previous chunk is used up.
   if (stream->inflater.avail_in == 0 && stream->consumed < (int32_t)entry->compressedSize) {
-    if (lockHook && !lockHook(context)) {
+    if (payloadState.lockHook && !payloadState.lockHook(context)) {
       SetStatus(stream, ENTRY_STATUS_LOCK_FAILED, PAYLOAD_MSG_STREAM_LOCK_FAILED);
       return -1;
     }
     int fetched = Fetch(stream);
-    if (unlockHook) unlockHook(context);
+    if (payloadState.unlockHook) payloadState.unlockHook(context);
     if (!fetched) return -1;
   }
 
@@ -129,7 +124,7 @@ int ReadEntryStream(EntryStream *stream, void *buffer, uint32_t length, void *co
   }
   // With entry checksums, the read that produces the last byte checks the
   // whole content (an empty entry's CRC is 0, checked when indexing).
-  if (entryChecksums) {
+  if (payloadState.entryChecksums) {
     stream->crc = crc32(stream->crc, (const Bytef *)buffer, (uInt)count);
     if (stream->inflater.total_out == entry->uncompressedSize && stream->crc != entry->crc) {
       SetStatus(stream, ENTRY_STATUS_CHECKSUM_MISMATCH, PAYLOAD_MSG_STREAM_CHECKSUM);

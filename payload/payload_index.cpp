@@ -10,32 +10,10 @@
 
 const char PayloadFileNotFound[] = PAYLOAD_MSG_FILE_NOT_FOUND;
 
-HANDLE payloadFile = INVALID_HANDLE_VALUE;
-int32_t entryDataStart = 0;
-int entryChecksums = 0;
+PayloadState payloadState = {INVALID_HANDLE_VALUE, 0, 0, 0, nullptr, nullptr, nullptr, 0, 0,
+                             nullptr, 0, 0, nullptr, nullptr};
 
 namespace {
-
-// The EntryTable: a chained hash table sized once from the header's count.
-uint32_t bucketCount = 0;
-FileEntry **buckets = nullptr;
-
-// The PropertyList, newest record first (so the last of a duplicated key is
-// found first).
-PropertyEntry *propertyHead = nullptr;
-
-// ConcatenatedNames with its NUL, or null before the first file entry.  Grown
-// geometrically: appending every name by copying the whole text again would
-// cost time quadratic in the number of entries.
-char *concatenatedNames = nullptr;
-size_t concatenatedLength = 0;
-size_t concatenatedCapacity = 0;
-
-// File entries in table order, for inspection (the bundle tool); the hash
-// chains alone do not keep it.
-FileEntry **entryOrder = nullptr;
-size_t entryOrderCount = 0;
-size_t entryOrderCapacity = 0;
 
 // Weights of the name hash; only the even positions are used.
 const unsigned char NameMultipliers[16] = {61, 59, 53, 47, 43, 41, 37, 31,
@@ -45,25 +23,25 @@ const unsigned char NameMultipliers[16] = {61, 59, 53, 47, 43, 41, 37, 31,
 // 16383, never grown afterwards.  0 when out of memory.
 int CreateEntryTable(uint32_t fileEntryCount) {
   int32_t half = (int32_t)fileEntryCount >> 1;
-  bucketCount = 7;
-  for (int i = 0; i < 11 && (int64_t)bucketCount <= half; i++) bucketCount = 2 * bucketCount + 1;
-  buckets = (FileEntry **)calloc(bucketCount, sizeof(FileEntry *));
-  return buckets != nullptr;
+  payloadState.bucketCount = 7;
+  for (int i = 0; i < 11 && (int64_t)payloadState.bucketCount <= half; i++) payloadState.bucketCount = 2 * payloadState.bucketCount + 1;
+  payloadState.buckets = (FileEntry **)calloc(payloadState.bucketCount, sizeof(FileEntry *));
+  return payloadState.buckets != nullptr;
 }
 
 // Appends the record at the tail of its chain, so that a chain keeps table
 // order and the first of a duplicated name is the one found.
 int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t compressedSize,
                  uint32_t uncompressedSize, const char **message) {
-  if (entryOrderCount == entryOrderCapacity) {
-    size_t capacity = entryOrderCapacity ? 2 * entryOrderCapacity : 64;
-    FileEntry **grown = (FileEntry **)realloc(entryOrder, capacity * sizeof(FileEntry *));
+  if (payloadState.entryOrderCount == payloadState.entryOrderCapacity) {
+    size_t capacity = payloadState.entryOrderCapacity ? 2 * payloadState.entryOrderCapacity : 64;
+    FileEntry **grown = (FileEntry **)realloc(payloadState.entryOrder, capacity * sizeof(FileEntry *));
     if (!grown) {
       *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       return 0;
     }
-    entryOrder = grown;
-    entryOrderCapacity = capacity;
+    payloadState.entryOrder = grown;
+    payloadState.entryOrderCapacity = capacity;
   }
   FileEntry *entry = (FileEntry *)calloc(1, offsetof(FileEntry, name) + nameLength + 1);
   if (!entry) {
@@ -74,29 +52,29 @@ int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t 
   entry->compressedSize = compressedSize;
   entry->uncompressedSize = uncompressedSize;
   memcpy(entry->name, name, nameLength + 1);
-  FileEntry **link = &buckets[HashEntryName(entry->name) % bucketCount];
+  FileEntry **link = &payloadState.buckets[HashEntryName(entry->name) % payloadState.bucketCount];
   while (*link) link = &(*link)->next;
   *link = entry;
-  entryOrder[entryOrderCount++] = entry;
+  payloadState.entryOrder[payloadState.entryOrderCount++] = entry;
   return 1;
 }
 
 int AppendConcatenatedName(const char *name, size_t nameLength, const char **message) {
-  size_t needed = concatenatedLength + nameLength + 1;
-  if (needed > concatenatedCapacity) {
-    size_t capacity = concatenatedCapacity ? concatenatedCapacity : 256;
+  size_t needed = payloadState.concatenatedLength + nameLength + 1;
+  if (needed > payloadState.concatenatedCapacity) {
+    size_t capacity = payloadState.concatenatedCapacity ? payloadState.concatenatedCapacity : 256;
     while (capacity < needed) capacity *= 2;
-    char *grown = (char *)realloc(concatenatedNames, capacity);
+    char *grown = (char *)realloc(payloadState.concatenatedNames, capacity);
     if (!grown) {
       *message = PAYLOAD_MSG_ALLOCATION_FAILED;
       return 0;
     }
-    concatenatedNames = grown;
-    concatenatedCapacity = capacity;
+    payloadState.concatenatedNames = grown;
+    payloadState.concatenatedCapacity = capacity;
   }
-  memcpy(concatenatedNames + concatenatedLength, name, nameLength);
-  concatenatedLength += nameLength;
-  concatenatedNames[concatenatedLength] = 0;
+  memcpy(payloadState.concatenatedNames + payloadState.concatenatedLength, name, nameLength);
+  payloadState.concatenatedLength += nameLength;
+  payloadState.concatenatedNames[payloadState.concatenatedLength] = 0;
   return 1;
 }
 
@@ -110,8 +88,8 @@ int AddProperty(const char *key, size_t keyLength, const char *value, size_t val
   }
   memcpy(property->key, key, keyLength + 1);
   memcpy(property->value, value, valueLength + 1);
-  property->next = propertyHead;
-  propertyHead = property;
+  property->next = payloadState.propertyHead;
+  payloadState.propertyHead = property;
   return 1;
 }
 
@@ -178,7 +156,7 @@ int HexDigit(char c) {
 int AttachEntryChecksums(const char **message) {
   const char *text = FindProperty(PAYLOAD_CHECKSUM_KEY);
   if (!text) return 1;
-  for (size_t i = 0; i < entryOrderCount; i++) {
+  for (size_t i = 0; i < payloadState.entryOrderCount; i++) {
     if (i > 0 && *text++ != ' ') goto invalid;
     uint32_t crc = 0;
     for (int k = 0; k < 8; k++) {
@@ -187,11 +165,11 @@ int AttachEntryChecksums(const char **message) {
       crc = crc << 4 | (uint32_t)digit;
     }
     // Nothing is ever inflated for an empty entry: its CRC can only be 0.
-    if (entryOrder[i]->uncompressedSize == 0 && crc != 0) goto invalid;
-    entryOrder[i]->crc = crc;
+    if (payloadState.entryOrder[i]->uncompressedSize == 0 && crc != 0) goto invalid;
+    payloadState.entryOrder[i]->crc = crc;
   }
   if (*text) goto invalid;
-  entryChecksums = 1;
+  payloadState.entryChecksums = 1;
   return 1;
 invalid:
   *message = PAYLOAD_MSG_BAD_CHECKSUMS;
@@ -240,9 +218,9 @@ int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSiz
 
 // Everything of OpenPayload behind the choice of the file.
 int OpenPayloadAt(const WCHAR *path, const char **message) {
-  payloadFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  payloadState.file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (payloadFile == INVALID_HANDLE_VALUE) {
+  if (payloadState.file == INVALID_HANDLE_VALUE) {
     *message = PAYLOAD_MSG_OPEN_FAILED;
     return 0;
   }
@@ -252,7 +230,7 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
   DWORD got = 0;
   // The header counts only at a block start, and only with its CRC.
   for (;;) {
-    if (!ReadFile(payloadFile, block, PAYLOAD_BLOCK_SIZE, &got, nullptr) ||
+    if (!ReadFile(payloadState.file, block, PAYLOAD_BLOCK_SIZE, &got, nullptr) ||
         got < PAYLOAD_HEADER_SIZE) {
       *message = PAYLOAD_MSG_NO_HEADER;
       goto failure;
@@ -272,24 +250,24 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
       goto failure;
     }
     // Back from the end of the block read to just behind the header.
-    if (SetFilePointer(payloadFile, PAYLOAD_HEADER_SIZE - (LONG)got, nullptr, FILE_CURRENT) ==
+    if (SetFilePointer(payloadState.file, PAYLOAD_HEADER_SIZE - (LONG)got, nullptr, FILE_CURRENT) ==
         INVALID_SET_FILE_POINTER) {
       *message = PAYLOAD_MSG_SEEK_FAILED;
       goto failure;
     }
-    if (!ReadFile(payloadFile, compressed, tocCompressedSize, &got, nullptr) ||
+    if (!ReadFile(payloadState.file, compressed, tocCompressedSize, &got, nullptr) ||
         got < tocCompressedSize) {
       *message = PAYLOAD_MSG_TOC_READ_FAILED;
       goto failure;
     }
     // Entry offsets count from here as signed 32-bit file offsets: a table
     // that ends at 2 GiB or beyond leaves no valid offset for any entry.
-    DWORD position = SetFilePointer(payloadFile, 0, nullptr, FILE_CURRENT);
+    DWORD position = SetFilePointer(payloadState.file, 0, nullptr, FILE_CURRENT);
     if (position == INVALID_SET_FILE_POINTER || position > INT32_MAX) {
       *message = PAYLOAD_MSG_OFFSET_FAILED;
       goto failure;
     }
-    entryDataStart = (int32_t)position;
+    payloadState.entryDataStart = (int32_t)position;
     if (!CreateEntryTable(fileEntryCount)) {
       *message = PAYLOAD_MSG_ALLOCATION_ERROR;
       goto failure;
@@ -302,8 +280,8 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
   return 1;
 
 failure:
-  CloseHandle(payloadFile);
-  payloadFile = INVALID_HANDLE_VALUE;
+  CloseHandle(payloadState.file);
+  payloadState.file = INVALID_HANDLE_VALUE;
   free(compressed);
   return 0;
 }
@@ -329,31 +307,31 @@ int OpenPayloadFile(const char *path, const char **message) {
 }
 
 void ClosePayload(void) {
-  if (payloadFile != INVALID_HANDLE_VALUE) CloseHandle(payloadFile);
-  payloadFile = INVALID_HANDLE_VALUE;
-  entryDataStart = 0;
-  entryChecksums = 0;
-  for (uint32_t i = 0; buckets && i < bucketCount; i++) {
-    for (FileEntry *entry = buckets[i]; entry;) {
+  if (payloadState.file != INVALID_HANDLE_VALUE) CloseHandle(payloadState.file);
+  payloadState.file = INVALID_HANDLE_VALUE;
+  payloadState.entryDataStart = 0;
+  payloadState.entryChecksums = 0;
+  for (uint32_t i = 0; payloadState.buckets && i < payloadState.bucketCount; i++) {
+    for (FileEntry *entry = payloadState.buckets[i]; entry;) {
       FileEntry *next = entry->next;
       free(entry);
       entry = next;
     }
   }
-  free(buckets);
-  buckets = nullptr;
-  bucketCount = 0;
-  while (propertyHead) {
-    PropertyEntry *next = propertyHead->next;
-    free(propertyHead);
-    propertyHead = next;
+  free(payloadState.buckets);
+  payloadState.buckets = nullptr;
+  payloadState.bucketCount = 0;
+  while (payloadState.propertyHead) {
+    PropertyEntry *next = payloadState.propertyHead->next;
+    free(payloadState.propertyHead);
+    payloadState.propertyHead = next;
   }
-  free(concatenatedNames);
-  concatenatedNames = nullptr;
-  concatenatedLength = concatenatedCapacity = 0;
-  free(entryOrder);
-  entryOrder = nullptr;
-  entryOrderCount = entryOrderCapacity = 0;
+  free(payloadState.concatenatedNames);
+  payloadState.concatenatedNames = nullptr;
+  payloadState.concatenatedLength = payloadState.concatenatedCapacity = 0;
+  free(payloadState.entryOrder);
+  payloadState.entryOrder = nullptr;
+  payloadState.entryOrderCount = payloadState.entryOrderCapacity = 0;
 }
 
 uint32_t HashEntryName(const char *name) {
@@ -366,8 +344,8 @@ uint32_t HashEntryName(const char *name) {
 
 int FindFileEntry(const char *name, FileEntry **entry, const char **message) {
   *message = nullptr;
-  if (buckets) {
-    for (FileEntry *candidate = buckets[HashEntryName(name) % bucketCount]; candidate;
+  if (payloadState.buckets) {
+    for (FileEntry *candidate = payloadState.buckets[HashEntryName(name) % payloadState.bucketCount]; candidate;
          candidate = candidate->next) {
       if (strcmp(candidate->name, name) == 0) {
         *entry = candidate;
@@ -380,24 +358,24 @@ int FindFileEntry(const char *name, FileEntry **entry, const char **message) {
 }
 
 const char *FindProperty(const char *key) {
-  for (PropertyEntry *property = propertyHead; property; property = property->next)
+  for (PropertyEntry *property = payloadState.propertyHead; property; property = property->next)
     if (strcmp(property->key, key) == 0) return property->value;
   return nullptr;
 }
 
-const char *GetConcatenatedNames(void) { return concatenatedNames; }
+const char *GetConcatenatedNames(void) { return payloadState.concatenatedNames; }
 
-uint32_t GetPayloadBucketCount(void) { return bucketCount; }
+uint32_t GetPayloadBucketCount(void) { return payloadState.bucketCount; }
 
-int32_t GetPayloadEntryDataStart(void) { return entryDataStart; }
+int32_t GetPayloadEntryDataStart(void) { return payloadState.entryDataStart; }
 
-int PayloadHasEntryChecksums(void) { return entryChecksums; }
+int PayloadHasEntryChecksums(void) { return payloadState.entryChecksums; }
 
 void ForEachFileEntry(void (*visit)(const FileEntry *entry, void *context), void *context) {
-  for (size_t i = 0; i < entryOrderCount; i++) visit(entryOrder[i], context);
+  for (size_t i = 0; i < payloadState.entryOrderCount; i++) visit(payloadState.entryOrder[i], context);
 }
 
 void ForEachProperty(void (*visit)(const PropertyEntry *property, void *context), void *context) {
-  for (PropertyEntry *property = propertyHead; property; property = property->next)
+  for (PropertyEntry *property = payloadState.propertyHead; property; property = property->next)
     visit(property, context);
 }

@@ -1,15 +1,24 @@
-// The few Windows calls that the payload library and Java hosting make.
+// The system calls of the payload library and Java hosting, through one table.
 //
-// On Windows this header is <windows.h> itself and the library calls the
-// system.  Everywhere else platform_posix.cpp provides the same calls, with
-// the same names, argument orders, sizes and results, so that the library's
-// code is one and the same on both: the running executable is /proc/self/exe,
-// files are file descriptors, text conversion is our own UTF-8 to UTF-16
-// decoder, the library loader is dlopen/dlsym, and the registry is a table
-// that tests fill (empty otherwise).
+// Code calls them by their Windows names, so that it reads like the steps it
+// implements: `CreateFileW(...)` is a macro for the entry of that name in
+// `platformCalls`, a plain struct of function pointers.  On Windows the
+// entries start as the system's own calls (platform_win32.cpp); everywhere
+// else as the stand-ins of platform_posix.cpp, which keep the same names,
+// argument orders, sizes and results: the running executable is
+// /proc/self/exe, files are file descriptors, text conversion is the library's
+// own UTF-8 decoder, the library loader is dlopen/dlsym, and the registry is a
+// table that tests fill (empty otherwise).
 //
-// Only what the library uses is here; a call that it does not make is not
-// provided.  Paths handed to these calls are UTF-16 (WCHAR), as on Windows.
+// Tests replace entries to inject faults, on both systems: save the entry,
+// store a function of the same type, restore the entry.  Nothing outside the
+// process can change the table; no switch of any kind reads the environment
+// or a file.  The launcher's own calls (launcher_calls.h) and those of the
+// front end's Windows half follow the same pattern in their own layers.
+//
+// Only what the library and Java hosting use is here; a call that they do not
+// make is not provided.  Paths handed to these calls are UTF-16 (WCHAR), as on
+// Windows.
 #ifndef SATCHEL_PLATFORM_H
 #define SATCHEL_PLATFORM_H
 
@@ -39,6 +48,10 @@ typedef struct PlatformRegistryKey *HKEY;
 
 #define TRUE 1
 #define FALSE 0
+#define WINAPI
+// Never looked at by the stand-ins; callers pass null.
+typedef struct PlatformSecurityAttributes SECURITY_ATTRIBUTES;
+typedef struct PlatformOverlapped OVERLAPPED;
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -71,34 +84,6 @@ typedef struct PlatformRegistryKey *HKEY;
 #define KEY_QUERY_VALUE 0x0001u
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 
-// Files: one open file descriptor per handle.
-DWORD GetModuleFileNameW(HMODULE module, WCHAR *buffer, DWORD size);
-HANDLE CreateFileW(const WCHAR *path, DWORD access, DWORD shareMode, void *security,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
-BOOL ReadFile(HANDLE file, void *buffer, DWORD toRead, DWORD *read, void *overlapped);
-BOOL WriteFile(HANDLE file, const void *buffer, DWORD toWrite, DWORD *written, void *overlapped);
-DWORD SetFilePointer(HANDLE file, LONG distance, LONG *distanceHigh, DWORD method);
-BOOL CloseHandle(HANDLE handle);
-DWORD GetLastError(void);
-
-// UTF-8 to UTF-16 only (CP_UTF8).  Flags 0: an ill-formed sequence becomes
-// U+FFFD.  Length -1 converts the terminating NUL too.  Zero on failure,
-// also when the result does not fit.
-int MultiByteToWideChar(UINT codePage, DWORD flags, const char *source, int sourceLength,
-                        WCHAR *target, int targetLength);
-
-// The run-time loader.
-HMODULE LoadLibraryW(const WCHAR *path);
-FARPROC GetProcAddress(HMODULE module, const char *name);
-
-// The registry: HKEY_LOCAL_MACHINE only, read-only, backed by a table.
-LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, HKEY *result);
-LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data,
-                      DWORD *size);
-LONG RegQueryValueExW(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,
-                      DWORD *size);
-LONG RegCloseKey(HKEY key);
-
 // ---- Test seams of the stand-in (not part of the Windows interface) ----
 
 // Makes GetModuleFileNameW report this UTF-8 path instead of /proc/self/exe;
@@ -130,5 +115,118 @@ int PlatformCallCount(PlatformCall call);
 void PlatformResetFaults(void);
 
 #endif  // _WIN32
+
+// ---- the table ----
+
+struct PlatformCalls {
+  // Files: the payload's own file (read) and the launcher's extracted files
+  // (written).  On POSIX systems one open file descriptor per handle.
+  DWORD(WINAPI *GetModuleFileNameW)(HMODULE module, WCHAR *buffer, DWORD size);
+  HANDLE(WINAPI *CreateFileW)(const WCHAR *path, DWORD access, DWORD shareMode,
+                              SECURITY_ATTRIBUTES *security, DWORD disposition, DWORD flags,
+                              HANDLE templateFile);
+  BOOL(WINAPI *ReadFile)(HANDLE file, void *buffer, DWORD toRead, DWORD *read, OVERLAPPED *overlapped);
+  BOOL(WINAPI *WriteFile)(HANDLE file, const void *buffer, DWORD toWrite, DWORD *written,
+                          OVERLAPPED *overlapped);
+  DWORD(WINAPI *SetFilePointer)(HANDLE file, LONG distance, LONG *distanceHigh, DWORD method);
+  BOOL(WINAPI *CloseHandle)(HANDLE handle);
+  DWORD(WINAPI *GetLastError)(void);
+
+  // UTF-8 to UTF-16 (the stand-in: CP_UTF8 only).  Flags 0: an ill-formed
+  // sequence becomes U+FFFD.  Length -1 converts the terminating NUL too.
+  // Zero on failure, also when the result does not fit.
+  int(WINAPI *MultiByteToWideChar)(UINT codePage, DWORD flags, const char *source,
+                                   int sourceLength, WCHAR *target, int targetLength);
+
+  // An entry point of a loaded library.
+  FARPROC(WINAPI *GetProcAddress)(HMODULE module, const char *name);
+};
+
+// Finding and loading a Java runtime (Java hosting only): the loader, and the
+// registry, HKEY_LOCAL_MACHINE only and read-only (the stand-in's is a table).
+// A table of its own, so that a program that loads no runtime does not import
+// these calls.
+struct RuntimeCalls {
+  HMODULE(WINAPI *LoadLibraryW)(const WCHAR *path);
+  LONG(WINAPI *RegOpenKeyExA)(HKEY key, const char *subKey, DWORD options, REGSAM access,
+                              HKEY *result);
+  LONG(WINAPI *RegQueryValueExA)(HKEY key, const char *name, DWORD *reserved, DWORD *type,
+                                 BYTE *data, DWORD *size);
+  LONG(WINAPI *RegQueryValueExW)(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type,
+                                 BYTE *data, DWORD *size);
+  LONG(WINAPI *RegCloseKey)(HKEY key);
+};
+
+extern PlatformCalls platformCalls;
+extern RuntimeCalls runtimeCalls;
+
+#if defined(_WIN32) && defined(PLATFORM_DEFINES_TABLE)
+// How the Windows tables are filled (platform_win32.cpp, runtime_calls_win32.cpp,
+// launcher_calls.cpp): each file lists its calls once, in the order of its
+// struct, as X(name, argument bytes); every entry is copied from the call's
+// slot in the import address table before any other start-up code runs.
+// Copying keeps the table as small as the calls themselves: a table of
+// constant addresses would need a jump stub per call in the stub's code.
+#include <stddef.h>
+
+#include <type_traits>
+
+#ifdef _WIN64
+#define PLATFORM_IMPORT_SLOT(name, bytes) "__imp_" #name
+#else
+#define PLATFORM_IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
+#endif
+
+// Declares the slot of each call, and checks that the table's entry has the
+// system's own type.
+#define PLATFORM_DECLARE_SLOT(Table, name, bytes)                                  \
+  extern "C" void *const slotOf##name __asm__(PLATFORM_IMPORT_SLOT(name, bytes)); \
+  static_assert(std::is_same<decltype(&::name), decltype(Table::name)>::value,    \
+                #name " in " #Table " does not have the system's type");
+#define PLATFORM_SLOT_ADDRESS(Table, name, bytes) &slotOf##name,
+#define PLATFORM_ENTRY_OFFSET(Table, name, bytes) offsetof(Table, name),
+
+// True when the listed entries are the struct's own, in its order.
+template <size_t count>
+constexpr bool PlatformTableInOrder(const size_t (&offsets)[count], size_t tableSize) {
+  for (size_t i = 0; i < count; i++)
+    if (offsets[i] != i * sizeof(void *)) return false;
+  return count * sizeof(void *) == tableSize;
+}
+
+// Copies every slot's current value into the table.
+void PlatformFillTable(void *table, void *const *const *slots, size_t count);
+
+// Defines `table` of type Table from the list CALLS(X), filled at start-up.
+#define PLATFORM_DEFINE_TABLE(Table, table, CALLS)                                           \
+  CALLS(PLATFORM_DECLARE_SLOT)                                                               \
+  Table table;                                                                               \
+  namespace {                                                                                \
+  void *const *const slotsOf##table[] = {CALLS(PLATFORM_SLOT_ADDRESS)};                      \
+  constexpr size_t offsetsOf##table[] = {CALLS(PLATFORM_ENTRY_OFFSET)};                      \
+  static_assert(PlatformTableInOrder(offsetsOf##table, sizeof(Table)),                       \
+                #CALLS " must list every entry of " #Table ", in order");                    \
+  __attribute__((constructor(101))) void Fill##table(void) {                                 \
+    PlatformFillTable(&table, slotsOf##table, sizeof slotsOf##table / sizeof *slotsOf##table); \
+  }                                                                                          \
+  }
+#endif
+
+#ifndef PLATFORM_DEFINES_TABLE  // only the files that fill the tables see the real names
+#define GetModuleFileNameW(...) platformCalls.GetModuleFileNameW(__VA_ARGS__)
+#define CreateFileW(...) platformCalls.CreateFileW(__VA_ARGS__)
+#define ReadFile(...) platformCalls.ReadFile(__VA_ARGS__)
+#define WriteFile(...) platformCalls.WriteFile(__VA_ARGS__)
+#define SetFilePointer(...) platformCalls.SetFilePointer(__VA_ARGS__)
+#define CloseHandle(...) platformCalls.CloseHandle(__VA_ARGS__)
+#define GetLastError(...) platformCalls.GetLastError(__VA_ARGS__)
+#define MultiByteToWideChar(...) platformCalls.MultiByteToWideChar(__VA_ARGS__)
+#define LoadLibraryW(...) runtimeCalls.LoadLibraryW(__VA_ARGS__)
+#define GetProcAddress(...) platformCalls.GetProcAddress(__VA_ARGS__)
+#define RegOpenKeyExA(...) runtimeCalls.RegOpenKeyExA(__VA_ARGS__)
+#define RegQueryValueExA(...) runtimeCalls.RegQueryValueExA(__VA_ARGS__)
+#define RegQueryValueExW(...) runtimeCalls.RegQueryValueExW(__VA_ARGS__)
+#define RegCloseKey(...) runtimeCalls.RegCloseKey(__VA_ARGS__)
+#endif
 
 #endif  // SATCHEL_PLATFORM_H

@@ -1,6 +1,7 @@
 // The POSIX stand-in for the Windows calls that the payload library and Java
 // hosting make.  Each call keeps the Windows contract that the library relies
 // on (results, failure values, what GetLastError then says); nothing more.
+#define PLATFORM_DEFINES_TABLE
 #include "platform.h"
 #include "payload.h"
 
@@ -151,9 +152,12 @@ LONG QueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size
 
 }  // namespace
 
-DWORD GetLastError(void) { return lastError; }
+static int StandInMultiByteToWideChar(UINT codePage, DWORD flags, const char *source,
+                                      int sourceLength, WCHAR *target, int targetLength);
 
-DWORD GetModuleFileNameW(HMODULE module, WCHAR *buffer, DWORD size) {
+static DWORD StandInGetLastError(void) { return lastError; }
+
+static DWORD StandInGetModuleFileNameW(HMODULE module, WCHAR *buffer, DWORD size) {
   char real[4096];
   const char *path = modulePathOverride;
   if (!path) {
@@ -169,16 +173,16 @@ DWORD GetModuleFileNameW(HMODULE module, WCHAR *buffer, DWORD size) {
     lastError = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
-  int n = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+  int n = StandInMultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
   if (n > 0 && (DWORD)n <= size) {
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, buffer, (int)size);
+    StandInMultiByteToWideChar(CP_UTF8, 0, path, -1, buffer, (int)size);
     return (DWORD)n - 1;
   }
   // Like the system: the path is cut to the buffer, ended, and the full
   // buffer size is returned.
   WCHAR *whole = (WCHAR *)malloc(sizeof(WCHAR) * (n > 0 ? n : 1));
   if (whole && n > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, path, -1, whole, n);
+    StandInMultiByteToWideChar(CP_UTF8, 0, path, -1, whole, n);
     memcpy(buffer, whole, sizeof(WCHAR) * (size - 1));
   }
   buffer[size - 1] = 0;
@@ -187,7 +191,7 @@ DWORD GetModuleFileNameW(HMODULE module, WCHAR *buffer, DWORD size) {
   return size;
 }
 
-HANDLE CreateFileW(const WCHAR *path, DWORD access, DWORD shareMode, void *security,
+static HANDLE StandInCreateFileW(const WCHAR *path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES *security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
   if (InjectedFault(PLATFORM_CREATE_FILE)) {
     lastError = ERROR_FILE_NOT_FOUND;
@@ -230,7 +234,7 @@ HANDLE CreateFileW(const WCHAR *path, DWORD access, DWORD shareMode, void *secur
   return file;
 }
 
-BOOL ReadFile(HANDLE handle, void *buffer, DWORD toRead, DWORD *read, void *overlapped) {
+static BOOL StandInReadFile(HANDLE handle, void *buffer, DWORD toRead, DWORD *read, OVERLAPPED *overlapped) {
   if (read) *read = 0;
   if (InjectedFault(PLATFORM_READ_FILE)) {
     lastError = ERROR_READ_FAULT;
@@ -255,7 +259,7 @@ BOOL ReadFile(HANDLE handle, void *buffer, DWORD toRead, DWORD *read, void *over
   return TRUE;
 }
 
-BOOL WriteFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *written, void *overlapped) {
+static BOOL StandInWriteFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *written, OVERLAPPED *overlapped) {
   if (written) *written = 0;
   if (InjectedFault(PLATFORM_WRITE_FILE)) {
     lastError = ERROR_WRITE_FAULT;
@@ -277,7 +281,7 @@ BOOL WriteFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *written,
   return TRUE;
 }
 
-DWORD SetFilePointer(HANDLE handle, LONG distance, LONG *distanceHigh, DWORD method) {
+static DWORD StandInSetFilePointer(HANDLE handle, LONG distance, LONG *distanceHigh, DWORD method) {
   if (InjectedFault(PLATFORM_SET_FILE_POINTER)) {
     lastError = ERROR_INVALID_PARAMETER;
     return INVALID_SET_FILE_POINTER;
@@ -300,7 +304,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG *distanceHigh, DWORD met
   return (DWORD)at;
 }
 
-BOOL CloseHandle(HANDLE handle) {
+static BOOL StandInCloseHandle(HANDLE handle) {
   if (!handle || handle == INVALID_HANDLE_VALUE) {
     lastError = ERROR_INVALID_HANDLE;
     return FALSE;
@@ -311,7 +315,7 @@ BOOL CloseHandle(HANDLE handle) {
   return TRUE;
 }
 
-int MultiByteToWideChar(UINT codePage, DWORD flags, const char *source, int sourceLength,
+static int StandInMultiByteToWideChar(UINT codePage, DWORD flags, const char *source, int sourceLength,
                         WCHAR *target, int targetLength) {
   if (codePage != CP_UTF8 || !source || targetLength < 0 || (targetLength > 0 && !target)) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -344,7 +348,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char *source, int sour
   return out;
 }
 
-HMODULE LoadLibraryW(const WCHAR *path) {
+static HMODULE StandInLoadLibraryW(const WCHAR *path) {
   char *name = Utf16ToUtf8(path);
   if (!name) {
     lastError = ERROR_NOT_ENOUGH_MEMORY;
@@ -358,13 +362,13 @@ HMODULE LoadLibraryW(const WCHAR *path) {
   return library;
 }
 
-FARPROC GetProcAddress(HMODULE module, const char *name) {
+static FARPROC StandInGetProcAddress(HMODULE module, const char *name) {
   void *symbol = module ? dlsym(module, name) : nullptr;
   if (!symbol) lastError = ERROR_PROC_NOT_FOUND;
   return (FARPROC)symbol;
 }
 
-LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, HKEY *result) {
+static LONG StandInRegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, HKEY *result) {
   std::lock_guard<std::mutex> guard(registryMutex);
   *result = nullptr;
   char *path = JoinKeyPath(KeyPathOf(key), subKey ? subKey : "");
@@ -384,12 +388,12 @@ LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, H
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data,
+static LONG StandInRegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, BYTE *data,
                       DWORD *size) {
   return QueryValue(key, name, type, data, size);
 }
 
-LONG RegQueryValueExW(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,
+static LONG StandInRegQueryValueExW(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,
                       DWORD *size) {
   char *narrow = name ? Utf16ToUtf8(name) : nullptr;
   if (name && !narrow) return ERROR_NOT_ENOUGH_MEMORY;
@@ -398,7 +402,7 @@ LONG RegQueryValueExW(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type,
   return result;
 }
 
-LONG RegCloseKey(HKEY key) {
+static LONG StandInRegCloseKey(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
   if (!key) return ERROR_INVALID_HANDLE;
   std::lock_guard<std::mutex> guard(registryMutex);
@@ -408,6 +412,17 @@ LONG RegCloseKey(HKEY key) {
   openRegistryKeys--;
   return ERROR_SUCCESS;
 }
+
+// ---- the tables ----
+
+PlatformCalls platformCalls = {
+    StandInGetModuleFileNameW, StandInCreateFileW,   StandInReadFile,
+    StandInWriteFile,          StandInSetFilePointer, StandInCloseHandle,
+    StandInGetLastError,       StandInMultiByteToWideChar, StandInGetProcAddress,
+};
+
+RuntimeCalls runtimeCalls = {StandInLoadLibraryW, StandInRegOpenKeyExA, StandInRegQueryValueExA,
+                             StandInRegQueryValueExW, StandInRegCloseKey};
 
 // ---- test seams ----
 

@@ -139,6 +139,18 @@ TEST_F(PayloadOpenTest, TableRunningPastTheEndOfTheFile) {
             "Failed to read table of contents");
 }
 
+TEST_F(PayloadOpenTest, AReplacedTableEntryIsTheCallMade) {
+  UseTwoBlockStub();
+  auto system = platformCalls.SetFilePointer;
+  platformCalls.SetFilePointer = [](HANDLE, LONG, LONG *, DWORD) -> DWORD {
+    return INVALID_SET_FILE_POINTER;
+  };
+  const char *message = nullptr;
+  EXPECT_EQ(OpenPayload(&message), 0);
+  platformCalls.SetFilePointer = system;
+  EXPECT_STREQ(message, "Failed to seek in file");
+}
+
 TEST_F(PayloadOpenTest, PositionQueryFailure) {
   UseTwoBlockStub();
   EXPECT_EQ(FailingOpen(PLATFORM_SET_FILE_POINTER, 1), "Failed to get file offset");

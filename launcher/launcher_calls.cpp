@@ -1,0 +1,29 @@
+// The launcher's table on Windows: the system's own calls, copied from the
+// import address table at start-up (see platform.h).
+#define PLATFORM_DEFINES_TABLE
+#include <objbase.h>
+
+#include "launcher_calls.h"
+
+#define LAUNCHER_CALLS(X)                              \
+  X(LauncherCalls, MessageBoxA, 16)                    \
+  X(LauncherCalls, GetModuleHandleW, 4)                \
+  X(LauncherCalls, GetTempPathW, 8)                    \
+  X(LauncherCalls, CoInitialize, 4)                    \
+  X(LauncherCalls, CoCreateGuid, 4)                    \
+  X(LauncherCalls, StringFromGUID2, 12)                \
+  X(LauncherCalls, CreateDirectoryW, 8)                \
+  X(LauncherCalls, CreateJobObjectA, 8)                \
+  X(LauncherCalls, CreateProcessW, 40)                 \
+  X(LauncherCalls, AssignProcessToJobObject, 8)        \
+  X(LauncherCalls, ResumeThread, 4)                    \
+  X(LauncherCalls, CreateToolhelp32Snapshot, 8)        \
+  X(LauncherCalls, Process32First, 8)                  \
+  X(LauncherCalls, Process32Next, 8)                   \
+  X(LauncherCalls, OpenProcess, 12)                    \
+  X(LauncherCalls, IsProcessInJob, 12)                 \
+  X(LauncherCalls, WaitForSingleObject, 8)             \
+  X(LauncherCalls, DeleteFileW, 4)                     \
+  X(LauncherCalls, RemoveDirectoryW, 4)
+
+PLATFORM_DEFINE_TABLE(LauncherCalls, launcherCalls, LAUNCHER_CALLS)

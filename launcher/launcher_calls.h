@@ -1,0 +1,80 @@
+// The launcher's own system calls, through one table, in the manner of the
+// payload library's (platform.h): code calls them by their Windows names, each
+// a macro for the entry of that name in `launcherCalls`, which starts as the
+// system's own calls (launcher_calls.cpp).  A test build of the launcher links
+// one more file that replaces entries before WinMain runs, to reach failures
+// that a real system does not give on demand; the release stub links no such
+// file, and nothing outside the process can change the table.
+//
+// Files, text conversion and GetProcAddress come from the payload library's
+// table (platform.h); here is everything else the launcher calls.  A file that
+// includes <objbase.h> includes it before this header (the C++ side of that
+// header also switches the C runtime's printf family to mingw's own).
+#ifndef SATCHEL_LAUNCHER_CALLS_H
+#define SATCHEL_LAUNCHER_CALLS_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <tlhelp32.h>
+
+struct LauncherCalls {
+  // The message box of FatalError.
+  int(WINAPI *MessageBoxA)(HWND owner, const char *text, const char *caption, UINT type);
+  // The system's own DLL search (RestrictDllSearchToSystemFolder).
+  HMODULE(WINAPI *GetModuleHandleW)(const WCHAR *name);
+  // The temporary GUID folder.
+  DWORD(WINAPI *GetTempPathW)(DWORD capacity, WCHAR *buffer);
+  HRESULT(WINAPI *CoInitialize)(void *reserved);
+  HRESULT(WINAPI *CoCreateGuid)(GUID *guid);
+  int(WINAPI *StringFromGUID2)(REFGUID guid, WCHAR *text, int capacity);
+  BOOL(WINAPI *CreateDirectoryW)(const WCHAR *path, SECURITY_ATTRIBUTES *security);
+  // The job and its program.
+  HANDLE(WINAPI *CreateJobObjectA)(SECURITY_ATTRIBUTES *security, const char *name);
+  BOOL(WINAPI *CreateProcessW)(const WCHAR *application, WCHAR *commandLine,
+                               SECURITY_ATTRIBUTES *processSecurity,
+                               SECURITY_ATTRIBUTES *threadSecurity, BOOL inheritHandles,
+                               DWORD flags, void *environment, const WCHAR *folder,
+                               STARTUPINFOW *startup, PROCESS_INFORMATION *process);
+  BOOL(WINAPI *AssignProcessToJobObject)(HANDLE job, HANDLE process);
+  DWORD(WINAPI *ResumeThread)(HANDLE thread);
+  // Waiting for every process of the job.
+  HANDLE(WINAPI *CreateToolhelp32Snapshot)(DWORD flags, DWORD processId);
+  BOOL(WINAPI *Process32First)(HANDLE snapshot, PROCESSENTRY32 *entry);
+  BOOL(WINAPI *Process32Next)(HANDLE snapshot, PROCESSENTRY32 *entry);
+  HANDLE(WINAPI *OpenProcess)(DWORD access, BOOL inherit, DWORD processId);
+  BOOL(WINAPI *IsProcessInJob)(HANDLE process, HANDLE job, BOOL *member);
+  DWORD(WINAPI *WaitForSingleObject)(HANDLE handle, DWORD milliseconds);
+  // Cleaning up.
+  BOOL(WINAPI *DeleteFileW)(const WCHAR *path);
+  BOOL(WINAPI *RemoveDirectoryW)(const WCHAR *path);
+};
+
+extern LauncherCalls launcherCalls;
+
+#include "platform.h"
+
+#ifndef PLATFORM_DEFINES_TABLE
+#define MessageBoxA(...) launcherCalls.MessageBoxA(__VA_ARGS__)
+#define GetModuleHandleW(...) launcherCalls.GetModuleHandleW(__VA_ARGS__)
+#define GetTempPathW(...) launcherCalls.GetTempPathW(__VA_ARGS__)
+#define CoInitialize(...) launcherCalls.CoInitialize(__VA_ARGS__)
+#define CoCreateGuid(...) launcherCalls.CoCreateGuid(__VA_ARGS__)
+#define StringFromGUID2(...) launcherCalls.StringFromGUID2(__VA_ARGS__)
+#define CreateDirectoryW(...) launcherCalls.CreateDirectoryW(__VA_ARGS__)
+#define CreateJobObjectA(...) launcherCalls.CreateJobObjectA(__VA_ARGS__)
+#define CreateProcessW(...) launcherCalls.CreateProcessW(__VA_ARGS__)
+#define AssignProcessToJobObject(...) launcherCalls.AssignProcessToJobObject(__VA_ARGS__)
+#define ResumeThread(...) launcherCalls.ResumeThread(__VA_ARGS__)
+#define CreateToolhelp32Snapshot(...) launcherCalls.CreateToolhelp32Snapshot(__VA_ARGS__)
+#define Process32First(...) launcherCalls.Process32First(__VA_ARGS__)
+#define Process32Next(...) launcherCalls.Process32Next(__VA_ARGS__)
+#define OpenProcess(...) launcherCalls.OpenProcess(__VA_ARGS__)
+#define IsProcessInJob(...) launcherCalls.IsProcessInJob(__VA_ARGS__)
+#define WaitForSingleObject(...) launcherCalls.WaitForSingleObject(__VA_ARGS__)
+#define DeleteFileW(...) launcherCalls.DeleteFileW(__VA_ARGS__)
+#define RemoveDirectoryW(...) launcherCalls.RemoveDirectoryW(__VA_ARGS__)
+#endif
+
+#endif  // SATCHEL_LAUNCHER_CALLS_H

@@ -1,12 +1,10 @@
 // satchel-java's Windows half (see satchel_java.h): runtime discovery under
 // the executable's folder and JAVA_HOME in UTF-16 and in the registry, the
 // real command line, messages on standard error or in warning boxes, and the
-// thread that runs the application.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#include <shellapi.h>
+// thread that runs the application.  Its Windows calls go through the tables
+// of front_end_calls.h and platform.h where those name them.
+#include "front_end_calls.h"
+
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>

@@ -1,8 +1,9 @@
-// The system calls of the payload library and Java hosting, through one table.
+// The system calls of the payload library and Java hosting, through tables.
 //
 // Code calls them by their Windows names, so that it reads like the steps it
 // implements: `CreateFileW(...)` is a macro for the entry of that name in
-// `platformCalls`, a plain struct of function pointers.  On Windows the
+// `platformCalls` (or, for the runtime's loader and the registry,
+// `runtimeCalls`), a plain struct of function pointers.  On Windows the
 // entries start as the system's own calls (platform_win32.cpp); everywhere
 // else as the stand-ins of platform_posix.cpp, which keep the same names,
 // argument orders, sizes and results: the running executable is
@@ -100,7 +101,8 @@ void PlatformSetRegistryValue(const char *keyPath, const char *valueName, const 
 // How many registry keys are open now (to check that failures close them).
 int PlatformOpenRegistryKeys(void);
 
-// Fault injection: the named call succeeds `skip` more times and then fails
+// Fault injection built into the stand-ins (replacing a table entry works on
+// both systems): the named call succeeds `skip` more times and then fails
 // once (and every time after while `sticky` is set).  A negative skip disarms.
 enum PlatformCall {
   PLATFORM_CREATE_FILE,

@@ -7,7 +7,7 @@
 
 #define LAUNCHER_CALLS(X)                              \
   X(LauncherCalls, MessageBoxA, 16)                    \
-  X(LauncherCalls, GetModuleHandleW, 4)                \
+  X(LauncherCalls, GetCommandLineW, 0)                 \
   X(LauncherCalls, GetTempPathW, 8)                    \
   X(LauncherCalls, CoInitialize, 4)                    \
   X(LauncherCalls, CoCreateGuid, 4)                    \
@@ -17,6 +17,7 @@
   X(LauncherCalls, CreateProcessW, 40)                 \
   X(LauncherCalls, AssignProcessToJobObject, 8)        \
   X(LauncherCalls, ResumeThread, 4)                    \
+  X(LauncherCalls, GetExitCodeProcess, 8)              \
   X(LauncherCalls, CreateToolhelp32Snapshot, 8)        \
   X(LauncherCalls, Process32First, 8)                  \
   X(LauncherCalls, Process32Next, 8)                   \

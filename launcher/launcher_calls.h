@@ -7,7 +7,9 @@
 // file, and nothing outside the process can change the table.
 //
 // Files, text conversion and GetProcAddress come from the payload library's
-// table (platform.h); here is everything else the launcher calls.  A file that
+// table (platform.h); here is everything else the launcher calls, except in
+// startup.cpp, which the ready bootstrap shares and which calls the system
+// directly.  A file that
 // includes <objbase.h> includes it before this header (the C++ side of that
 // header also switches the C runtime's printf family to mingw's own).
 #ifndef SATCHEL_LAUNCHER_CALLS_H
@@ -22,8 +24,8 @@
 struct LauncherCalls {
   // The message box of FatalError.
   int(WINAPI *MessageBoxA)(HWND owner, const char *text, const char *caption, UINT type);
-  // The system's own DLL search (RestrictDllSearchToSystemFolder).
-  HMODULE(WINAPI *GetModuleHandleW)(const WCHAR *name);
+  // The launcher's own arguments, which a bundle may hand on.
+  WCHAR *(WINAPI *GetCommandLineW)(void);
   // The temporary GUID folder.
   DWORD(WINAPI *GetTempPathW)(DWORD capacity, WCHAR *buffer);
   HRESULT(WINAPI *CoInitialize)(void *reserved);
@@ -39,6 +41,7 @@ struct LauncherCalls {
                                STARTUPINFOW *startup, PROCESS_INFORMATION *process);
   BOOL(WINAPI *AssignProcessToJobObject)(HANDLE job, HANDLE process);
   DWORD(WINAPI *ResumeThread)(HANDLE thread);
+  BOOL(WINAPI *GetExitCodeProcess)(HANDLE process, DWORD *code);
   // Waiting for every process of the job.
   HANDLE(WINAPI *CreateToolhelp32Snapshot)(DWORD flags, DWORD processId);
   BOOL(WINAPI *Process32First)(HANDLE snapshot, PROCESSENTRY32 *entry);
@@ -57,7 +60,7 @@ extern LauncherCalls launcherCalls;
 
 #ifndef PLATFORM_DEFINES_TABLE
 #define MessageBoxA(...) launcherCalls.MessageBoxA(__VA_ARGS__)
-#define GetModuleHandleW(...) launcherCalls.GetModuleHandleW(__VA_ARGS__)
+#define GetCommandLineW(...) launcherCalls.GetCommandLineW(__VA_ARGS__)
 #define GetTempPathW(...) launcherCalls.GetTempPathW(__VA_ARGS__)
 #define CoInitialize(...) launcherCalls.CoInitialize(__VA_ARGS__)
 #define CoCreateGuid(...) launcherCalls.CoCreateGuid(__VA_ARGS__)
@@ -67,6 +70,7 @@ extern LauncherCalls launcherCalls;
 #define CreateProcessW(...) launcherCalls.CreateProcessW(__VA_ARGS__)
 #define AssignProcessToJobObject(...) launcherCalls.AssignProcessToJobObject(__VA_ARGS__)
 #define ResumeThread(...) launcherCalls.ResumeThread(__VA_ARGS__)
+#define GetExitCodeProcess(...) launcherCalls.GetExitCodeProcess(__VA_ARGS__)
 #define CreateToolhelp32Snapshot(...) launcherCalls.CreateToolhelp32Snapshot(__VA_ARGS__)
 #define Process32First(...) launcherCalls.Process32First(__VA_ARGS__)
 #define Process32Next(...) launcherCalls.Process32Next(__VA_ARGS__)

@@ -200,11 +200,13 @@ constexpr bool PlatformTableInOrder(const size_t (&offsets)[count], size_t table
 void PlatformFillTable(void *table, void *const *const *slots, size_t count);
 
 // Defines `table` of type Table from the list CALLS(X), filled at start-up.
+// The list of slots is writable data only because the stub's data section
+// has room to spare where its read-only one has none.
 #define PLATFORM_DEFINE_TABLE(Table, table, CALLS)                                           \
   CALLS(PLATFORM_DECLARE_SLOT)                                                               \
   Table table;                                                                               \
   namespace {                                                                                \
-  void *const *const slotsOf##table[] = {CALLS(PLATFORM_SLOT_ADDRESS)};                      \
+  void *const *slotsOf##table[] = {CALLS(PLATFORM_SLOT_ADDRESS)};                            \
   constexpr size_t offsetsOf##table[] = {CALLS(PLATFORM_ENTRY_OFFSET)};                      \
   static_assert(PlatformTableInOrder(offsetsOf##table, sizeof(Table)),                       \
                 #CALLS " must list every entry of " #Table ", in order");                    \

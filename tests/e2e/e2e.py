@@ -1,5 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the installer launcher under wine64.
+"""End-to-end tests of the installer launcher under wine.
+
+One suite, two targets: the x86_64 build under wine64 on this machine
+(--target win64), and the i686 release stub under 32-bit wine inside the
+machine of tests/run32 (--target win32), with the same cases and assertions.
 
 Each case packs a bundle (with our bundle tool, or byte by byte where the
 tool would refuse it), runs it the way a user would, and checks what a user
@@ -10,7 +14,7 @@ files beside it.
 
     e2e.py [options] setup          prepare the wine prefix (once per run)
     e2e.py [options] cleanup        stop its wine server
-    e2e.py [options] CASE           run one case
+    e2e.py [options] CASE...        run cases in turn ("all": every case)
     e2e.py [options] --list         list the cases
 
 Warning boxes are read from wine's relay trace: with WINEDEBUG=+relay and the
@@ -28,7 +32,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bundle  # noqa: E402
 
-WINE = "/usr/lib/wine/wine64"
+WINE = {"win64": "/usr/lib/wine/wine64", "win32": "/usr/lib/wine/wine"}
 WINESERVER = "/usr/lib/wine/wineserver"
 TEMP_PATH_LIMIT = 3096       # a temporary path this long or longer is refused
 PATH_CAPACITY = 4096         # UTF-16 units of every path buffer
@@ -57,10 +61,18 @@ def check(condition, what):
 # ---- environment ---------------------------------------------------------
 
 class Setting:
+    target = None     # "win64" or "win32"
     prefix = None     # WINEPREFIX
-    win64 = None      # the x86_64 Windows build directory
+    keep_prefix = False  # the prefix was made elsewhere: use it as it is
+    build = None      # the Windows build directory of the target
+    stub = None       # the launcher stub under test
+    bootstrap = None  # the ready msi bootstrap under test
     tool = None       # the native bundle tool
     scratch = None    # this case's own directory
+
+
+def wine():
+    return WINE[Setting.target]
 
 
 def wine_env(relay=False):
@@ -86,11 +98,15 @@ def host_path(path):
 
 
 def launcher():
-    return os.path.join(Setting.win64, "launcher", "satchel-launcher.exe")
+    return Setting.stub
+
+
+def bootstrap():
+    return Setting.bootstrap
 
 
 def program(name):
-    return os.path.join(Setting.win64, "tests", "programs", name + ".exe")
+    return os.path.join(Setting.build, "tests", "programs", name + ".exe")
 
 
 def scratch(*parts):
@@ -129,7 +145,7 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
         assignments.append(name + "=" + value)
     if command_line is not None:
         assignments += ["--command-line", command_line.encode("utf-8").hex()]
-    command = [WINE, program("satchel-runenv")] + assignments + ["--", windows_path(path)]
+    command = [wine(), program("satchel-runenv")] + assignments + ["--", windows_path(path)]
     command += list(args)
     started = time.monotonic()
     result = subprocess.run(command, env=wine_env(relay=True), stdout=subprocess.PIPE,
@@ -794,15 +810,14 @@ def msi_external_cabinet():
     msi_install_case(0, external_cabinet=True)
 
 
-def bootstrap_folder(msi_names, bootstrap=None):
+def bootstrap_folder(msi_names, bootstrap_exe=None):
     """A folder holding the bootstrap and the given msi files."""
     folder = scratch("beside")
     os.makedirs(folder, exist_ok=True)
     for name in msi_names:
         write_file(os.path.join(folder, name), b"not read")
     path = os.path.join(folder, "satchel-bootstrap.exe")
-    shutil.copyfile(bootstrap or os.path.join(Setting.win64, "launcher", "satchel-bootstrap.exe"),
-                    path)
+    shutil.copyfile(bootstrap_exe or bootstrap(), path)
     return path
 
 
@@ -822,7 +837,7 @@ def bootstrap_with_two_msis():
 
 @case
 def bootstrap_without_msiexec():
-    path = bootstrap_folder(["Product.msi"], bootstrap=program("satchel-bootstrap-seam"))
+    path = bootstrap_folder(["Product.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
     empty = scratch("system")
     os.makedirs(empty)
     run = run_bundle(path, env={"SATCHEL_SEAM_SYSTEM_DIRECTORY": windows_path(empty)})
@@ -940,25 +955,26 @@ def exe_name_961_units():
 
 def setup():
     for path in (launcher(), seam_stub(), program("satchel-probe"), program("satchel-sleeper"),
-                 program("satchel-runenv"), program("satchel-bootstrap-seam"),
-                 os.path.join(Setting.win64, "launcher", "satchel-bootstrap.exe")):
-        check(os.path.exists(path), "missing %s: build the win64 preset first" % path)
+                 program("satchel-runenv"), program("satchel-bootstrap-seam"), bootstrap()):
+        check(os.path.exists(path), "missing %s: build the %s preset first" % (path, Setting.target))
     quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
              "stderr": subprocess.DEVNULL}
-    if os.path.isdir(Setting.prefix):
-        subprocess.run([WINESERVER, "-k"], env=wine_env(), **quiet)
-        shutil.rmtree(Setting.prefix)
-    os.makedirs(Setting.prefix)
+    if not Setting.keep_prefix:
+        if os.path.isdir(Setting.prefix):
+            subprocess.run([WINESERVER, "-k"], env=wine_env(), **quiet)
+            shutil.rmtree(Setting.prefix)
+        os.makedirs(Setting.prefix)
     # The wine server and wine's own services would otherwise start anew for
     # every case (seconds each): the server persists a while after its last
     # program, and a long sleeper of ours keeps the services up until the
     # cleanup stops the server.  Neither may hold on to ctest's output pipes.
     subprocess.run([WINESERVER, "-p60"], env=wine_env(), check=True, **quiet)
-    subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), check=True, **quiet)
-    subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
+    if not Setting.keep_prefix:
+        subprocess.run([wine(), "wineboot", "-i"], env=wine_env(), check=True, **quiet)
+    subprocess.run([wine(), "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
                     "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"],
                    env=wine_env(), check=True, **quiet)
-    subprocess.Popen([WINE, program("satchel-sleeper"), "1200000", "NUL"], env=wine_env(),
+    subprocess.Popen([wine(), program("satchel-sleeper"), "1200000", "NUL"], env=wine_env(),
                      start_new_session=True, **quiet)
 
 
@@ -971,35 +987,63 @@ def cleanup():
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--target", choices=sorted(WINE), default="win64",
+                        help="win64: x86_64 under wine64; win32: i686 under 32-bit wine")
     parser.add_argument("--prefix", required=True, help="the WINEPREFIX to use")
-    parser.add_argument("--win64", required=True, help="the x86_64 Windows build directory")
+    parser.add_argument("--keep-prefix", action="store_true",
+                        help="the prefix is made already: setup adds to it, never remakes it")
+    parser.add_argument("--build", required=True, help="the target's Windows build directory")
+    parser.add_argument("--stub", help="the launcher stub under test (default: the build's own)")
+    parser.add_argument("--bootstrap",
+                        help="the ready msi bootstrap under test (default: the build's own)")
     parser.add_argument("--tool", required=True, help="the native bundle tool")
     parser.add_argument("--scratch", required=True, help="a directory for the cases' files")
     parser.add_argument("--list", action="store_true")
-    parser.add_argument("case", nargs="?")
+    parser.add_argument("cases", nargs="*")
     options = parser.parse_args()
     if options.list:
         print("\n".join(CASES))
         return 0
+    Setting.target = options.target
     Setting.prefix = os.path.abspath(options.prefix)
-    Setting.win64 = os.path.abspath(options.win64)
+    Setting.keep_prefix = options.keep_prefix
+    Setting.build = os.path.abspath(options.build)
+    Setting.stub = os.path.abspath(
+        options.stub or os.path.join(Setting.build, "launcher", "satchel-launcher.exe"))
+    Setting.bootstrap = os.path.abspath(
+        options.bootstrap or os.path.join(Setting.build, "launcher", "satchel-bootstrap.exe"))
     Setting.tool = os.path.abspath(options.tool)
-    try:
-        if options.case == "setup":
-            setup()
-        elif options.case == "cleanup":
-            cleanup()
-        elif options.case in CASES:
-            Setting.scratch = os.path.join(os.path.abspath(options.scratch), options.case)
-            shutil.rmtree(Setting.scratch, ignore_errors=True)
-            os.makedirs(Setting.scratch)
-            CASES[options.case]()
-        else:
-            parser.error("unknown case %r" % options.case)
-    except Failure as failure:
-        print("FAILED: %s" % failure, file=sys.stderr)
+    names = []
+    for name in options.cases:
+        names += list(CASES) if name == "all" else [name]
+    for name in names:
+        if name not in CASES and name not in ("setup", "cleanup"):
+            parser.error("unknown case %r" % name)
+    failed = []
+    for name in names:
+        try:
+            if name == "setup":
+                setup()
+            elif name == "cleanup":
+                cleanup()
+            else:
+                Setting.scratch = os.path.join(os.path.abspath(options.scratch), name)
+                shutil.rmtree(Setting.scratch, ignore_errors=True)
+                os.makedirs(Setting.scratch)
+                CASES[name]()
+        except Failure as failure:
+            failed.append(name)
+            print("%sFAILED: %s" % (name + ": " if len(names) > 1 else "", failure),
+                  file=sys.stderr, flush=True)
+            if name == "setup":
+                break
+            continue
+        print("%sok" % (name + ": " if len(names) > 1 else ""), flush=True)
+    if failed:
+        if len(names) > 1:
+            print("%d of %d failed: %s" % (len(failed), len(names), " ".join(failed)),
+                  file=sys.stderr)
         return 1
-    print("ok")
     return 0
 
 

@@ -1,27 +1,36 @@
 #!/bin/bash
-# The Windows front end (x86_64 build) under wine64: where it looks for a Java
-# runtime and what its warning box says when a step fails.  There is no
-# Windows JVM here, so a DLL without JNI_CreateJavaVM stands in for jvm.dll:
-# "Could not get JVM entry point: PATH" shows that PATH was found and loaded.
+# The Windows front end under wine: where it looks for a Java runtime and what
+# its warning box says when a step fails.  MACHINE says which build runs:
+# x86_64 (the default) under wine64 here, or i686 under 32-bit wine in the
+# 32-bit test machine, which brings its own wine (RUN32_WINE) and a prefix
+# made already (RUN32_PREFIX).  There is no Windows JVM here, so a DLL
+# without JNI_CreateJavaVM stands in for jvm.dll: "Could not get JVM entry
+# point: PATH" shows that PATH was found and loaded.
 # The cases run the desktop variant (pack-java --gui), which shows every
 # message in a box; the console variant writes to standard error.
 #
 #   run_wine_front_end.sh setup|cases
 #
 # Environment: SATCHEL (native tool), WIN64 and WIN32 (x86_64 and i686 build
-# folders), APP_JAR, WORK (scratch folder, its wine prefix inside).  Message
-# boxes are read from wine's relay trace of user32.MessageBoxW, which cuts a
-# text after about 220 characters: cases whose text holds a path run from
-# short folders of their own under /tmp, wherever the checkout lies.
+# folders), MACHINE, APP_JAR, WORK (scratch folder, its wine prefix inside).
+# Message boxes are read from wine's relay trace of user32.MessageBoxW, which
+# cuts a text after about 220 characters: cases whose text holds a path run
+# from short folders of their own under /tmp, wherever the checkout lies.
 set -u
-WINE=/usr/lib/wine/wine64
+WINE=${RUN32_WINE:-/usr/lib/wine/wine64}
 WINESERVER=/usr/lib/wine/wineserver
-export WINEPREFIX=$WORK/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+export WINEPREFIX=${RUN32_PREFIX:-$WORK/wineprefix} WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 # JAVA_HOME only where a case sets it.
 unset JAVA_HOME
-front=$WIN64/javahost/satchel-java.exe
-no_entry=$WIN64/tests/javahost_vm/satchel_no_entry_library.dll
-no_entry_i686=$WIN32/tests/javahost_vm/satchel_no_entry_library.dll
+# The build that runs, the build of the other machine (whose library is a
+# foreign one here), and how the front end names both machines.
+case ${MACHINE:-x86_64} in
+  i686) build=$WIN32 other=$WIN64 own_name="x86 (32-bit)" other_name="x86-64" ;;
+  *) build=$WIN64 other=$WIN32 own_name="x86-64" other_name="x86 (32-bit)" ;;
+esac
+front=$build/javahost/satchel-java.exe
+no_entry=$build/tests/javahost_vm/satchel_no_entry_library.dll
+no_entry_foreign=$other/tests/javahost_vm/satchel_no_entry_library.dll
 failures=0
 
 fail() {
@@ -30,13 +39,15 @@ fail() {
 }
 
 if [ "$1" = setup ]; then
-  [ -x "$WINE" ] || { echo "wine64 is not installed ($WINE)"; exit 1; }
-  for needed in "$front" "$no_entry" "$no_entry_i686"; do
-    [ -f "$needed" ] || { echo "missing $needed: build the win64 preset first"; exit 1; }
+  [ -x "$WINE" ] || { echo "wine is not installed ($WINE)"; exit 1; }
+  for needed in "$front" "$no_entry" "$no_entry_foreign"; do
+    [ -f "$needed" ] || { echo "missing $needed: build the win64 and win32 presets first"; exit 1; }
   done
   rm -rf "$WORK"
   mkdir -p "$WORK"
-  WINEDEBUG=-all "$WINE" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
+  if [ -z "${RUN32_PREFIX:-}" ]; then
+    WINEDEBUG=-all "$WINE" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
+  fi
   # A server that outlives each program spares the cases wine's start-up.
   WINEDEBUG=-all "$WINESERVER" -p30
   WINEDEBUG=-all "$WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
@@ -139,12 +150,12 @@ run unicode "$folder/Gr$(printf '\xc3\xbc\xc3\x9f')e$(printf '\xf0\x9f\x99\x82')
 expect_box unicode "Could not get JVM entry point: $(traced "$folder")\\\\Gr\\00fc\\00dfe\\d83d\\de42\\\\runtime\\\\bin"
 rm -rf "$folder"
 
-# A runtime built for another machine: the i686 library beside the x86_64
+# A runtime built for another machine: the other build's library beside the
 # front end, named with the machine from its header.
 folder=$(short)
-place "$folder" runtime/bin/server/jvm.dll "$no_entry_i686"
+place "$folder" runtime/bin/server/jvm.dll "$no_entry_foreign"
 run foreign "$folder/app.exe" a
-expect_box foreign "Could not load JVM library: $(traced "$folder/runtime/bin/server/jvm.dll"): built for x86 (32-bit), but this program runs as x86-64"
+expect_box foreign "Could not load JVM library: $(traced "$folder/runtime/bin/server/jvm.dll"): built for $other_name, but this program runs as $own_name"
 # One that is no library at all: the system's reason.
 head -c 4096 /dev/zero | tr '\0' x >"$folder/runtime/bin/server/jvm.dll"
 run broken "$folder/app.exe" a

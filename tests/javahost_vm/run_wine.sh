@@ -1,17 +1,18 @@
 #!/bin/sh
-# Runs a Windows test program under wine64 in the given wine prefix.
+# Runs a Windows test program under wine in the given wine prefix: wine64 here,
+# or the 32-bit wine of the 32-bit test machine when run there (RUN32_WINE).
 #   run_wine.sh PREFIX --prepare        makes the prefix if it is not there yet
 #                                       and keeps its wine server up between
 #                                       the tests (until 30 s after the last)
 #   run_wine.sh PREFIX PROGRAM ARGS...  runs PROGRAM with ARGS
 set -u
-WINE=/usr/lib/wine/wine64
+WINE=${RUN32_WINE:-/usr/lib/wine/wine64}
 WINESERVER=/usr/lib/wine/wineserver
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -x "$WINE" ]; then
-  echo "wine64 is not installed ($WINE); apt-get install wine64" >&2
+  echo "wine is not installed ($WINE); apt-get install wine64" >&2
   exit 1
 fi
 if [ "$1" = "--prepare" ]; then
@@ -34,7 +35,7 @@ if [ "$1" = "--prepare" ]; then
   exit 0
 fi
 if [ ! -f "$1" ]; then
-  echo "missing $1: build the x86_64 Windows build first (SATCHEL_WIN64_DIR)" >&2
+  echo "missing $1: build the Windows build first (SATCHEL_WIN64_DIR, SATCHEL_WIN32_DIR)" >&2
   exit 1
 fi
 # Wine's own helper processes, started with the first program, live on for a

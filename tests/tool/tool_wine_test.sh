@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The Windows build of satchel under wine64: it packs the same bytes as the
+# The Windows build of satchel under wine (the x86_64 build under wine64 here,
+# the i686 build under the 32-bit wine of the 32-bit test machine): it packs the same bytes as the
 # native build, reads back what it packed, handles non-ASCII paths, replaces
 # an existing output, and refuses msi and exe names equal when case is
 # ignored (also beyond ASCII).
-#   tool_wine_test.sh WIN64_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH
+#   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH
 set -euo pipefail
 win=$(realpath -m "$1") native=$(realpath -m "$2") prefix=$(realpath -m "$3") scratch=$(realpath -m "$4")
-WINE=/usr/lib/wine/wine64
-[ -x "$WINE" ] || { echo "wine64 is not installed ($WINE)" >&2; exit 1; }
-[ -f "$win" ] || { echo "missing $win: build the x86_64 Windows build first" >&2; exit 1; }
+WINE=${RUN32_WINE:-/usr/lib/wine/wine64}
+[ -x "$WINE" ] || { echo "wine is not installed ($WINE)" >&2; exit 1; }
+[ -f "$win" ] || { echo "missing $win: build the Windows build first" >&2; exit 1; }
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 rm -rf "$scratch" && mkdir -p "$scratch/dist"

@@ -36,7 +36,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jdk=$(sed -n 's/^SATCHEL_JDK_HOME:PATH=//p' "$build/CMakeCache.txt")
-libjvm=$(sed -n 's/^SATCHEL_LIBJVM:FILEPATH=//p' "$build/CMakeCache.txt")
+libjvm=$(sed -n 's/^JAVA_JVM_LIBRARY:FILEPATH=//p' "$build/CMakeCache.txt")
 cmake --build "$build" --target satchel satchel-java javaapp_jars java_class_cost >/dev/null
 
 work=$(mktemp -d)

@@ -2,6 +2,7 @@
 // the payload library, the reader's preset dictionaries, command arguments.
 #include "bundle_reading.h"
 
+#include <errno.h>
 #include <string.h>
 #include <zlib.h>
 
@@ -82,6 +83,26 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
     *error += "; the magic at offset " + std::to_string(header->badCrcBlocks[0]) +
               " has a wrong header CRC";
   return false;
+}
+
+FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header) {
+  uint64_t size = 0;
+  std::string problem;
+  if (!CheckInputFile(path, &size, &problem)) {
+    PrintError("%s", problem.c_str());
+    return nullptr;
+  }
+  FILE *file = OpenFileForReading(path);
+  if (!file) {
+    PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
+    return nullptr;
+  }
+  if (!ScanHeader(file, header, &problem)) {
+    PrintError("%s: %s", path.c_str(), problem.c_str());
+    fclose(file);
+    return nullptr;
+  }
+  return file;
 }
 
 std::vector<const FileEntry *> AllFileEntries() {

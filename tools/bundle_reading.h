@@ -30,6 +30,11 @@ struct HeaderInfo {
 // *error saying why no header counts.
 bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error);
 
+// What list and verify do first: checks that `path` can be read as a file,
+// opens it and finds its header.  The open file (the caller closes it), or
+// null after printing why, with nothing left open.
+FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header);
+
 // Indexes the bundle through the payload library, as a launcher would; false
 // after printing why (nothing of the index stays open then).
 bool OpenIndex(const std::string &path);

@@ -14,6 +14,7 @@
 
 #include "file_names.h"
 #include "payload.h"
+#include "shown_text.h"
 #include "tool_files.h"
 
 namespace {
@@ -28,22 +29,7 @@ void PutU32(std::vector<unsigned char> *out, uint32_t value) {
   out->insert(out->end(), bytes, bytes + 4);
 }
 
-std::string Quoted(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += (char)c;
-    } else if (c < 0x20 || c == 0x7f) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += (char)c;
-    }
-  }
-  return out + "\"";
-}
+std::string Quoted(const std::string &text) { return "\"" + Shown(text) + "\""; }
 
 
 int64_t StubSize(FILE *file) {

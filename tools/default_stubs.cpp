@@ -10,9 +10,6 @@
 #include "tool_files.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -31,11 +28,7 @@ std::string ToolExecutablePath() {
   std::vector<wchar_t> buffer(32768);
   DWORD length = GetModuleFileNameW(nullptr, buffer.data(), (DWORD)buffer.size());
   if (length == 0 || length >= buffer.size()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), (int)length, nullptr, 0, nullptr,
-                                 nullptr);
-  std::string path(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buffer.data(), (int)length, &path[0], size, nullptr, nullptr);
-  return path;
+  return Utf8Text(buffer.data(), length);
 #else
   std::vector<char> buffer(4096);
   for (;;) {

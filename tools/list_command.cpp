@@ -1,6 +1,5 @@
 // satchel list: the header, the file entries and the properties of a bundle,
 // as text or as one JSON object.
-#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -30,26 +29,10 @@ int ListCommand(int argc, char **argv) {
   bool json = false;
   int status = ParseBundleArguments("list", kListUsage, argc, argv, &path, &json);
   if (status >= 0) return status;
-  uint64_t size = 0;
-  std::string problem;
-  if (!CheckInputFile(path, &size, &problem)) {
-    PrintError("%s", problem.c_str());
-    return EXIT_FAILED;
-  }
-
-  FILE *file = OpenFileForReading(path);
-  if (!file) {
-    PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
-    return EXIT_FAILED;
-  }
   HeaderInfo header;
-  std::string error;
-  bool found = ScanHeader(file, &header, &error);
+  FILE *file = OpenBundleHeader(path, &header);
+  if (!file) return EXIT_FAILED;
   fclose(file);
-  if (!found) {
-    PrintError("%s: %s", path.c_str(), error.c_str());
-    return EXIT_FAILED;
-  }
   if (!OpenIndex(path)) return EXIT_FAILED;
   std::vector<const FileEntry *> entries = AllFileEntries();
   std::vector<const PropertyEntry *> properties = AllProperties();

@@ -1,10 +1,12 @@
 // satchel: makes and inspects bundles (a launcher stub with a payload behind
 // it).  This file holds the entry point, the command dispatch and `pack`; the
-// reading commands are in satchel_read.cpp.
+// reading commands are in list_command.cpp, extract_command.cpp and
+// verify_command.cpp.
 #include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 #include <vector>
@@ -15,13 +17,6 @@
 #include "tool_files.h"
 #include "pack_java.h"
 #include "satchel_commands.h"
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -355,12 +350,7 @@ int Run(int argc, char **argv) {
 // throughout and converts back only where it names a file to the system.
 int wmain(int argc, wchar_t **wargv) {
   std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string arg(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, &arg[0], n, nullptr, nullptr);
-    args.push_back(arg);
-  }
+  for (int i = 0; i < argc; ++i) args.push_back(Utf8Text(wargv[i], wcslen(wargv[i])));
   std::vector<char *> argv;
   for (std::string &arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);

@@ -7,15 +7,15 @@
 #include "payload.h"
 
 // Names are bytes; show control characters and quotes escaped.
-std::string Shown(const char *text) {
+std::string Shown(const std::string &text) {
   std::string out;
-  for (const unsigned char *p = (const unsigned char *)text; *p; ++p) {
-    if (*p < 0x20 || *p == 0x7f || *p == '"' || *p == '\\') {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
       char hex[8];
-      snprintf(hex, sizeof hex, *p == '"' || *p == '\\' ? "\\%c" : "\\x%02x", *p);
+      snprintf(hex, sizeof hex, c == '"' || c == '\\' ? "\\%c" : "\\x%02x", c);
       out += hex;
     } else {
-      out += (char)*p;
+      out += (char)c;
     }
   }
   return out;

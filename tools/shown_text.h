@@ -5,8 +5,9 @@
 
 #include <string>
 
-// Control characters as \xNN, quotes and backslashes with a backslash.
-std::string Shown(const char *text);
+// Control characters (NUL too) as \xNN, quotes and backslashes with a
+// backslash.
+std::string Shown(const std::string &text);
 
 // A quoted JSON string; bytes that are not well-formed UTF-8 become U+FFFD,
 // one per byte.

@@ -7,9 +7,6 @@
 #include <string.h>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -26,16 +23,6 @@
 namespace {
 
 const uint64_t kEntryLimit = PAYLOAD_ENTRY_SIZE_LIMIT;  // an entry's size is a u32
-
-#ifdef _WIN32
-std::wstring Widen(const std::string &text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n);
-  return out;
-}
-#endif
 
 void RemoveFile(const std::string &path) {
 #ifdef _WIN32
@@ -54,6 +41,24 @@ mode_t CurrentUmask() {
 #endif
 
 }  // namespace
+
+#ifdef _WIN32
+std::wstring Widen(const std::string &text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+  std::wstring out(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n);
+  return out;
+}
+
+std::string Utf8Text(const wchar_t *text, size_t length) {
+  if (length == 0) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, (int)length, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, (int)length, &out[0], n, nullptr, nullptr);
+  return out;
+}
+#endif
 
 std::string ErrnoText(int error) { return strerror(error); }
 

@@ -58,4 +58,11 @@ std::string PathFileName(const std::string &path);
 // strerror's text for an errno value.
 std::string ErrnoText(int error);
 
+#ifdef _WIN32
+// The tool works in UTF-8 throughout; the system speaks UTF-16.  Widen gives
+// a path as the wide calls take it, Utf8Text takes `length` UTF-16 units back.
+std::wstring Widen(const std::string &text);
+std::string Utf8Text(const wchar_t *text, size_t length);
+#endif
+
 #endif  // SATCHEL_TOOL_FILES_H

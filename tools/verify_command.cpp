@@ -1,6 +1,5 @@
 // satchel verify: checks a bundle the way its readers will use it and prints
 // every problem found; exit status 0 when there are none.
-#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -138,24 +137,9 @@ int VerifyCommand(int argc, char **argv) {
   std::string path;
   int status = ParseBundleArguments("verify", kVerifyUsage, argc, argv, &path, nullptr);
   if (status >= 0) return status;
-  uint64_t size = 0;
-  std::string problem;
-  if (!CheckInputFile(path, &size, &problem)) {
-    PrintError("%s", problem.c_str());
-    return EXIT_FAILED;
-  }
-  FILE *file = OpenFileForReading(path);
-  if (!file) {
-    PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
-    return EXIT_FAILED;
-  }
   HeaderInfo header;
-  std::string error;
-  if (!ScanHeader(file, &header, &error)) {
-    PrintError("%s: %s", path.c_str(), error.c_str());
-    fclose(file);
-    return EXIT_FAILED;
-  }
+  FILE *file = OpenBundleHeader(path, &header);
+  if (!file) return EXIT_FAILED;
   std::vector<std::string> problems;
   for (int64_t at : header.badCrcBlocks)
     if (at < header.offset)
@@ -183,6 +167,7 @@ int VerifyCommand(int argc, char **argv) {
   int32_t dataStart = GetPayloadEntryDataStart();
 
   ReaderDictionaries dictionaries;
+  std::string error;
   if (!BuildDictionaries(&dictionaries, &error))
     problems.push_back("cannot build the Java preset dictionary: " + error);
 

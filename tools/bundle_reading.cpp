@@ -10,6 +10,7 @@
 
 #include "satchel_commands.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool ReadEntryTail(const char *name, const std::vector<unsigned char> &dictionar
   uint32_t remaining = GetEntryStreamRemaining(stream);
   CloseEntryStream(stream);
   if (n < 0 || remaining != 0) {
-    *error = n < 0 && message ? message : "the data ends before its declared size";
+    *error = n < 0 && message ? message : TOOL_MSG_ENDS_BEFORE_SIZE;
     return false;
   }
   if (tail->size() > PAYLOAD_DICTIONARY_WINDOW) tail->erase(tail->begin(), tail->end() - PAYLOAD_DICTIONARY_WINDOW);
@@ -53,7 +54,7 @@ std::vector<unsigned char> Tail(std::vector<unsigned char> bytes) {
 bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
   header->fileSize = FileSize(file);
   if (header->fileSize < 0 || !SeekFile(file, 0)) {
-    *error = "cannot determine the file size";
+    *error = TOOL_MSG_SIZE_UNKNOWN;
     return false;
   }
   unsigned char block[PAYLOAD_BLOCK_SIZE];
@@ -74,14 +75,12 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
     return true;
   }
   if (ferror(file)) {
-    *error = "read failed";
+    *error = TOOL_MSG_READ_FAILED;
     return false;
   }
-  *error = "no payload header (no 512-byte block start holds the magic \"" PAYLOAD_MAGIC
-           "\" with a matching CRC)";
-  if (!header->badCrcBlocks.empty())
-    *error += "; the magic at offset " + std::to_string(header->badCrcBlocks[0]) +
-              " has a wrong header CRC";
+  *error = header->badCrcBlocks.empty()
+               ? TOOL_MSG_NO_HEADER
+               : MessageText(TOOL_MSG_NO_HEADER_BAD_CRC, (long long)header->badCrcBlocks[0]);
   return false;
 }
 
@@ -94,11 +93,11 @@ FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header) {
   }
   FILE *file = OpenFileForReading(path);
   if (!file) {
-    PrintError("%s: cannot open: %s", path.c_str(), strerror(errno));
+    PrintError(TOOL_MSG_CANNOT_OPEN, path.c_str(), strerror(errno));
     return nullptr;
   }
   if (!ScanHeader(file, header, &problem)) {
-    PrintError("%s: %s", path.c_str(), problem.c_str());
+    PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
     fclose(file);
     return nullptr;
   }
@@ -132,7 +131,7 @@ bool OpenIndex(const std::string &path) {
   }
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {
-    PrintError("%s: %s", path.c_str(), message ? message : "cannot open the payload");
+    PrintError(TOOL_MSG_AT_FILE, path.c_str(), message ? message : TOOL_MSG_CANNOT_OPEN_PAYLOAD);
     ClosePayload();  // a failed open may leave part of an index behind
     return false;
   }
@@ -157,7 +156,7 @@ bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
   dictionaries->stage1 = Tail(all);
   std::vector<unsigned char> content;
   if (!ReadEntryTail(PAYLOAD_INPUT_STREAM_ENTRY, dictionaries->stage1, &content, error)) {
-    *error = std::string("entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\": ") + *error;
+    *error = MessageText(TOOL_MSG_ENTRY_PROBLEM, PAYLOAD_INPUT_STREAM_ENTRY, error->c_str());
     return false;
   }
   all = dictionaries->stage1;
@@ -167,7 +166,7 @@ bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
   const char *message;
   if (FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &entry, &message)) {
     if (!ReadEntryTail(PAYLOAD_CLASS_LOADER_ENTRY, dictionaries->stage2, &content, error)) {
-      *error = std::string("entry \"" PAYLOAD_CLASS_LOADER_ENTRY "\": ") + *error;
+      *error = MessageText(TOOL_MSG_ENTRY_PROBLEM, PAYLOAD_CLASS_LOADER_ENTRY, error->c_str());
       return false;
     }
     all = dictionaries->stage2;
@@ -208,9 +207,6 @@ std::vector<bool> ShadowedProperties(const std::vector<const PropertyEntry *> &p
   return shadowed;
 }
 
-
-// is given, the flag --json.  -1 to go on; otherwise the exit status (help
-// printed, or a usage error reported).
 int ParseBundleArguments(const char *command, const char *usage, int argc, char **argv,
                          std::string *path, bool *json) {
   for (int i = 1; i < argc; ++i) {
@@ -223,13 +219,12 @@ int ParseBundleArguments(const char *command, const char *usage, int argc, char 
     } else if (path->empty() && (arg.empty() || arg[0] != '-')) {
       *path = arg;
     } else {
-      PrintError("%s: unexpected argument \"%s\" (see satchel %s --help)", command, arg.c_str(),
-                 command);
+      PrintError(TOOL_MSG_UNEXPECTED_ARGUMENT, command, arg.c_str(), command);
       return EXIT_USAGE;
     }
   }
   if (path->empty()) {
-    PrintError("%s needs a BUNDLE (see satchel %s --help)", command, command);
+    PrintError(TOOL_MSG_NEEDS_BUNDLE, command, command);
     return EXIT_USAGE;
   }
   return -1;

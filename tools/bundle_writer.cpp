@@ -16,6 +16,7 @@
 #include "payload.h"
 #include "shown_text.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void PutU32(std::vector<unsigned char> *out, uint32_t value) {
   out->insert(out->end(), bytes, bytes + 4);
 }
 
+// A name, key or value as the messages show it: escaped, between quotes.
 std::string Quoted(const std::string &text) { return "\"" + Shown(text) + "\""; }
 
 
@@ -93,40 +95,39 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
                    std::string *error) {
   for (const BundleFile &file : contents.files) {
     if (file.name.find('\0') != std::string::npos) {
-      *error = outPath + ": entry name " + Quoted(file.name) + " holds a NUL byte";
+      *error = MessageText(TOOL_MSG_ENTRY_NAME_NUL, outPath.c_str(), Quoted(file.name).c_str());
       return false;
     }
     if (file.content.size() >= kEntryLimit) {
-      *error = outPath + ": entry " + Quoted(file.name) + " is 4 GiB or larger";
+      *error = MessageText(TOOL_MSG_ENTRY_TOO_LARGE, outPath.c_str(), Quoted(file.name).c_str());
       return false;
     }
   }
   const std::string *msi = nullptr, *exe = nullptr;
   for (const BundleProperty &property : contents.properties) {
     if (property.key.find('\0') != std::string::npos) {
-      *error = outPath + ": property key " + Quoted(property.key) + " holds a NUL byte";
+      *error = MessageText(TOOL_MSG_KEY_NUL, outPath.c_str(), Quoted(property.key).c_str());
       return false;
     }
     if (property.key.size() >= PAYLOAD_KEY_FIELD_SIZE) {
-      *error = outPath + ": property key " + Quoted(property.key) + " is " +
-               std::to_string(property.key.size()) + " bytes long; keys are limited to " +
-               std::to_string(PAYLOAD_KEY_FIELD_SIZE - 1) + " bytes";
+      *error = MessageText(TOOL_MSG_KEY_TOO_LONG, outPath.c_str(), Quoted(property.key).c_str(),
+                           property.key.size(), PAYLOAD_KEY_FIELD_SIZE - 1);
       return false;
     }
     if (property.value.find('\0') != std::string::npos) {
-      *error = outPath + ": value of property " + Quoted(property.key) + " holds a NUL byte";
+      *error = MessageText(TOOL_MSG_VALUE_NUL, outPath.c_str(), Quoted(property.key).c_str());
       return false;
     }
     if (property.key == PAYLOAD_CHECKSUM_KEY) {
-      *error = outPath + ": property key " + Quoted(property.key) +
-               " is the bundle's own: the entry checksums that the tool writes";
+      *error = MessageText(TOOL_MSG_KEY_RESERVED, outPath.c_str(), Quoted(property.key).c_str());
       return false;
     }
     if (property.key == "msi" || property.key == "exe") {
       std::string reason;
       if (!IsPlainWindowsFileName(property.value, &reason)) {
-        *error = outPath + ": property " + Quoted(property.key) + " = " +
-                 Quoted(property.value) + " is not a plain Windows file name: " + reason;
+        *error = MessageText(TOOL_MSG_BUNDLE_PROPERTY_NOT_PLAIN, outPath.c_str(),
+                             Shown(property.key).c_str(), Shown(property.value).c_str(),
+                             reason.c_str());
         return false;
       }
       (property.key == "msi" ? msi : exe) = &property.value;
@@ -134,8 +135,8 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
   }
   // The launcher reads the last value of each key; any earlier one is dead.
   if (msi && exe && SameFileNameIgnoringCase(*msi, *exe)) {
-    *error = outPath + ": the msi name " + Quoted(*msi) + " and the exe name " + Quoted(*exe) +
-             " are the same file name when case is ignored";
+    *error = MessageText(TOOL_MSG_BUNDLE_MSI_EXE_SAME_NAME, outPath.c_str(), Shown(*msi).c_str(),
+                         Shown(*exe).c_str());
     return false;
   }
   return true;
@@ -248,12 +249,12 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
   if (!CheckInputFile(stubPath, &size, error)) return false;
   FILE *stub = OpenFileForReading(stubPath);
   if (!stub) {
-    *error = stubPath + ": cannot open: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_CANNOT_OPEN, stubPath.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   int64_t stubSize = StubSize(stub);
   if (stubSize < 0) {
-    *error = stubPath + ": cannot determine its size";
+    *error = MessageText(TOOL_MSG_STUB_SIZE_UNKNOWN, stubPath.c_str());
     fclose(stub);
     return false;
   }
@@ -308,8 +309,7 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   uint64_t headerOffset =
       (stubSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
   if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
-    *error = outPath + ": the stub alone is " + std::to_string(stubSize) +
-             " bytes; the bundle would be 2 GiB or larger and a launcher cannot read it";
+    *error = MessageText(TOOL_MSG_STUB_TOO_LARGE, outPath.c_str(), (unsigned long long)stubSize);
     return false;
   }
 
@@ -325,12 +325,12 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     const std::vector<unsigned char> &dictionary = DictionaryForEntry(contents, stages, file.name);
     if (!DeflateRaw(file.content.data(), file.content.size(), dictionary.data(),
                     dictionary.size(), &compressed[i])) {
-      *error = outPath + ": entry " + Quoted(file.name) +
-               " cannot be compressed into a bundle below 2 GiB";
+      *error = MessageText(TOOL_MSG_ENTRY_NOT_COMPRESSIBLE, outPath.c_str(),
+                           Quoted(file.name).c_str());
       return false;
     }
     if (entryDataSize + compressed[i].size() >= kBundleLimit) {
-      *error = outPath + ": the bundle would be 2 GiB or larger; a launcher cannot read it";
+      *error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, outPath.c_str());
       return false;
     }
     toc.push_back(PAYLOAD_TOC_FILE_ENTRY);
@@ -351,18 +351,17 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     toc.push_back(0);
   }
   if (toc.size() >= kBundleLimit) {
-    *error = outPath + ": the bundle would be 2 GiB or larger; a launcher cannot read it";
+    *error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, outPath.c_str());
     return false;
   }
   std::vector<unsigned char> tocCompressed;
   if (!DeflateRaw(toc.data(), toc.size(), nullptr, 0, &tocCompressed)) {
-    *error = outPath + ": the table of contents cannot be compressed";
+    *error = MessageText(TOOL_MSG_TOC_NOT_COMPRESSIBLE, outPath.c_str());
     return false;
   }
   uint64_t total = headerOffset + PAYLOAD_HEADER_SIZE + tocCompressed.size() + entryDataSize;
   if (total >= kBundleLimit) {
-    *error = outPath + ": the bundle would be " + std::to_string(total) +
-             " bytes, 2 GiB or larger; a launcher cannot read it";
+    *error = MessageText(TOOL_MSG_BUNDLE_SIZE_TOO_LARGE, outPath.c_str(), (unsigned long long)total);
     return false;
   }
 
@@ -378,9 +377,8 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   // payload of its own would hide the new one.
   int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
   if (passed != 0) {
-    *error = passed > 0 ? stubPath + ": the stub already carries a payload (a reader would find "
-                                     "that one first); use a bare launcher stub"
-                        : stubPath + ": read failed";
+    *error = MessageText(passed > 0 ? TOOL_MSG_STUB_HAS_PAYLOAD : TOOL_MSG_FILE_READ_FAILED,
+                         stubPath.c_str());
     return false;
   }
 
@@ -388,7 +386,7 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   if (contents.peSubsystem) {
     subsystemOffset = PeSubsystemOffset(stub, stubSize);
     if (subsystemOffset < 0) {
-      *error = stubPath + ": not a Windows executable, so its subsystem cannot be set";
+      *error = MessageText(TOOL_MSG_STUB_NOT_A_PE, stubPath.c_str());
       return false;
     }
   }
@@ -399,7 +397,7 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   StubSink sink = {&output, error, 0, subsystemOffset, contents.peSubsystem};
   passed = PassStub(stub, (int64_t)stubSize, WriteStubPiece, &sink);
   if (passed != 0) {
-    if (passed != -2) *error = stubPath + ": read failed or the stub changed while it was read";
+    if (passed != -2) *error = MessageText(TOOL_MSG_STUB_CHANGED, stubPath.c_str());
     AbortAtomicOutput(&output);
     return false;
   }

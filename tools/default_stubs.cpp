@@ -7,7 +7,9 @@
 
 #include <vector>
 
+#include "shown_text.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -59,13 +61,13 @@ bool FindDefaultStub(const std::string &name, std::string *path, std::string *er
   std::string tool = ToolExecutablePath();
   std::string fileName = PathFileName(tool);
   if (tool.empty() || fileName.size() == tool.size()) {
-    *error = "cannot find the tool's own folder for the default " + name + "; give its path";
+    *error = MessageText(TOOL_MSG_NO_OWN_FOLDER, name.c_str());
     return false;
   }
   std::string folder = tool.substr(0, tool.size() - fileName.size());
   *path = folder + SATCHEL_DATA_FOLDER_FROM_TOOL "/" + name;
   if (!IsFile(*path)) {
-    *error = *path + ": no default " + name + " (not installed or not built); give its path";
+    *error = MessageText(TOOL_MSG_NO_DEFAULT_STUB, path->c_str(), name.c_str());
     return false;
   }
   return true;
@@ -74,7 +76,7 @@ bool FindDefaultStub(const std::string &name, std::string *path, std::string *er
 bool ReadPeMachine(const std::string &path, uint16_t *machine, std::string *error) {
   FILE *file = OpenFileForReading(path);
   if (file == nullptr) {
-    *error = path + ": cannot open: " + strerror(errno);
+    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), strerror(errno));
     return false;
   }
   unsigned char dos[64], pe[6];
@@ -87,7 +89,7 @@ bool ReadPeMachine(const std::string &path, uint16_t *machine, std::string *erro
   }
   fclose(file);
   if (!ok) {
-    *error = path + ": not a Windows executable";
+    *error = MessageText(TOOL_MSG_NOT_A_PE, path.c_str());
     return false;
   }
   *machine = (uint16_t)LittleEndian(pe + 4, 2);
@@ -97,13 +99,11 @@ bool ReadPeMachine(const std::string &path, uint16_t *machine, std::string *erro
 bool FindBootstrapFor(const std::string &stubPath, std::string *path, std::string *error) {
   uint16_t machine = 0;
   if (!ReadPeMachine(stubPath, &machine, error)) {
-    *error += "; the ready bootstrap is packed for the stub's machine, so give --exe";
+    *error = MessageText(TOOL_MSG_BOOTSTRAP_NEEDS_MACHINE, error->c_str());
     return false;
   }
   if (machine == PE_MACHINE_I386) return FindDefaultStub(STUB_BOOTSTRAP, path, error);
   if (machine == PE_MACHINE_AMD64) return FindDefaultStub("x86_64/" STUB_BOOTSTRAP, path, error);
-  char text[64];
-  snprintf(text, sizeof text, "%#06x", machine);
-  *error = stubPath + ": no ready bootstrap for machine type " + text + "; give --exe";
+  *error = MessageText(TOOL_MSG_NO_BOOTSTRAP_FOR_MACHINE, stubPath.c_str(), (unsigned)machine);
   return false;
 }

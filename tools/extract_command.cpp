@@ -13,6 +13,7 @@
 #include "satchel_commands.h"
 #include "shown_text.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -40,7 +41,7 @@ int ExtractCommand(int argc, char **argv) {
       return EXIT_OK;
     } else if (arg == "-o" || arg == "--output") {
       if (i + 1 >= argc) {
-        PrintError("-o needs a value (see satchel extract --help)");
+        PrintError(TOOL_MSG_NEEDS_VALUE, "-o", "extract");
         return EXIT_USAGE;
       }
       out = argv[++i];
@@ -50,17 +51,16 @@ int ExtractCommand(int argc, char **argv) {
       name = arg;
       haveName = true;
     } else {
-      PrintError("extract: unexpected argument \"%s\" (see satchel extract --help)", arg.c_str());
+      PrintError(TOOL_MSG_UNEXPECTED_ARGUMENT, "extract", arg.c_str(), "extract");
       return EXIT_USAGE;
     }
   }
   if (path.empty() || !haveName || out.empty()) {
-    PrintError("extract needs BUNDLE, NAME and -o FILE (see satchel extract --help)");
+    PrintError(TOOL_MSG_EXTRACT_NEEDS);
     return EXIT_USAGE;
   }
   if (out != "-" && SameFile(out, path)) {
-    PrintError("%s: the output is the bundle itself; write the entry to another file",
-               out.c_str());
+    PrintError(TOOL_MSG_EXTRACT_ONTO_BUNDLE, out.c_str());
     return EXIT_FAILED;
   }
   if (!OpenIndex(path)) return EXIT_FAILED;
@@ -74,16 +74,17 @@ int ExtractCommand(int argc, char **argv) {
     std::vector<const FileEntry *> entries = AllFileEntries();
     for (size_t i = 0; i < entries.size() && i < 20; ++i)
       names += (i ? ", \"" : "\"") + Shown(entries[i]->name) + "\"";
-    if (entries.size() > 20) names += ", ... (" + std::to_string(entries.size()) + " in all)";
-    PrintError("%s: no entry named \"%s\"; %s", path.c_str(), Shown(name.c_str()).c_str(),
-               entries.empty() ? "the bundle holds no entries" : ("its entries: " + names).c_str());
+    if (entries.size() > 20) names += MessageText(TOOL_MSG_MORE_ENTRIES, entries.size());
+    PrintError(TOOL_MSG_NO_SUCH_ENTRY, path.c_str(), Shown(name).c_str(),
+               entries.empty() ? TOOL_MSG_NO_ENTRIES
+                               : MessageText(TOOL_MSG_ITS_ENTRIES, names.c_str()).c_str());
     ClosePayload();
     return EXIT_FAILED;
   }
   ReaderDictionaries dictionaries;
   std::string error;
   if (!BuildDictionaries(&dictionaries, &error)) {
-    PrintError("%s: cannot build the preset dictionary: %s", path.c_str(), error.c_str());
+    PrintError(TOOL_MSG_NO_DICTIONARY, path.c_str(), error.c_str());
     ClosePayload();
     return EXIT_FAILED;
   }
@@ -92,7 +93,7 @@ int ExtractCommand(int argc, char **argv) {
       OpenEntryStream(name.c_str(), dictionaries.java && !dictionary.empty() ? dictionary.data() : nullptr,
                       (int)dictionary.size(), &message);
   if (!stream) {
-    PrintError("%s: entry \"%s\": %s", path.c_str(), Shown(name.c_str()).c_str(), message);
+    PrintError(TOOL_MSG_BUNDLE_ENTRY_PROBLEM, path.c_str(), Shown(name).c_str(), message);
     ClosePayload();
     return EXIT_FAILED;
   }
@@ -123,7 +124,7 @@ int ExtractCommand(int argc, char **argv) {
       bool written = toStdout ? fwrite(buffer.data(), 1, filled, stdout) == filled
                               : WriteAtomicOutput(&output, buffer.data(), filled, &error);
       if (!written) {
-        if (toStdout) error = "standard output: write failed";
+        if (toStdout) error = TOOL_MSG_STDOUT_FAILED;
         failed = true;
         break;
       }
@@ -131,14 +132,15 @@ int ExtractCommand(int argc, char **argv) {
     }
     if (n < 0) {
       GetEntryStreamStatus(stream, &message);
-      error = path + ": entry \"" + Shown(name.c_str()) + "\": " + (message ? message : "read failed");
+      error = MessageText(TOOL_MSG_BUNDLE_ENTRY_PROBLEM, path.c_str(), Shown(name).c_str(),
+                          message ? message : TOOL_MSG_READ_FAILED);
       failed = true;
       break;
     }
     if (n == 0) {
       if (GetEntryStreamRemaining(stream) != 0) {
-        error = path + ": entry \"" + Shown(name.c_str()) + "\": the data ends " +
-                std::to_string(GetEntryStreamRemaining(stream)) + " bytes short of its size";
+        error = MessageText(TOOL_MSG_ENTRY_SHORT, path.c_str(), Shown(name).c_str(),
+                            GetEntryStreamRemaining(stream));
         failed = true;
       }
       break;
@@ -149,7 +151,7 @@ int ExtractCommand(int argc, char **argv) {
   if (!failed) {
     if (toStdout) {
       if (fflush(stdout) != 0) {
-        error = "standard output: write failed";
+        error = TOOL_MSG_STDOUT_FAILED;
         failed = true;
       }
     } else if (!CommitAtomicOutput(&output, &error)) {

@@ -12,6 +12,8 @@
 #endif
 
 #include "payload.h"
+#include "shown_text.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -48,32 +50,31 @@ bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
   if (CheckPlainWindowsFileName(name.data(), name.size(), &check)) return true;
   switch (check.problem) {
     case PLAIN_NAME_EMPTY:
-      *reason = "the name is empty";
+      *reason = TOOL_MSG_NAME_EMPTY;
       break;
     case PLAIN_NAME_DOTS:
-      *reason = "\".\" and \"..\" name folders, not files";
+      *reason = TOOL_MSG_NAME_DOTS;
       break;
     case PLAIN_NAME_NOT_UTF8:
-      *reason = "the name is not well-formed UTF-8";
+      *reason = TOOL_MSG_NAME_NOT_UTF8;
       break;
     case PLAIN_NAME_CONTROL:
-      *reason = "the name holds a control character";
+      *reason = TOOL_MSG_NAME_CONTROL;
       break;
     case PLAIN_NAME_CHARACTER:
-      *reason = std::string("the name holds the character '") + check.character + "'";
+      *reason = MessageText(TOOL_MSG_NAME_CHARACTER, check.character);
       break;
     case PLAIN_NAME_ENDS_WITH_DOT:
-      *reason = "the name ends with a dot";
+      *reason = TOOL_MSG_NAME_ENDS_WITH_DOT;
       break;
     case PLAIN_NAME_ENDS_WITH_SPACE:
-      *reason = "the name ends with a space";
+      *reason = TOOL_MSG_NAME_ENDS_WITH_SPACE;
       break;
     case PLAIN_NAME_TOO_LONG:
-      *reason = "the name is " + std::to_string(check.units) + " UTF-16 code units long; at most " +
-                std::to_string(PLAIN_NAME_MAX_UNITS) + " fit";
+      *reason = MessageText(TOOL_MSG_NAME_TOO_LONG, check.units, PLAIN_NAME_MAX_UNITS);
       break;
     default:
-      *reason = "\"" + name.substr(0, check.baseLength) + "\" is a reserved device name";
+      *reason = MessageText(TOOL_MSG_NAME_RESERVED, (int)check.baseLength, name.c_str());
       break;
   }
   return false;

@@ -17,6 +17,9 @@
 
 #include <memory>
 
+#include "shown_text.h"
+#include "tool_messages.h"
+
 namespace {
 
 struct ManifestSection {
@@ -168,13 +171,13 @@ bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::
       if ((block = find(blockEntry))) break;
     }
     if (!block) continue;  // a signature file without its block signs nothing
-    std::string where = jar + ": " + entry.first + ": ";
     if (!manifest) {
-      *error = where + "a signed jar without META-INF/MANIFEST.MF";
+      *error = MessageText(TOOL_MSG_SIGNED_WITHOUT_MANIFEST, jar.c_str(), entry.first.c_str());
       return false;
     }
     if (!SignatureHolds(*block, *entry.second)) {
-      *error = where + "its signature in " + blockEntry + " does not hold (the jar was changed after signing)";
+      *error = MessageText(TOOL_MSG_SIGNATURE_BROKEN, jar.c_str(), entry.first.c_str(),
+                           blockEntry.c_str());
       return false;
     }
     std::vector<ManifestSection> signature = ParseSections(*entry.second);
@@ -195,7 +198,8 @@ bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::
         bool known;
         if (!match || !DigestsMatch(signature[s], "-digest", manifest->data() + match->begin,
                                     match->end - match->begin, &known)) {
-          *error = where + "the manifest's section for " + *name + " is not what was signed";
+          *error = MessageText(TOOL_MSG_SECTION_NOT_SIGNED, jar.c_str(), entry.first.c_str(),
+                               name->c_str());
           return false;
         }
       }
@@ -211,7 +215,7 @@ bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::
     if (!content) continue;
     bool known;
     if (!DigestsMatch(sections[m], "-digest", content->data(), content->size(), &known)) {
-      *error = jar + ": " + *name + ": its digest does not match the signed manifest (the jar was changed after signing)";
+      *error = MessageText(TOOL_MSG_DIGEST_MISMATCH, jar.c_str(), name->c_str());
       return false;
     }
   }

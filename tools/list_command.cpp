@@ -12,6 +12,7 @@
 #include "satchel_commands.h"
 #include "shown_text.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -80,13 +81,13 @@ int ListCommand(int argc, char **argv) {
     for (size_t i = 0; i < entries.size(); ++i) {
       printf("  %10u  %10u  %12u  %s%s\n", entries[i]->offset, entries[i]->compressedSize,
              entries[i]->uncompressedSize, Shown(entries[i]->name).c_str(),
-             hiddenEntries[i] ? "  (never read: an earlier entry has this name)" : "");
+             hiddenEntries[i] ? TOOL_MSG_LIST_ENTRY_SHADOWED : "");
     }
     printf("properties: %zu\n", properties.size());
     for (size_t i = 0; i < properties.size(); ++i) {
       printf("  %s = \"%s\"%s\n", Shown(properties[i]->key).c_str(),
              Shown(properties[i]->value).c_str(),
-             hiddenProperties[i] ? "  (never read: a later property has this key)" : "");
+             hiddenProperties[i] ? TOOL_MSG_LIST_PROPERTY_SHADOWED : "");
     }
   }
   ClosePayload();

@@ -46,11 +46,12 @@
 #include <vector>
 
 #include "bundle_writer.h"
-#include "jar_signature.h"
 #include "default_stubs.h"
-#include "tool_files.h"
+#include "jar_signature.h"
 #include "payload.h"
+#include "satchel_commands.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 // The class files of the two internal classes, compiled into the tool at
 // build time (see pack_java.cmake).
@@ -195,12 +196,11 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     if (!taken) taken = TakeOption(argc, argv, &i, "--main-class", &options->mainClass);
     if (!taken && (taken = TakeOption(argc, argv, &i, "--java-option", &javaOption)) > 0) {
       if (javaOption.find_first_of("\r\n") != std::string::npos) {
-        fprintf(stderr, "satchel: pack-java: --java-option: an option cannot span lines\n");
+        PrintError(TOOL_MSG_OPTION_SPANS_LINES);
         return -1;
       }
       if (javaOption.size() < 2 || javaOption[0] != '-') {
-        fprintf(stderr, "satchel: pack-java: --java-option %s: a virtual machine option begins with -\n",
-                javaOption.c_str());
+        PrintError(TOOL_MSG_NOT_A_VM_OPTION, javaOption.c_str());
         return -1;
       }
       options->javaOptions.push_back(javaOption);
@@ -208,33 +208,31 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     if (!taken && (taken = TakeOption(argc, argv, &i, "--min-java", &minJava)) > 0) {
       options->minJava = ParseJavaRelease(minJava);
       if (options->minJava <= 0) {
-        fprintf(stderr, "satchel: pack-java: --min-java %s: not a Java release (8, 11, 17, ...)\n",
-                minJava.c_str());
+        PrintError(TOOL_MSG_NOT_A_RELEASE, minJava.c_str());
         return -1;
       }
     }
     if (taken < 0) {
-      fprintf(stderr, "satchel: pack-java: %s needs a value that is not empty\n", argument.c_str());
+      PrintError(TOOL_MSG_EMPTY_VALUE, argument.c_str());
       return -1;
     }
     if (!taken) {
-      fprintf(stderr, "satchel: pack-java: unknown option %s (see satchel pack-java --help)\n",
-              argument.c_str());
+      PrintError(TOOL_MSG_UNKNOWN_OPTION, argument.c_str());
       return -1;
     }
   }
-  const char *missing = options->output.empty()   ? "-o OUT"
-                        : options->jars.empty()   ? "at least one jar"
+  const char *missing = options->output.empty()   ? TOOL_MSG_REQUIRED_OUTPUT
+                        : options->jars.empty()   ? TOOL_MSG_REQUIRED_JAR
                                                   : nullptr;
   if (missing) {
-    fprintf(stderr, "satchel: pack-java: %s is required (see satchel pack-java --help)\n", missing);
+    PrintError(TOOL_MSG_REQUIRED, missing);
     return -1;
   }
   std::string error;
   // A desktop application needs a Windows front end: the i686 one by default.
   const char *front = options->gui ? "satchel-java.exe" : STUB_JAVA_FRONT_END;
   if (options->stub.empty() && !FindDefaultStub(front, &options->stub, &error)) {
-    fprintf(stderr, "satchel: pack-java: %s (--stub)\n", error.c_str());
+    PrintError(TOOL_MSG_PACK_JAVA_FOR_STUB, error.c_str());
     return -1;
   }
   return 1;
@@ -378,18 +376,15 @@ std::string NameInJar(const std::string &stored) {
 bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
                   const std::string &jar, std::vector<unsigned char> *content,
                   std::string *error) {
-  std::string where = jar + ": " + stat.name + ": ";
-  if (!(stat.valid & ZIP_STAT_SIZE)) {
-    *error = where + "the archive does not give the entry's size";
-    return false;
-  }
-  if (stat.size >= 0x80000000u) {
-    *error = where + "2 GiB or larger; a bundle cannot hold it";
-    return false;
-  }
-  zip_file_t *file = zip_fopen_index(archive, index, 0);
+  const char *problem = nullptr;
+  if (!(stat.valid & ZIP_STAT_SIZE))
+    problem = TOOL_MSG_ZIP_NO_SIZE;
+  else if (stat.size >= 0x80000000u)
+    problem = TOOL_MSG_ZIP_TOO_LARGE;
+  zip_file_t *file = problem ? nullptr : zip_fopen_index(archive, index, 0);
   if (!file) {
-    *error = where + zip_strerror(archive);
+    *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
+                         problem ? problem : zip_strerror(archive));
     return false;
   }
   content->resize(stat.size);
@@ -397,7 +392,8 @@ bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
   while (done < stat.size) {
     zip_int64_t n = zip_fread(file, content->data() + done, stat.size - done);
     if (n <= 0) {
-      *error = where + (n < 0 ? zip_file_strerror(file) : "the entry ends early");
+      *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
+                           n < 0 ? zip_file_strerror(file) : TOOL_MSG_ZIP_ENDS_EARLY);
       zip_fclose(file);
       return false;
     }
@@ -408,7 +404,8 @@ bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
   unsigned char extra;
   zip_int64_t more = zip_fread(file, &extra, 1);
   if (more != 0) {
-    *error = where + (more < 0 ? zip_file_strerror(file) : "the entry is longer than stated");
+    *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
+                         more < 0 ? zip_file_strerror(file) : TOOL_MSG_ZIP_TOO_LONG);
     zip_fclose(file);
     return false;
   }
@@ -428,7 +425,7 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
   int code = 0;
   zip_t *archive = zip_open(jar.c_str(), ZIP_RDONLY, &code);
   if (!archive) {
-    *error = jar + ": " + ZipErrorText(code);
+    *error = MessageText(TOOL_MSG_AT_FILE, jar.c_str(), ZipErrorText(code).c_str());
     return false;
   }
   int k = record->jarCount;
@@ -438,7 +435,7 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
   for (zip_int64_t i = 0; i < count; i++) {
     zip_stat_t stat;
     if (zip_stat_index(archive, (zip_uint64_t)i, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
-      *error = jar + ": entry " + std::to_string(i) + ": " + zip_strerror(archive);
+      *error = MessageText(TOOL_MSG_JAR_ENTRY_AT, jar.c_str(), (long long)i, zip_strerror(archive));
       zip_close(archive);
       return false;
     }
@@ -459,7 +456,8 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
     EntryTime(archive, (zip_uint64_t)i, stat, &kind, &value);
     if (kind != 0) {
       if (!PutJavaUtf(&record->times, stored)) {
-        *error = jar + ": " + name + ": the name is too long";
+        *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), name.c_str(),
+                             TOOL_MSG_NAME_TOO_LONG_FOR_INDEX);
         zip_close(archive);
         return false;
       }
@@ -483,7 +481,7 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
   bool fits = PutJavaUtf(&record->index, PathFileName(jar));
   PutBigEndian(&record->index, (uint64_t)flags, 4);
   if (!fits || !PutJavaUtf(&record->index, firstEntry) || !PutJavaUtf(&record->index, storedBlock)) {
-    *error = jar + ": the name is too long";
+    *error = MessageText(TOOL_MSG_AT_FILE, jar.c_str(), TOOL_MSG_NAME_TOO_LONG_FOR_INDEX);
     return false;
   }
   record->jarCount++;
@@ -521,16 +519,15 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
     const char *problem = nullptr;
     struct stat status;
     if (!escaped || path.empty() || path[0] == '/' || url.find(':') != std::string::npos)
-      problem = "not a relative path";
+      problem = TOOL_MSG_NOT_RELATIVE;
     else if (path.back() == '/')
-      problem = "a folder (only jars are packed)";
+      problem = TOOL_MSG_A_FOLDER;
     else if (stat((folder + path).c_str(), &status) != 0)
-      problem = "not found";
+      problem = TOOL_MSG_NOT_FOUND;
     else if (!S_ISREG(status.st_mode))
-      problem = "not a file";
+      problem = TOOL_MSG_NOT_A_FILE;
     if (problem) {
-      fprintf(stderr, "satchel: pack-java: warning: %s: Class-Path entry %s left out: %s\n",
-              jar.c_str(), url.c_str(), problem);
+      PrintError(TOOL_MSG_CLASS_PATH_LEFT_OUT, jar.c_str(), url.c_str(), problem);
       continue;
     }
     found.push_back(folder + path);
@@ -630,14 +627,13 @@ int PackJavaCommand(int argc, char **argv) {
   std::string error;
   for (const std::string &input : options.jars) {
     if (SameFile(options.output, input) || SameFile(options.output, options.stub)) {
-      fprintf(stderr, "satchel: pack-java: %s: the output is also an input; write the bundle to "
-              "another file\n", options.output.c_str());
+      PrintError(TOOL_MSG_PACK_JAVA_OUTPUT_IS_INPUT, options.output.c_str());
       return 1;
     }
   }
   std::vector<ManifestAttribute> firstManifest;
   if (!AddJarsFollowingClassPath(options.jars, &contents, &record, &firstManifest, &error)) {
-    fprintf(stderr, "satchel: pack-java: %s\n", error.c_str());
+    PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }
   BundleFile index{kIndexEntry, {}};
@@ -653,9 +649,7 @@ int PackJavaCommand(int argc, char **argv) {
 
   std::string mainClass = options.mainClass.empty() ? manifestMainClass : options.mainClass;
   if (mainClass.empty()) {
-    fprintf(stderr,
-            "satchel pack-java: %s: its manifest names no Main-Class; give --main-class NAME\n",
-            options.jars[0].c_str());
+    fprintf(stderr, TOOL_MSG_NO_MAIN_CLASS "\n", options.jars[0].c_str());
     return 1;
   }
   // The front end turns dots into slashes and adds ".class"; that entry must
@@ -665,8 +659,7 @@ int PackJavaCommand(int argc, char **argv) {
     if (c == '.') c = '/';
   mainEntry += ".class";
   if (!record.present.count(mainEntry)) {
-    fprintf(stderr, "satchel: pack-java: main class %s: no entry %s in the jars\n",
-            mainClass.c_str(), mainEntry.c_str());
+    PrintError(TOOL_MSG_MAIN_CLASS_MISSING, mainClass.c_str(), mainEntry.c_str());
     return 1;
   }
   contents.properties.push_back(BundleProperty{"Main-Class", mainClass});
@@ -674,7 +667,7 @@ int PackJavaCommand(int argc, char **argv) {
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
 
   if (!WriteBundle(options.stub, options.output, contents, &error)) {
-    fprintf(stderr, "satchel: pack-java: %s\n", error.c_str());
+    PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }
   return 0;

@@ -15,6 +15,7 @@
 #include "default_stubs.h"
 #include "file_names.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 #include "pack_java.h"
 #include "satchel_commands.h"
 
@@ -73,7 +74,7 @@ const char kPackUsage[] =
 // The value of an option that takes one: the next argument.
 bool TakeValue(int argc, char **argv, int *i, const char *option, std::string *value) {
   if (*i + 1 >= argc) {
-    PrintError("%s needs a value (see satchel %s --help)", option, argv[0]);
+    PrintError(TOOL_MSG_NEEDS_VALUE, option, argv[0]);
     return false;
   }
   *value = argv[++*i];
@@ -84,8 +85,8 @@ bool SplitPair(const std::string &text, const char *option, std::string *left,
                std::string *right) {
   size_t equals = text.find('=');
   if (equals == std::string::npos) {
-    PrintError("%s %s: expected %s", option, text.c_str(),
-               strcmp(option, "--file") == 0 ? "NAME=PATH" : "KEY=VALUE");
+    PrintError(TOOL_MSG_EXPECTED_PAIR, option, text.c_str(),
+               strcmp(option, "--file") == 0 ? TOOL_MSG_NAME_PATH : TOOL_MSG_KEY_VALUE);
     return false;
   }
   *left = text.substr(0, equals);
@@ -99,8 +100,7 @@ bool LauncherFileName(const std::string &path, std::string *name) {
   *name = PathFileName(path);
   std::string reason;
   if (!IsPlainWindowsFileName(*name, &reason)) {
-    PrintError("%s: the file name \"%s\" is not a plain Windows file name: %s", path.c_str(),
-               name->c_str(), reason.c_str());
+    PrintError(TOOL_MSG_FILE_NAME_NOT_PLAIN, path.c_str(), name->c_str(), reason.c_str());
     return false;
   }
   return true;
@@ -120,15 +120,12 @@ bool CheckExtraFileName(const std::string &name, const std::string &path) {
   if (name.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0) {
     std::string rest = name.substr(strlen(EXTRA_FILES_PREFIX)), reason;
     if (!IsPlainWindowsFileName(rest, &reason)) {
-      PrintError("%s: the entry \"%s\" names no plain Windows file name: %s", path.c_str(),
-                 name.c_str(), reason.c_str());
+      PrintError(TOOL_MSG_EXTRA_NAME_NOT_PLAIN, path.c_str(), name.c_str(), reason.c_str());
       return false;
     }
   } else if (name != "msi" && name != "exe") {
-    fprintf(stderr,
-            "satchel: warning: %s: the launcher does not extract the entry \"%s\"; name it "
-            "%s%s to have it written beside the msi\n",
-            path.c_str(), name.c_str(), EXTRA_FILES_PREFIX, PathFileName(path).c_str());
+    PrintError(TOOL_MSG_WARNING_NOT_EXTRACTED, path.c_str(), name.c_str(), EXTRA_FILES_PREFIX,
+               PathFileName(path).c_str());
   }
   return true;
 }
@@ -138,17 +135,13 @@ bool CheckExtraFileName(const std::string &name, const std::string &path) {
 bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
                           const std::vector<std::pair<std::string, std::string>> &files) {
   if (!EndsWithMsi(msiName)) {
-    PrintError("%s: the ready bootstrap installs the one file ending in .msi beside it; "
-               "name the msi so, or give --exe",
-               msi.c_str());
+    PrintError(TOOL_MSG_BOOTSTRAP_NEEDS_MSI_NAME, msi.c_str());
     return false;
   }
   for (const auto &file : files) {
     if (file.first.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0 &&
         EndsWithMsi(file.first)) {
-      PrintError("%s: a second .msi beside the msi; the ready bootstrap installs only one "
-                 "(give --exe for a program of your own)",
-                 file.second.c_str());
+      PrintError(TOOL_MSG_BOOTSTRAP_SECOND_MSI, file.second.c_str());
       return false;
     }
   }
@@ -160,8 +153,7 @@ bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
 bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inputs) {
   for (const std::string &input : inputs) {
     if (!input.empty() && SameFile(out, input)) {
-      PrintError("%s: the output is also an input (%s); write the bundle to another file",
-                 out.c_str(), input.c_str());
+      PrintError(TOOL_MSG_OUTPUT_IS_INPUT, out.c_str(), input.c_str());
       return false;
     }
   }
@@ -171,7 +163,7 @@ bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inp
 bool AddFile(BundleContents *contents, const std::string &name, const std::string &path) {
   for (const BundleFile &file : contents->files) {
     if (file.name == name) {
-      PrintError("%s: the entry \"%s\" is given twice", path.c_str(), name.c_str());
+      PrintError(TOOL_MSG_ENTRY_TWICE, path.c_str(), name.c_str());
       return false;
     }
   }
@@ -213,7 +205,7 @@ int PackCommand(int argc, char **argv) {
     } else if (arg == "--msi" || arg == "--exe") {
       std::string &given = arg == "--msi" ? msi : exe;
       if (!given.empty()) {
-        PrintError("%s is given twice; a bundle holds one %s", arg.c_str(), arg.c_str() + 2);
+        PrintError(TOOL_MSG_OPTION_TWICE, arg.c_str(), arg.c_str() + 2);
         return EXIT_USAGE;
       }
       if (!TakeValue(argc, argv, &i, arg.c_str(), &given)) return EXIT_USAGE;
@@ -223,23 +215,23 @@ int PackCommand(int argc, char **argv) {
       if (!TakeValue(argc, argv, &i, arg.c_str(), &value)) return EXIT_USAGE;
       if (!SplitPair(value, arg.c_str(), &left, &right)) return EXIT_USAGE;
       if (left.empty() && arg == "--file") {
-        PrintError("--file %s: the entry name is empty", value.c_str());
+        PrintError(TOOL_MSG_EMPTY_ENTRY_NAME, value.c_str());
         return EXIT_USAGE;
       }
       (arg == "--file" ? files : properties).push_back({left, right});
     } else {
-      PrintError("pack: unknown argument \"%s\" (see satchel pack --help)", arg.c_str());
+      PrintError(TOOL_MSG_PACK_UNKNOWN_ARGUMENT, arg.c_str());
       return EXIT_USAGE;
     }
   }
   if (out.empty() || (stub.empty() && msi.empty() && exe.empty() && files.empty() &&
                       properties.empty())) {
-    PrintError("pack needs -o and something to pack (see satchel pack --help)");
+    PrintError(TOOL_MSG_PACK_NEEDS);
     return EXIT_USAGE;
   }
   std::string error;
   if (stub.empty() && !FindDefaultStub(STUB_LAUNCHER, &stub, &error)) {
-    PrintError("%s (--stub)", error.c_str());
+    PrintError(TOOL_MSG_FOR_STUB, error.c_str());
     return EXIT_FAILED;
   }
   for (const auto &file : files)
@@ -269,15 +261,14 @@ int PackCommand(int argc, char **argv) {
   }
   if (!exe.empty() && !LauncherFileName(exe, &exeName)) return EXIT_FAILED;
   if (!msi.empty() && !exe.empty() && SameFileNameIgnoringCase(msiName, exeName)) {
-    PrintError("%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case "
-               "is ignored; the launcher writes both into one folder",
-               msi.c_str(), exe.c_str(), msiName.c_str(), exeName.c_str());
+    PrintError(TOOL_MSG_MSI_EXE_SAME_FILE_NAME, msi.c_str(), exe.c_str(), msiName.c_str(),
+               exeName.c_str());
     return EXIT_FAILED;
   }
   if (!exe.empty()) {
     if (!AddFile(&contents, "exe", exe)) return EXIT_FAILED;
     if (contents.files.back().content.empty()) {
-      PrintError("%s: the exe is empty; the launcher could not start it", exe.c_str());
+      PrintError(TOOL_MSG_EXE_FILE_EMPTY, exe.c_str());
       return EXIT_FAILED;
     }
     contents.properties.push_back({"exe", exeName});
@@ -309,7 +300,7 @@ int PackJava(int argc, char **argv) {
       return EXIT_OK;
     }
   }
-  PrintError("pack-java is not available in this build (built without a zip library)");
+  PrintError(TOOL_MSG_NO_PACK_JAVA);
   return EXIT_FAILED;
 #endif
 }
@@ -338,7 +329,7 @@ int Run(int argc, char **argv) {
                   {"verify", VerifyCommand}};
   for (const auto &entry : commands)
     if (command == entry.name) return entry.run(argc - 1, argv + 1);
-  PrintError("unknown command \"%s\"", command.c_str());
+  PrintError(TOOL_MSG_UNKNOWN_COMMAND, command.c_str());
   fputs(kUsage, stderr);
   return EXIT_USAGE;
 }

@@ -5,6 +5,8 @@
 #ifndef SATCHEL_COMMANDS_H
 #define SATCHEL_COMMANDS_H
 
+#include "shown_text.h"
+
 enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 int PackCommand(int argc, char **argv);
@@ -12,11 +14,8 @@ int ListCommand(int argc, char **argv);
 int ExtractCommand(int argc, char **argv);
 int VerifyCommand(int argc, char **argv);
 
-// Prints "satchel: " and the text to standard error, with a newline.
-void PrintError(const char *format, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+// Prints "satchel: " and a message of tool_messages.h to standard error,
+// with a newline.
+void PrintError(const char *format, ...) TOOL_PRINTF_FORMAT(1, 2);
 
 #endif  // SATCHEL_COMMANDS_H

@@ -1,6 +1,7 @@
-// Names and values as the bundle tool prints them.
+// Names, values and messages as the bundle tool prints them.
 #include "shown_text.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -45,4 +46,17 @@ std::string JsonString(const char *text) {
     }
   }
   return out + "\"";
+}
+
+std::string MessageText(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? (size_t)length : 0, '\0');
+  if (length > 0) vsnprintf(&text[0], (size_t)length + 1, format, again);
+  va_end(again);
+  return text;
 }

@@ -19,6 +19,8 @@
 #endif
 
 #include "payload.h"
+#include "shown_text.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -76,7 +78,7 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
                     _S_IREAD | _S_IWRITE);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      *error = path + ": cannot create a temporary file beside it: " + ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_TEMP_FILE_FAILED, path.c_str(), ErrnoText(errno).c_str());
       return false;
     }
     output->file = _fdopen(fd, "wb");
@@ -84,13 +86,13 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
       int saved = errno;
       _close(fd);
       RemoveFile(temp);
-      *error = path + ": " + ErrnoText(saved);
+      *error = MessageText(TOOL_MSG_AT_FILE, path.c_str(), ErrnoText(saved).c_str());
       return false;
     }
     output->tempPath = temp;
     return true;
   }
-  *error = path + ": cannot create a temporary file beside it";
+  *error = MessageText(TOOL_MSG_NO_TEMP_FILE, path.c_str());
   return false;
 #else
   std::string temp = path + ".XXXXXX";
@@ -98,7 +100,7 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
   name.push_back('\0');
   int fd = mkstemp(name.data());
   if (fd < 0) {
-    *error = path + ": cannot create a temporary file beside it: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_TEMP_FILE_FAILED, path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   fchmod(fd, (mode_t)mode & ~CurrentUmask());
@@ -107,7 +109,7 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
     int saved = errno;
     close(fd);
     unlink(name.data());
-    *error = path + ": " + ErrnoText(saved);
+    *error = MessageText(TOOL_MSG_AT_FILE, path.c_str(), ErrnoText(saved).c_str());
     return false;
   }
   output->tempPath = name.data();
@@ -121,12 +123,12 @@ bool BeginAtomicOutput(const std::string &path, AtomicOutput *output, std::strin
 
 bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std::string *error) {
   if (!output->file) {
-    *error = output->path + ": not open for writing";
+    *error = MessageText(TOOL_MSG_NOT_OPEN_FOR_WRITING, output->path.c_str());
     return false;
   }
   if (size && fwrite(data, 1, size, output->file) != size) {
     int saved = errno;
-    *error = output->path + ": write failed: " + ErrnoText(saved);
+    *error = MessageText(TOOL_MSG_WRITE_FAILED, output->path.c_str(), ErrnoText(saved).c_str());
     AbortAtomicOutput(output);
     return false;
   }
@@ -135,7 +137,7 @@ bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std:
 
 bool CommitAtomicOutput(AtomicOutput *output, std::string *error) {
   if (!output->file) {
-    *error = output->path + ": not open for writing";
+    *error = MessageText(TOOL_MSG_NOT_OPEN_FOR_WRITING, output->path.c_str());
     return false;
   }
   FILE *file = output->file;
@@ -153,21 +155,21 @@ bool CommitAtomicOutput(AtomicOutput *output, std::string *error) {
     saved = errno;
   }
   if (!written) {
-    *error = output->path + ": write failed: " + ErrnoText(saved);
+    *error = MessageText(TOOL_MSG_WRITE_FAILED, output->path.c_str(), ErrnoText(saved).c_str());
     RemoveFile(output->tempPath);
     return false;
   }
 #ifdef _WIN32
   if (!MoveFileExW(Widen(output->tempPath).c_str(), Widen(output->path).c_str(),
                    MOVEFILE_REPLACE_EXISTING)) {
-    *error = output->path + ": cannot replace it (Windows error " +
-             std::to_string(GetLastError()) + ")";
+    *error = MessageText(TOOL_MSG_REPLACE_FAILED, output->path.c_str(),
+                         (unsigned long)GetLastError());
     RemoveFile(output->tempPath);
     return false;
   }
 #else
   if (rename(output->tempPath.c_str(), output->path.c_str()) != 0) {
-    *error = output->path + ": cannot rename the finished file into place: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_RENAME_FAILED, output->path.c_str(), ErrnoText(errno).c_str());
     RemoveFile(output->tempPath);
     return false;
   }
@@ -193,17 +195,16 @@ bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error)
   int failed = stat(path.c_str(), &info);
 #endif
   if (failed != 0) {
-    *error = path + ": cannot open: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   if (S_ISDIR(info.st_mode)) {
-    *error = path + ": is a folder, not a file";
+    *error = MessageText(TOOL_MSG_IS_A_FOLDER, path.c_str());
     return false;
   }
   *size = (uint64_t)info.st_size;
   if (S_ISREG(info.st_mode) && *size >= kEntryLimit) {
-    *error = path + ": the file is " + std::to_string(*size) +
-             " bytes; an entry holds less than 4 GiB";
+    *error = MessageText(TOOL_MSG_INPUT_TOO_LARGE, path.c_str(), (unsigned long long)*size);
     return false;
   }
   return true;
@@ -243,7 +244,7 @@ bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
   if (!CheckInputFile(path, &size, error)) return false;
   FILE *file = OpenFileForReading(path);
   if (!file) {
-    *error = path + ": cannot open: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   // Room for the whole file at once when its size can be told.
@@ -258,7 +259,7 @@ bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
     content->insert(content->end(), buffer, buffer + n);
     if (content->size() >= kEntryLimit) {
       fclose(file);
-      *error = path + ": the file is 4 GiB or larger";
+      *error = MessageText(TOOL_MSG_INPUT_GREW_TOO_LARGE, path.c_str());
       return false;
     }
   }
@@ -266,7 +267,7 @@ bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
   int saved = errno;
   fclose(file);
   if (failed) {
-    *error = path + ": read failed: " + ErrnoText(saved);
+    *error = MessageText(TOOL_MSG_READ_FAILED_BECAUSE, path.c_str(), ErrnoText(saved).c_str());
     return false;
   }
   return true;

@@ -15,6 +15,7 @@
 #include "satchel_commands.h"
 #include "shown_text.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -44,25 +45,19 @@ const char kVerifyUsage[] =
 // stream that runs dry as the end, which is right for a reader and hides
 // exactly what verify must report (a stream longer than its size, one that
 // does not end within its bytes, a chunk that yields nothing).
-std::string Hex32(uint32_t value) {
-  char text[12];
-  snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry,
                            const unsigned char *dictionary, size_t dictionaryLength) {
   int64_t start = dataStart + entry->offset;
   int64_t end = start + entry->compressedSize;
   if (entry->compressedSize >= (uint32_t)kBundleLimit || end > kBundleLimit)
-    return "its compressed bytes reach beyond 2 GiB, where no reader can address them";
+    return TOOL_MSG_DATA_BEYOND_LIMIT;
   if (entry->uncompressedSize == 0) return std::string();  // read as empty, never inflated
   z_stream inflater;
   memset(&inflater, 0, sizeof inflater);
-  if (inflateInit2(&inflater, -15) != Z_OK) return "cannot create an inflater";
+  if (inflateInit2(&inflater, -15) != Z_OK) return TOOL_MSG_NO_INFLATER;
   if (dictionary && inflateSetDictionary(&inflater, dictionary, (uInt)dictionaryLength) != Z_OK) {
     inflateEnd(&inflater);
-    return "cannot set the preset dictionary";
+    return TOOL_MSG_DICTIONARY_REFUSED;
   }
   static unsigned char input[ENTRY_STREAM_CHUNK];
   static unsigned char output[1 << 16];
@@ -76,20 +71,19 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
     if (inflater.avail_in == 0) {
       if (consumed >= entry->compressedSize) {
         problem = produced < entry->uncompressedSize
-                      ? "its compressed bytes end after " + std::to_string(produced) + " of " +
-                            std::to_string(entry->uncompressedSize) + " bytes"
-                      : "its deflate stream does not end within its " +
-                            std::to_string(entry->compressedSize) + " compressed bytes";
+                      ? MessageText(TOOL_MSG_DATA_ENDS_EARLY, (unsigned long long)produced,
+                                    entry->uncompressedSize)
+                      : MessageText(TOOL_MSG_STREAM_DOES_NOT_END, entry->compressedSize);
         break;
       }
       uint32_t want = std::min<uint32_t>(ENTRY_STREAM_CHUNK, entry->compressedSize - consumed);
       if (!SeekFile(file, start + consumed)) {
-        problem = "cannot seek to its compressed bytes";
+        problem = TOOL_MSG_CANNOT_SEEK_DATA;
         break;
       }
       size_t got = fread(input, 1, want, file);
       if (got < want) {
-        problem = "its compressed bytes run past the end of the file";
+        problem = TOOL_MSG_DATA_PAST_END;
         break;
       }
       consumed += want;
@@ -105,25 +99,22 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
     produced += step;
     crc = crc32(crc, output, (uInt)step);
     if (result != Z_OK && result != Z_STREAM_END) {
-      problem = std::string("the data does not inflate") +
-                (dictionaryLength ? " with the reader's preset dictionary" : " without a preset dictionary") +
-                " (zlib: " + (inflater.msg ? inflater.msg : "error " + std::to_string(result)) +
-                ", after " + std::to_string(produced) + " bytes)";
+      problem = MessageText(TOOL_MSG_DOES_NOT_INFLATE,
+                            dictionaryLength ? TOOL_MSG_WITH_DICTIONARY : TOOL_MSG_WITHOUT_DICTIONARY,
+                            inflater.msg ? inflater.msg
+                                         : MessageText(TOOL_MSG_ZLIB_ERROR, result).c_str(),
+                            (unsigned long long)produced);
     } else if (produced > entry->uncompressedSize) {
-      problem = "it inflates to more than its declared " + std::to_string(entry->uncompressedSize) +
-                " bytes";
+      problem = MessageText(TOOL_MSG_INFLATES_TOO_MUCH, entry->uncompressedSize);
     } else if (result == Z_STREAM_END) {
       if (produced < entry->uncompressedSize)
-        problem = "it inflates to " + std::to_string(produced) + " bytes, not its declared " +
-                  std::to_string(entry->uncompressedSize);
+        problem = MessageText(TOOL_MSG_INFLATES_TOO_LITTLE, (unsigned long long)produced,
+                              entry->uncompressedSize);
       else if (PayloadHasEntryChecksums() && crc != entry->crc)
-        problem = "its content has the CRC-32 " + Hex32((uint32_t)crc) + ", not the recorded " +
-                  Hex32(entry->crc) + ": it was altered after packing";
+        problem = MessageText(TOOL_MSG_CRC_MISMATCH, (unsigned)crc, (unsigned)entry->crc);
       break;
     } else if (fresh && step == 0 && produced < entry->uncompressedSize) {
-      problem = "the " + std::to_string(chunk) + " compressed bytes at offset " +
-                std::to_string(consumed - chunk) +
-                " of the entry yield no data; a reader takes that for the end of the entry";
+      problem = MessageText(TOOL_MSG_CHUNK_YIELDS_NOTHING, chunk, consumed - chunk);
     }
   }
   inflateEnd(&inflater);
@@ -143,21 +134,18 @@ int VerifyCommand(int argc, char **argv) {
   std::vector<std::string> problems;
   for (int64_t at : header.badCrcBlocks)
     if (at < header.offset)
-      printf("%s: note: passed over a magic with a wrong header CRC at offset %lld\n", path.c_str(),
-             (long long)at);
+      printf(TOOL_MSG_NOTE_BAD_CRC "\n", path.c_str(), (long long)at);
   int64_t payloadEnd = header.offset + PAYLOAD_HEADER_SIZE + (int64_t)header.tocCompressedSize;
   if (header.fileSize >= kBundleLimit)
-    problems.push_back("the file is " + std::to_string(header.fileSize) +
-                       " bytes; a reader addresses only the first 2 GiB");
+    problems.push_back(MessageText(TOOL_MSG_FILE_BEYOND_LIMIT, (long long)header.fileSize));
   if (payloadEnd > header.fileSize)
-    problems.push_back("the table of contents (" + std::to_string(header.tocCompressedSize) +
-                       " bytes) runs past the end of the file");
+    problems.push_back(MessageText(TOOL_MSG_TOC_PAST_END, header.tocCompressedSize));
 
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {
-    problems.push_back(std::string("the payload cannot be indexed: ") +
-                       (message ? message : "unknown failure"));
-    for (const std::string &problem : problems) PrintError("%s: %s", path.c_str(), problem.c_str());
+    problems.push_back(MessageText(TOOL_MSG_NOT_INDEXED, message ? message : TOOL_MSG_UNKNOWN_FAILURE));
+    for (const std::string &problem : problems)
+      PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
     ClosePayload();
     fclose(file);
     return EXIT_FAILED;
@@ -169,7 +157,7 @@ int VerifyCommand(int argc, char **argv) {
   ReaderDictionaries dictionaries;
   std::string error;
   if (!BuildDictionaries(&dictionaries, &error))
-    problems.push_back("cannot build the Java preset dictionary: " + error);
+    problems.push_back(MessageText(TOOL_MSG_NO_JAVA_DICTIONARY, error.c_str()));
 
   uint64_t dataSize = 0;
   for (const FileEntry *entry : entries) {
@@ -178,16 +166,14 @@ int VerifyCommand(int argc, char **argv) {
     std::string problem = CheckEntryData(file, dataStart, entry,
                                          dictionaries.java && !dictionary.empty() ? dictionary.data() : nullptr,
                                          dictionary.size());
-    if (!problem.empty()) problems.push_back("entry \"" + Shown(entry->name) + "\": " + problem);
+    if (!problem.empty())
+      problems.push_back(MessageText(TOOL_MSG_ENTRY_PROBLEM, Shown(entry->name).c_str(), problem.c_str()));
   }
   if (dataSize != header.entryDataSize)
-    printf("%s: note: the header's entryDataSize %u differs from the sum of the compressed sizes "
-           "%llu (readers do not use it)\n",
-           path.c_str(), header.entryDataSize, (unsigned long long)dataSize);
+    printf(TOOL_MSG_NOTE_DATA_SIZE "\n", path.c_str(), header.entryDataSize,
+           (unsigned long long)dataSize);
   if (entries.size() != header.fileEntryCount)
-    printf("%s: note: the header's fileEntryCount %u differs from the %zu file entries (it only "
-           "sizes the reader's hash table)\n",
-           path.c_str(), header.fileEntryCount, entries.size());
+    printf(TOOL_MSG_NOTE_ENTRY_COUNT "\n", path.c_str(), header.fileEntryCount, entries.size());
 
   // Would it run?  A Java bundle needs its front end's two internal classes
   // and the main class; any other bundle is the installer launcher's, which
@@ -197,42 +183,38 @@ int VerifyCommand(int argc, char **argv) {
   FileEntry *found;
   if (dictionaries.java) {
     if (!FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &found, &message))
-      problems.push_back("no entry \"" PAYLOAD_CLASS_LOADER_ENTRY
-                         "\": the Java front end cannot load the application");
+      problems.push_back(TOOL_MSG_NO_CLASS_LOADER);
     const char *mainClass = FindProperty("Main-Class");
     if (!mainClass) {
-      problems.push_back("no property \"Main-Class\": the Java front end has no class to run");
+      problems.push_back(TOOL_MSG_NO_MAIN_CLASS_PROPERTY);
     } else {
       std::string entryName = mainClass;
       std::replace(entryName.begin(), entryName.end(), '.', '/');
       entryName += ".class";
       if (!FindFileEntry(entryName.c_str(), &found, &message))
-        problems.push_back("the main class \"" + Shown(mainClass) + "\" has no entry \"" +
-                           Shown(entryName.c_str()) + "\"");
+        problems.push_back(MessageText(TOOL_MSG_MAIN_CLASS_NO_ENTRY, Shown(mainClass).c_str(),
+                                       Shown(entryName).c_str()));
     }
   } else {
     for (const char *key : {"msi", "exe"})
       if (!FindProperty(key))
-        problems.push_back(std::string("no property \"") + key + "\": the launcher stops with \"No " +
-                           key + " filename\"");
+        problems.push_back(MessageText(TOOL_MSG_NO_LAUNCHER_NAME, key, key));
     if (exe && FindFileEntry("exe", &found, &message) && found->uncompressedSize == 0)
-      problems.push_back("the entry \"exe\" is empty: the launcher cannot start it");
+      problems.push_back(TOOL_MSG_EXE_EMPTY);
   }
   for (const char *key : {"msi", "exe"}) {
     const char *value = FindProperty(key);
     if (!value) continue;
     std::string reason;
     if (!IsPlainWindowsFileName(value, &reason))
-      problems.push_back(std::string("property \"") + key + "\" = \"" + Shown(value) +
-                         "\" is not a plain Windows file name: " + reason);
+      problems.push_back(MessageText(TOOL_MSG_PROPERTY_NOT_PLAIN, key, Shown(value).c_str(),
+                                     reason.c_str()));
     FileEntry *entry;
     if (!FindFileEntry(key, &entry, &message))
-      problems.push_back(std::string("property \"") + key + "\" is set but there is no entry \"" +
-                         key + "\"");
+      problems.push_back(MessageText(TOOL_MSG_PROPERTY_WITHOUT_ENTRY, key, key));
   }
   if (msi && exe && SameFileNameIgnoringCase(msi, exe))
-    problems.push_back(std::string("the msi name \"") + Shown(msi) + "\" and the exe name \"" +
-                       Shown(exe) + "\" are the same file name when case is ignored");
+    problems.push_back(MessageText(TOOL_MSG_MSI_EXE_SAME_NAME, Shown(msi).c_str(), Shown(exe).c_str()));
   bool checksums = PayloadHasEntryChecksums() != 0;
   // The checksum property is the bundle's own, not one of the packager's.
   size_t shownProperties = properties.size();
@@ -241,12 +223,13 @@ int VerifyCommand(int argc, char **argv) {
   ClosePayload();
   fclose(file);
 
-  for (const std::string &problem : problems) PrintError("%s: %s", path.c_str(), problem.c_str());
+  for (const std::string &problem : problems) PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
   if (!problems.empty()) return EXIT_FAILED;
-  printf("%s: OK (%zu %s, %zu %s, %s), %s\n", path.c_str(), entries.size(),
-         entries.size() == 1 ? "entry" : "entries", shownProperties,
-         shownProperties == 1 ? "property" : "properties", dictionaries.java ? "Java preset dictionaries" : "no preset dictionaries",
-         checksums ? "every entry's CRC-32 matches" : "no entry checksums to compare");
+  printf(TOOL_MSG_VERIFY_OK "\n", path.c_str(), entries.size(),
+         entries.size() == 1 ? TOOL_MSG_ENTRY : TOOL_MSG_ENTRIES, shownProperties,
+         shownProperties == 1 ? TOOL_MSG_PROPERTY : TOOL_MSG_PROPERTIES,
+         dictionaries.java ? TOOL_MSG_JAVA_DICTIONARIES : TOOL_MSG_NO_DICTIONARIES,
+         checksums ? TOOL_MSG_CHECKSUMS_MATCH : TOOL_MSG_NO_CHECKSUMS);
   return EXIT_OK;
 }
 

@@ -1,0 +1,285 @@
+// Every text that the bundle tool reports, in one place: errors (PrintError
+// puts "satchel: " in front and a newline behind), warnings, verify's notes
+// and problems, and the reasons that complete them.  The usage texts stay
+// with their commands.
+//
+// Texts built from paths and numbers are printf formats, handed to
+// PrintError, printf or MessageText as they stand, so that the compiler
+// checks every argument against them.  A leading "%s: " is the file the text
+// speaks of, as the user gave it; "%s" after "entry" or "property" is the
+// entry's name or the property's key.  Nothing decides by a text: a caller
+// that must tell failures apart has a return value for it.
+#ifndef SATCHEL_TOOL_MESSAGES_H
+#define SATCHEL_TOOL_MESSAGES_H
+
+#include "payload.h"
+
+// ---- shared by several commands ----
+
+// A file and what went wrong with it (an errno text, a library's message,
+// or a problem built from the texts below).
+#define TOOL_MSG_AT_FILE "%s: %s"
+#define TOOL_MSG_CANNOT_OPEN "%s: cannot open: %s"  // path, errno text
+#define TOOL_MSG_READ_FAILED "read failed"
+#define TOOL_MSG_FILE_READ_FAILED "%s: read failed"
+// The option's name, then the command whose help to see.
+#define TOOL_MSG_NEEDS_VALUE "%s needs a value (see satchel %s --help)"
+// The command, the argument, the command again.
+#define TOOL_MSG_UNEXPECTED_ARGUMENT "%s: unexpected argument \"%s\" (see satchel %s --help)"
+// The command, the command again.
+#define TOOL_MSG_NEEDS_BUNDLE "%s needs a BUNDLE (see satchel %s --help)"
+#define TOOL_MSG_UNKNOWN_COMMAND "unknown command \"%s\""
+// An entry and what is wrong with it.
+#define TOOL_MSG_ENTRY_PROBLEM "entry \"%s\": %s"
+// Property key, value, the plain-name rule's reason.
+#define TOOL_MSG_PROPERTY_NOT_PLAIN "property \"%s\" = \"%s\" is not a plain Windows file name: %s"
+// The msi and exe property values.
+#define TOOL_MSG_MSI_EXE_SAME_NAME \
+  "the msi name \"%s\" and the exe name \"%s\" are the same file name when case is ignored"
+
+// ---- the tool's files (tool_files) ----
+
+#define TOOL_MSG_TEMP_FILE_FAILED "%s: cannot create a temporary file beside it: %s"  // errno text
+#define TOOL_MSG_NO_TEMP_FILE "%s: cannot create a temporary file beside it"
+#define TOOL_MSG_NOT_OPEN_FOR_WRITING "%s: not open for writing"
+#define TOOL_MSG_WRITE_FAILED "%s: write failed: %s"  // errno text
+#define TOOL_MSG_REPLACE_FAILED "%s: cannot replace it (Windows error %lu)"
+#define TOOL_MSG_RENAME_FAILED "%s: cannot rename the finished file into place: %s"  // errno text
+#define TOOL_MSG_IS_A_FOLDER "%s: is a folder, not a file"
+#define TOOL_MSG_INPUT_TOO_LARGE "%s: the file is %llu bytes; an entry holds less than 4 GiB"
+#define TOOL_MSG_INPUT_GREW_TOO_LARGE "%s: the file is 4 GiB or larger"
+#define TOOL_MSG_READ_FAILED_BECAUSE "%s: read failed: %s"  // errno text
+
+// ---- the plain Windows file-name rule in words (file_names) ----
+
+#define TOOL_MSG_NAME_EMPTY "the name is empty"
+#define TOOL_MSG_NAME_DOTS "\".\" and \"..\" name folders, not files"
+#define TOOL_MSG_NAME_NOT_UTF8 "the name is not well-formed UTF-8"
+#define TOOL_MSG_NAME_CONTROL "the name holds a control character"
+#define TOOL_MSG_NAME_CHARACTER "the name holds the character '%c'"
+#define TOOL_MSG_NAME_ENDS_WITH_DOT "the name ends with a dot"
+#define TOOL_MSG_NAME_ENDS_WITH_SPACE "the name ends with a space"
+// The name's length, then the most that fits.
+#define TOOL_MSG_NAME_TOO_LONG "the name is %zu UTF-16 code units long; at most %d fit"
+// The device name (the name up to its extension).
+#define TOOL_MSG_NAME_RESERVED "\"%.*s\" is a reserved device name"
+
+// ---- default stubs (default_stubs) ----
+
+// The stub's file name in the data folder.
+#define TOOL_MSG_NO_OWN_FOLDER "cannot find the tool's own folder for the default %s; give its path"
+// Where it was looked for, the stub's file name.
+#define TOOL_MSG_NO_DEFAULT_STUB "%s: no default %s (not installed or not built); give its path"
+#define TOOL_MSG_NOT_A_PE "%s: not a Windows executable"
+// Why the stub's machine is not known (a message above).
+#define TOOL_MSG_BOOTSTRAP_NEEDS_MACHINE \
+  "%s; the ready bootstrap is packed for the stub's machine, so give --exe"
+// The stub, its PE machine field.
+#define TOOL_MSG_NO_BOOTSTRAP_FOR_MACHINE "%s: no ready bootstrap for machine type %#06x; give --exe"
+
+// ---- writing a bundle (bundle_writer) ----
+// The first "%s" is the output, or the stub where the text is about the stub;
+// names and keys come quoted and escaped.
+
+#define TOOL_MSG_ENTRY_NAME_NUL "%s: entry name %s holds a NUL byte"
+#define TOOL_MSG_ENTRY_TOO_LARGE "%s: entry %s is 4 GiB or larger"
+#define TOOL_MSG_KEY_NUL "%s: property key %s holds a NUL byte"
+// Output, key, its length, the longest a key may be.
+#define TOOL_MSG_KEY_TOO_LONG "%s: property key %s is %zu bytes long; keys are limited to %d bytes"
+#define TOOL_MSG_VALUE_NUL "%s: value of property %s holds a NUL byte"
+#define TOOL_MSG_KEY_RESERVED \
+  "%s: property key %s is the bundle's own: the entry checksums that the tool writes"
+#define TOOL_MSG_STUB_SIZE_UNKNOWN "%s: cannot determine its size"
+#define TOOL_MSG_STUB_TOO_LARGE \
+  "%s: the stub alone is %llu bytes; the bundle would be 2 GiB or larger and a launcher cannot read it"
+#define TOOL_MSG_ENTRY_NOT_COMPRESSIBLE "%s: entry %s cannot be compressed into a bundle below 2 GiB"
+#define TOOL_MSG_BUNDLE_TOO_LARGE "%s: the bundle would be 2 GiB or larger; a launcher cannot read it"
+#define TOOL_MSG_BUNDLE_SIZE_TOO_LARGE \
+  "%s: the bundle would be %llu bytes, 2 GiB or larger; a launcher cannot read it"
+#define TOOL_MSG_TOC_NOT_COMPRESSIBLE "%s: the table of contents cannot be compressed"
+#define TOOL_MSG_STUB_HAS_PAYLOAD                                                             \
+  "%s: the stub already carries a payload (a reader would find that one first); use a bare " \
+  "launcher stub"
+#define TOOL_MSG_STUB_NOT_A_PE "%s: not a Windows executable, so its subsystem cannot be set"
+#define TOOL_MSG_STUB_CHANGED "%s: read failed or the stub changed while it was read"
+// The output, then as in TOOL_MSG_PROPERTY_NOT_PLAIN and TOOL_MSG_MSI_EXE_SAME_NAME.
+#define TOOL_MSG_BUNDLE_PROPERTY_NOT_PLAIN "%s: " TOOL_MSG_PROPERTY_NOT_PLAIN
+#define TOOL_MSG_BUNDLE_MSI_EXE_SAME_NAME "%s: " TOOL_MSG_MSI_EXE_SAME_NAME
+
+// ---- reading a bundle (bundle_reading, list, extract) ----
+
+#define TOOL_MSG_SIZE_UNKNOWN "cannot determine the file size"
+#define TOOL_MSG_NO_HEADER \
+  "no payload header (no 512-byte block start holds the magic \"" PAYLOAD_MAGIC "\" with a matching CRC)"
+// The offset of the first block whose magic has a wrong CRC.
+#define TOOL_MSG_NO_HEADER_BAD_CRC TOOL_MSG_NO_HEADER "; the magic at offset %lld has a wrong header CRC"
+#define TOOL_MSG_CANNOT_OPEN_PAYLOAD "cannot open the payload"
+#define TOOL_MSG_ENDS_BEFORE_SIZE "the data ends before its declared size"
+#define TOOL_MSG_LIST_ENTRY_SHADOWED "  (never read: an earlier entry has this name)"
+#define TOOL_MSG_LIST_PROPERTY_SHADOWED "  (never read: a later property has this key)"
+
+#define TOOL_MSG_EXTRACT_NEEDS "extract needs BUNDLE, NAME and -o FILE (see satchel extract --help)"
+#define TOOL_MSG_EXTRACT_ONTO_BUNDLE "%s: the output is the bundle itself; write the entry to another file"
+// Bundle, the name asked for, then one of the two texts below.
+#define TOOL_MSG_NO_SUCH_ENTRY "%s: no entry named \"%s\"; %s"
+#define TOOL_MSG_NO_ENTRIES "the bundle holds no entries"
+#define TOOL_MSG_ITS_ENTRIES "its entries: %s"  // the first names, quoted, with ", " between
+#define TOOL_MSG_MORE_ENTRIES ", ... (%zu in all)"
+#define TOOL_MSG_NO_DICTIONARY "%s: cannot build the preset dictionary: %s"
+// Bundle, entry, what went wrong.
+#define TOOL_MSG_BUNDLE_ENTRY_PROBLEM "%s: entry \"%s\": %s"
+// Bundle, entry, the bytes missing.
+#define TOOL_MSG_ENTRY_SHORT "%s: entry \"%s\": the data ends %u bytes short of its size"
+#define TOOL_MSG_STDOUT_FAILED "standard output: write failed"
+
+// ---- verify ----
+
+// Notes go to standard output, the bundle in front.
+#define TOOL_MSG_NOTE_BAD_CRC "%s: note: passed over a magic with a wrong header CRC at offset %lld"
+// Bundle, the header's field, the sum of the compressed sizes.
+#define TOOL_MSG_NOTE_DATA_SIZE                                                                 \
+  "%s: note: the header's entryDataSize %u differs from the sum of the compressed sizes %llu " \
+  "(readers do not use it)"
+// Bundle, the header's field, the number of file entries.
+#define TOOL_MSG_NOTE_ENTRY_COUNT                                                      \
+  "%s: note: the header's fileEntryCount %u differs from the %zu file entries (it only " \
+  "sizes the reader's hash table)"
+
+// Problems with the whole bundle; PrintError shows each behind the bundle.
+#define TOOL_MSG_FILE_BEYOND_LIMIT "the file is %lld bytes; a reader addresses only the first 2 GiB"
+#define TOOL_MSG_TOC_PAST_END "the table of contents (%u bytes) runs past the end of the file"
+#define TOOL_MSG_NOT_INDEXED "the payload cannot be indexed: %s"
+#define TOOL_MSG_UNKNOWN_FAILURE "unknown failure"
+#define TOOL_MSG_NO_JAVA_DICTIONARY "cannot build the Java preset dictionary: %s"
+#define TOOL_MSG_NO_CLASS_LOADER \
+  "no entry \"" PAYLOAD_CLASS_LOADER_ENTRY "\": the Java front end cannot load the application"
+#define TOOL_MSG_NO_MAIN_CLASS_PROPERTY "no property \"Main-Class\": the Java front end has no class to run"
+// The Main-Class value, the entry it names.
+#define TOOL_MSG_MAIN_CLASS_NO_ENTRY "the main class \"%s\" has no entry \"%s\""
+// The key twice ("msi" or "exe"): the launcher's own text names it.
+#define TOOL_MSG_NO_LAUNCHER_NAME "no property \"%s\": the launcher stops with \"No %s filename\""
+#define TOOL_MSG_EXE_EMPTY "the entry \"exe\" is empty: the launcher cannot start it"
+// The key twice.
+#define TOOL_MSG_PROPERTY_WITHOUT_ENTRY "property \"%s\" is set but there is no entry \"%s\""
+// Entries, "entry"/"entries", properties, "property"/"properties", then the
+// two texts below that apply.
+#define TOOL_MSG_VERIFY_OK "%s: OK (%zu %s, %zu %s, %s), %s"
+#define TOOL_MSG_ENTRY "entry"
+#define TOOL_MSG_ENTRIES "entries"
+#define TOOL_MSG_PROPERTY "property"
+#define TOOL_MSG_PROPERTIES "properties"
+#define TOOL_MSG_JAVA_DICTIONARIES "Java preset dictionaries"
+#define TOOL_MSG_NO_DICTIONARIES "no preset dictionaries"
+#define TOOL_MSG_CHECKSUMS_MATCH "every entry's CRC-32 matches"
+#define TOOL_MSG_NO_CHECKSUMS "no entry checksums to compare"
+
+// What is wrong with one entry's data, behind TOOL_MSG_ENTRY_PROBLEM.
+#define TOOL_MSG_DATA_BEYOND_LIMIT "its compressed bytes reach beyond 2 GiB, where no reader can address them"
+#define TOOL_MSG_NO_INFLATER "cannot create an inflater"
+#define TOOL_MSG_DICTIONARY_REFUSED "cannot set the preset dictionary"
+// Bytes inflated so far, the declared size.
+#define TOOL_MSG_DATA_ENDS_EARLY "its compressed bytes end after %llu of %u bytes"
+#define TOOL_MSG_STREAM_DOES_NOT_END "its deflate stream does not end within its %u compressed bytes"
+#define TOOL_MSG_CANNOT_SEEK_DATA "cannot seek to its compressed bytes"
+#define TOOL_MSG_DATA_PAST_END "its compressed bytes run past the end of the file"
+// One of the two texts below, zlib's message (or TOOL_MSG_ZLIB_ERROR), the
+// bytes inflated so far.
+#define TOOL_MSG_DOES_NOT_INFLATE "the data does not inflate %s (zlib: %s, after %llu bytes)"
+#define TOOL_MSG_WITH_DICTIONARY "with the reader's preset dictionary"
+#define TOOL_MSG_WITHOUT_DICTIONARY "without a preset dictionary"
+#define TOOL_MSG_ZLIB_ERROR "error %d"  // zlib's return code, where it gives no message
+#define TOOL_MSG_INFLATES_TOO_MUCH "it inflates to more than its declared %u bytes"
+// Bytes inflated, the declared size.
+#define TOOL_MSG_INFLATES_TOO_LITTLE "it inflates to %llu bytes, not its declared %u"
+// The content's CRC-32, the recorded one.
+#define TOOL_MSG_CRC_MISMATCH "its content has the CRC-32 %08x, not the recorded %08x: it was altered after packing"
+// A fetch's size and its offset within the entry's compressed bytes.
+#define TOOL_MSG_CHUNK_YIELDS_NOTHING \
+  "the %u compressed bytes at offset %u of the entry yield no data; a reader takes that for the end of the entry"
+
+// ---- pack ----
+
+// The option, the argument given, then what it expects ("NAME=PATH" or
+// "KEY=VALUE").
+#define TOOL_MSG_EXPECTED_PAIR "%s %s: expected %s"
+#define TOOL_MSG_NAME_PATH "NAME=PATH"
+#define TOOL_MSG_KEY_VALUE "KEY=VALUE"
+// The path, its file name, the plain-name rule's reason.
+#define TOOL_MSG_FILE_NAME_NOT_PLAIN "%s: the file name \"%s\" is not a plain Windows file name: %s"
+// The path, the entry name, the reason.
+#define TOOL_MSG_EXTRA_NAME_NOT_PLAIN "%s: the entry \"%s\" names no plain Windows file name: %s"
+// The path, the entry name, then the name that would have it extracted (the
+// prefix and the file name).
+#define TOOL_MSG_WARNING_NOT_EXTRACTED \
+  "warning: %s: the launcher does not extract the entry \"%s\"; name it %s%s to have it written beside the msi"
+#define TOOL_MSG_BOOTSTRAP_NEEDS_MSI_NAME                                                     \
+  "%s: the ready bootstrap installs the one file ending in .msi beside it; name the msi so, " \
+  "or give --exe"
+#define TOOL_MSG_BOOTSTRAP_SECOND_MSI                                                  \
+  "%s: a second .msi beside the msi; the ready bootstrap installs only one (give --exe " \
+  "for a program of your own)"
+// The output, the input it is.
+#define TOOL_MSG_OUTPUT_IS_INPUT "%s: the output is also an input (%s); write the bundle to another file"
+// The path, the entry name.
+#define TOOL_MSG_ENTRY_TWICE "%s: the entry \"%s\" is given twice"
+// The option, then what it names without the dashes.
+#define TOOL_MSG_OPTION_TWICE "%s is given twice; a bundle holds one %s"
+#define TOOL_MSG_EMPTY_ENTRY_NAME "--file %s: the entry name is empty"
+#define TOOL_MSG_PACK_UNKNOWN_ARGUMENT "pack: unknown argument \"%s\" (see satchel pack --help)"
+#define TOOL_MSG_PACK_NEEDS "pack needs -o and something to pack (see satchel pack --help)"
+#define TOOL_MSG_FOR_STUB "%s (--stub)"  // why there is no default stub
+// The msi's and the exe's paths, then their file names.
+#define TOOL_MSG_MSI_EXE_SAME_FILE_NAME                                                   \
+  "%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case is ignored; " \
+  "the launcher writes both into one folder"
+#define TOOL_MSG_EXE_FILE_EMPTY "%s: the exe is empty; the launcher could not start it"
+#define TOOL_MSG_NO_PACK_JAVA "pack-java is not available in this build (built without a zip library)"
+
+// ---- pack-java ----
+
+#define TOOL_MSG_OPTION_SPANS_LINES "pack-java: --java-option: an option cannot span lines"
+#define TOOL_MSG_NOT_A_VM_OPTION "pack-java: --java-option %s: a virtual machine option begins with -"
+#define TOOL_MSG_NOT_A_RELEASE "pack-java: --min-java %s: not a Java release (8, 11, 17, ...)"
+#define TOOL_MSG_EMPTY_VALUE "pack-java: %s needs a value that is not empty"  // the option
+#define TOOL_MSG_UNKNOWN_OPTION "pack-java: unknown option %s (see satchel pack-java --help)"
+// One of the two texts below.
+#define TOOL_MSG_REQUIRED "pack-java: %s is required (see satchel pack-java --help)"
+#define TOOL_MSG_REQUIRED_OUTPUT "-o OUT"
+#define TOOL_MSG_REQUIRED_JAR "at least one jar"
+#define TOOL_MSG_PACK_JAVA_FOR_STUB "pack-java: %s (--stub)"  // why there is no default stub
+#define TOOL_MSG_PACK_JAVA_FAILED "pack-java: %s"              // a message above
+#define TOOL_MSG_PACK_JAVA_OUTPUT_IS_INPUT \
+  "pack-java: %s: the output is also an input; write the bundle to another file"
+// Printed as it stands, "satchel" included: the one text of pack-java
+// without the colon behind "satchel".  The first jar.
+#define TOOL_MSG_NO_MAIN_CLASS "satchel pack-java: %s: its manifest names no Main-Class; give --main-class NAME"
+// The class, the entry it needs.
+#define TOOL_MSG_MAIN_CLASS_MISSING "pack-java: main class %s: no entry %s in the jars"
+// The jar, the Class-Path entry, one of the four reasons below.
+#define TOOL_MSG_CLASS_PATH_LEFT_OUT "pack-java: warning: %s: Class-Path entry %s left out: %s"
+#define TOOL_MSG_NOT_RELATIVE "not a relative path"
+#define TOOL_MSG_A_FOLDER "a folder (only jars are packed)"
+#define TOOL_MSG_NOT_FOUND "not found"
+#define TOOL_MSG_NOT_A_FILE "not a file"
+
+// Reading jars: the jar, then (where there are three) the entry and the
+// problem, libzip's message or one of the texts below.
+#define TOOL_MSG_JAR_ENTRY_PROBLEM "%s: %s: %s"
+#define TOOL_MSG_JAR_ENTRY_AT "%s: entry %lld: %s"  // the jar, the entry's index, libzip's message
+#define TOOL_MSG_ZIP_NO_SIZE "the archive does not give the entry's size"
+#define TOOL_MSG_ZIP_TOO_LARGE "2 GiB or larger; a bundle cannot hold it"
+#define TOOL_MSG_ZIP_ENDS_EARLY "the entry ends early"
+#define TOOL_MSG_ZIP_TOO_LONG "the entry is longer than stated"
+#define TOOL_MSG_NAME_TOO_LONG_FOR_INDEX "the name is too long"
+
+// Signed jars (jar_signature): the jar, then the signature file.
+#define TOOL_MSG_SIGNED_WITHOUT_MANIFEST "%s: %s: a signed jar without META-INF/MANIFEST.MF"
+// ... then the signature block.
+#define TOOL_MSG_SIGNATURE_BROKEN "%s: %s: its signature in %s does not hold (the jar was changed after signing)"
+// ... then the name of the manifest's section.
+#define TOOL_MSG_SECTION_NOT_SIGNED "%s: %s: the manifest's section for %s is not what was signed"
+// The jar, the entry.
+#define TOOL_MSG_DIGEST_MISMATCH \
+  "%s: %s: its digest does not match the signed manifest (the jar was changed after signing)"
+
+#endif  // SATCHEL_TOOL_MESSAGES_H

@@ -1,10 +1,14 @@
 // Writes bundles: stub, filler, header, table of contents, entries.
 //
-// Everything is built in memory first (the compressed entries, the table of
-// contents, the header), checked against what a reader can use, and only then
-// written, through a temporary file that is renamed over the output name once
-// it is complete.  zlib's deflate is deterministic for the same input, level,
-// window and memLevel, so the same inputs give the same bytes.
+// The stub is checked first.  Then each entry is compressed, a piece at a
+// time, into a scratch file beside the output, and its CRC-32 taken from the
+// same bytes on the way; the table of contents (offsets, sizes, checksums)
+// and the header follow from that.  Only then is anything written under the
+// output's name: stub, filler, header and table through a temporary file,
+// the entries copied behind them from the scratch file, and the temporary
+// file renamed over the output once complete.  zlib's deflate gives the same
+// bytes for the same input, level, window and memLevel however the input is
+// cut into pieces, so the same inputs give the same bundle.
 #include "bundle_writer.h"
 
 #include <errno.h>
@@ -65,26 +69,6 @@ int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_
   return 0;
 }
 
-// The checksum property's value: every file's CRC-32 in table order.
-std::string EntryChecksums(const BundleContents &contents) {
-  std::string text;
-  for (const BundleFile &file : contents.files) {
-    uLong crc = crc32(0, nullptr, 0);
-    const unsigned char *at = file.content.data();
-    for (uint64_t left = file.content.size(); left > 0;) {
-      uInt take = left > (1u << 30) ? (1u << 30) : (uInt)left;
-      crc = crc32(crc, at, take);
-      at += take;
-      left -= take;
-    }
-    char digits[16];
-    snprintf(digits, sizeof digits, "%s%08lx", &file == &contents.files[0] ? "" : " ",
-             (unsigned long)crc);
-    text += digits;
-  }
-  return text;
-}
-
 const BundleFile *FirstFileNamed(const BundleContents &contents, const char *name) {
   for (const BundleFile &file : contents.files)
     if (file.name == name) return &file;
@@ -101,6 +85,16 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
     if (file.content.size() >= kEntryLimit) {
       *error = MessageText(TOOL_MSG_ENTRY_TOO_LARGE, outPath.c_str(), Quoted(file.name).c_str());
       return false;
+    }
+    if (!file.path.empty()) {
+      uint64_t size = 0;
+      if (!CheckInputFile(file.path, &size, error)) return false;
+      if (contents.dictionaries == BundleDictionaries::Java &&
+          (file.name == PAYLOAD_INPUT_STREAM_ENTRY || file.name == PAYLOAD_CLASS_LOADER_ENTRY)) {
+        *error = file.path + ": entry " + Quoted(file.name) +
+                 " grows the preset dictionary and must be given in memory";
+        return false;
+      }
     }
   }
   const std::string *msi = nullptr, *exe = nullptr;
@@ -144,12 +138,65 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
 
 }  // namespace
 
-bool DeflateRaw(const unsigned char *data, uint64_t size, const unsigned char *dictionary,
-                size_t dictionaryLength, std::vector<unsigned char> *out) {
-  out->clear();
+namespace {
+
+// Where the bytes of one deflate stream come from: memory, or an open file
+// read to its end.  Every byte handed to zlib is counted and taken into the
+// CRC-32 on the way, so the checksum is of exactly the bytes compressed.
+struct DeflateSource {
+  const unsigned char *data = nullptr;  // in memory: the bytes not yet handed on
+  uint64_t left = 0;
+  FILE *file = nullptr;                 // else this file, from where it stands
+  unsigned char *buffer = nullptr;      // holding the piece last read from it
+  size_t bufferSize = 0;
+  uint64_t taken = 0;                   // bytes handed on so far
+  uLong crc = 0;                        // their CRC-32
+  bool readFailed = false;
+};
+
+// Points the stream at the source's next piece; false at the end, and on a
+// read failure (readFailed).
+bool NextPiece(DeflateSource *source, z_stream *stream) {
+  const unsigned char *piece;
+  size_t size;
+  if (source->file) {
+    size = fread(source->buffer, 1, source->bufferSize, source->file);
+    if (size == 0) {
+      source->readFailed = ferror(source->file) != 0;
+      return false;
+    }
+    piece = source->buffer;
+  } else {
+    if (source->left == 0) return false;
+    size = source->left > (1u << 30) ? (size_t)(1u << 30) : (size_t)source->left;
+    piece = source->data;
+    source->data += size;
+    source->left -= size;
+  }
+  source->crc = crc32(source->crc, piece, (uInt)size);
+  source->taken += size;
+  stream->next_in = const_cast<Bytef *>(piece);
+  stream->avail_in = (uInt)size;
+  return true;
+}
+
+enum DeflateOutcome { kDeflated, kZlibFailed, kReadFailed, kTooLarge, kSinkFailed };
+
+typedef bool (*DeflateSink)(const unsigned char *data, size_t size, void *context);
+
+// Raw deflate (window bits -15) at level 9, memLevel 9, with the dictionary's
+// last window of bytes preset when it is not empty, of everything `source`
+// holds.  The compressed bytes go to `sink` 64 KiB at a time, and *produced
+// counts them; the stream stops with kTooLarge as soon as they reach `limit`.
+DeflateOutcome DeflateToSink(DeflateSource *source, const unsigned char *dictionary,
+                             size_t dictionaryLength, uint64_t limit, DeflateSink sink,
+                             void *context, uint64_t *produced) {
+  *produced = 0;
+  source->crc = crc32(0, nullptr, 0);
   z_stream stream;
   memset(&stream, 0, sizeof stream);
-  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    return kZlibFailed;
   if (dictionaryLength > 0) {
     // deflateSetDictionary keeps only the window's worth at the end, as the
     // inflater does; hand it no more than that.
@@ -159,41 +206,59 @@ bool DeflateRaw(const unsigned char *data, uint64_t size, const unsigned char *d
     }
     if (deflateSetDictionary(&stream, dictionary, (uInt)dictionaryLength) != Z_OK) {
       deflateEnd(&stream);
-      return false;
+      return kZlibFailed;
     }
   }
-  // Room for the whole result at once for all but huge inputs; beyond that
-  // the output grows a chunk at a time.
-  uint64_t bound = deflateBound(&stream, size > (1u << 30) ? (1u << 30) : (uLong)size);
-  const size_t kChunk = bound < (1u << 20) ? (size_t)bound : (1u << 20);
-  uint64_t left = size;
-  const unsigned char *next = data;
-  int result = Z_OK;
+  unsigned char out[1 << 16];
+  bool more = true;  // the source may still hold bytes
+  DeflateOutcome outcome = kDeflated;
+  int result;
   do {
-    if (stream.avail_in == 0 && left > 0) {
-      uInt take = left > (1u << 30) ? (1u << 30) : (uInt)left;
-      stream.next_in = (Bytef *)next;
-      stream.avail_in = take;
-      next += take;
-      left -= take;
+    // Feed the next piece once zlib has taken the last; at the end, finish.
+    if (stream.avail_in == 0 && more) more = NextPiece(source, &stream);
+    if (source->readFailed) {
+      outcome = kReadFailed;
+      break;
     }
-    size_t used = out->size();
-    if (used + kChunk >= kBundleLimit + kChunk) {
-      deflateEnd(&stream);
-      return false;
-    }
-    out->resize(used + kChunk);
-    stream.next_out = out->data() + used;
-    stream.avail_out = (uInt)kChunk;
-    result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-    out->resize(used + kChunk - stream.avail_out);
+    stream.next_out = out;
+    stream.avail_out = sizeof out;
+    result = deflate(&stream, more ? Z_NO_FLUSH : Z_FINISH);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) {
-      deflateEnd(&stream);
-      return false;
+      outcome = kZlibFailed;
+      break;
+    }
+    size_t got = sizeof out - stream.avail_out;
+    *produced += got;
+    if (*produced >= limit) {
+      outcome = kTooLarge;
+      break;
+    }
+    if (got > 0 && !sink(out, got, context)) {
+      outcome = kSinkFailed;
+      break;
     }
   } while (result != Z_STREAM_END);
   deflateEnd(&stream);
-  return out->size() < kBundleLimit;
+  return outcome;
+}
+
+bool AppendToVector(const unsigned char *data, size_t size, void *context) {
+  std::vector<unsigned char> *out = static_cast<std::vector<unsigned char> *>(context);
+  out->insert(out->end(), data, data + size);
+  return true;
+}
+
+}  // namespace
+
+bool DeflateRaw(const unsigned char *data, uint64_t size, const unsigned char *dictionary,
+                size_t dictionaryLength, std::vector<unsigned char> *out) {
+  out->clear();
+  DeflateSource source;
+  source.data = data;
+  source.left = size;
+  uint64_t produced = 0;
+  return DeflateToSink(&source, dictionary, dictionaryLength, kBundleLimit, AppendToVector, out,
+                       &produced) == kDeflated;
 }
 
 JavaDictionaryStages BuildJavaDictionaryStages(const BundleContents &contents) {
@@ -303,9 +368,122 @@ bool WriteStubPiece(const unsigned char *data, size_t size, void *context) {
   return WriteAtomicOutput(sink->output, piece.data(), size, sink->error);
 }
 
-bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
+// The compressed entries, back to back in table order in the scratch file,
+// and what the table of contents says of them.
+struct CompressedEntries {
+  FILE *scratch = nullptr;
+  uint64_t size = 0;                  // bytes in the scratch file: entryDataSize
+  std::vector<unsigned char> toc;     // the file records so far
+  std::string checksums;              // the checksum property's value so far
+  std::vector<unsigned char> buffer;  // pieces read from input files
+};
+
+bool WriteToScratch(const unsigned char *data, size_t size, void *context) {
+  return fwrite(data, 1, size, static_cast<FILE *>(context)) == size;
+}
+
+// Compresses one file behind the others and adds its record and its CRC-32.
+// False with *error set; what was written to the scratch file is then of
+// no use.
+bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dictionary,
+                   const std::string &outPath, CompressedEntries *entries, std::string *error) {
+  DeflateSource source;
+  InputStamp opened, finished;
+  if (file.path.empty()) {
+    source.data = file.content.data();
+    source.left = file.content.size();
+  } else {
+    source.file = OpenFileForReading(file.path);
+    if (!source.file) {
+      *error = file.path + ": cannot open: " + ErrnoText(errno);
+      return false;
+    }
+    if (!StampOpenFile(source.file, &opened)) {
+      *error = file.path + ": cannot tell its size: " + ErrnoText(errno);
+      fclose(source.file);
+      return false;
+    }
+    source.buffer = entries->buffer.data();
+    source.bufferSize = entries->buffer.size();
+  }
+  uint64_t compressedSize = 0;
+  DeflateOutcome outcome =
+      DeflateToSink(&source, dictionary.data(), dictionary.size(), kBundleLimit - entries->size,
+                    WriteToScratch, entries->scratch, &compressedSize);
+  int savedErrno = errno;
+  bool stamped = true;
+  if (source.file) {
+    stamped = StampOpenFile(source.file, &finished);
+    fclose(source.file);
+  }
+  switch (outcome) {
+    case kDeflated:
+      break;
+    case kReadFailed:
+      *error = file.path + ": read failed: " + ErrnoText(savedErrno);
+      return false;
+    case kSinkFailed:
+      *error = outPath + ": write failed: " + ErrnoText(savedErrno);
+      return false;
+    case kTooLarge:
+      *error = outPath + ": the bundle would be 2 GiB or larger; a launcher cannot read it";
+      return false;
+    default:
+      *error = outPath + ": entry " + Quoted(file.name) + " cannot be compressed";
+      return false;
+  }
+  if (source.taken >= kEntryLimit) {
+    *error = file.path + ": the entry is 4 GiB or larger";
+    return false;
+  }
+  // A regular file's stamp tells whether the bytes read are the file as it
+  // stood from the first byte to the last; anything else (a pipe) is what
+  // was read.
+  bool changed = !stamped || !SameStamp(opened, finished) ||
+                 (opened.regular && source.taken != opened.size);
+  if (source.file && changed) {
+    *error = file.path + ": the file changed while it was read; pack it again once it is written";
+    return false;
+  }
+
+  std::vector<unsigned char> &toc = entries->toc;
+  toc.push_back(PAYLOAD_TOC_FILE_ENTRY);
+  toc.insert(toc.end(), file.name.begin(), file.name.end());
+  toc.push_back(0);
+  PutU32(&toc, (uint32_t)entries->size);
+  PutU32(&toc, (uint32_t)compressedSize);
+  PutU32(&toc, (uint32_t)source.taken);
+  entries->size += compressedSize;
+  char digits[16];
+  snprintf(digits, sizeof digits, "%s%08lx", entries->checksums.empty() ? "" : " ",
+           (unsigned long)source.crc);
+  entries->checksums += digits;
+  return true;
+}
+
+// Copies the scratch file's bytes behind what the output holds so far.
+bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
+                 std::vector<unsigned char> *buffer, std::string *error) {
+  if (fflush(scratch) != 0 || ferror(scratch) || !SeekFile(scratch, 0)) {
+    *error = output->path + ": write failed: " + ErrnoText(errno);
+    return false;
+  }
+  for (uint64_t left = size; left > 0;) {
+    size_t want = left < buffer->size() ? (size_t)left : buffer->size();
+    if (fread(buffer->data(), 1, want, scratch) != want) {
+      *error = output->path + ": the entries cannot be read back from the scratch file: " +
+               ErrnoText(errno);
+      return false;
+    }
+    if (!WriteAtomicOutput(output, buffer->data(), want, error)) return false;
+    left -= want;
+  }
+  return true;
+}
+
+bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
-                     std::string *error) {
+                     CompressedEntries *entries, std::string *error) {
   uint64_t headerOffset =
       (stubSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
   if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
@@ -313,36 +491,34 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     return false;
   }
 
-  // The three dictionary stages, built once, not per entry.
-  JavaDictionaryStages stages = BuildJavaDictionaryStages(contents);
-
-  // Entries back to back in table order, the first at offset 0.
-  std::vector<std::vector<unsigned char>> compressed(contents.files.size());
-  uint64_t entryDataSize = 0;
-  std::vector<unsigned char> toc;
-  for (size_t i = 0; i < contents.files.size(); ++i) {
-    const BundleFile &file = contents.files[i];
-    const std::vector<unsigned char> &dictionary = DictionaryForEntry(contents, stages, file.name);
-    if (!DeflateRaw(file.content.data(), file.content.size(), dictionary.data(),
-                    dictionary.size(), &compressed[i])) {
-      *error = MessageText(TOOL_MSG_ENTRY_NOT_COMPRESSIBLE, outPath.c_str(),
-                           Quoted(file.name).c_str());
-      return false;
-    }
-    if (entryDataSize + compressed[i].size() >= kBundleLimit) {
-      *error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, outPath.c_str());
-      return false;
-    }
-    toc.push_back(PAYLOAD_TOC_FILE_ENTRY);
-    toc.insert(toc.end(), file.name.begin(), file.name.end());
-    toc.push_back(0);
-    PutU32(&toc, (uint32_t)entryDataSize);
-    PutU32(&toc, (uint32_t)compressed[i].size());
-    PutU32(&toc, (uint32_t)file.content.size());
-    entryDataSize += compressed[i].size();
+  // The stub is checked before any entry is compressed: a stub that carries
+  // a payload of its own would hide the new one.
+  int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
+  if (passed != 0) {
+    *error = MessageText(passed > 0 ? TOOL_MSG_STUB_HAS_PAYLOAD : TOOL_MSG_FILE_READ_FAILED,
+                         stubPath.c_str());
+    return false;
   }
+  int64_t subsystemOffset = -1;
+  if (contents.peSubsystem) {
+    subsystemOffset = PeSubsystemOffset(stub, stubSize);
+    if (subsystemOffset < 0) {
+      *error = MessageText(TOOL_MSG_STUB_NOT_A_PE, stubPath.c_str());
+      return false;
+    }
+  }
+
+  // The three dictionary stages, built once, not per entry.  Entries back to
+  // back in table order, the first at offset 0.
+  JavaDictionaryStages stages = BuildJavaDictionaryStages(contents);
+  for (const BundleFile &file : contents.files) {
+    if (!CompressEntry(file, DictionaryForEntry(contents, stages, file.name), outPath, entries,
+                       error))
+      return false;
+  }
+  std::vector<unsigned char> &toc = entries->toc;
   std::vector<BundleProperty> properties = contents.properties;
-  properties.push_back({PAYLOAD_CHECKSUM_KEY, EntryChecksums(contents)});
+  properties.push_back({PAYLOAD_CHECKSUM_KEY, entries->checksums});
   for (const BundleProperty &property : properties) {
     toc.push_back(PAYLOAD_TOC_PROPERTY);
     toc.insert(toc.end(), property.key.begin(), property.key.end());
@@ -359,7 +535,7 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     *error = MessageText(TOOL_MSG_TOC_NOT_COMPRESSIBLE, outPath.c_str());
     return false;
   }
-  uint64_t total = headerOffset + PAYLOAD_HEADER_SIZE + tocCompressed.size() + entryDataSize;
+  uint64_t total = headerOffset + PAYLOAD_HEADER_SIZE + tocCompressed.size() + entries->size;
   if (total >= kBundleLimit) {
     *error = MessageText(TOOL_MSG_BUNDLE_SIZE_TOO_LARGE, outPath.c_str(), (unsigned long long)total);
     return false;
@@ -370,26 +546,8 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   WriteU32LE(header + 16, (uint32_t)contents.files.size());
   WriteU32LE(header + 20, (uint32_t)tocCompressed.size());
   WriteU32LE(header + 24, (uint32_t)toc.size());
-  WriteU32LE(header + 28, (uint32_t)entryDataSize);
+  WriteU32LE(header + 28, (uint32_t)entries->size);
   WriteU32LE(header + 32, (uint32_t)crc32(0, header, 32));
-
-  // The stub is checked before anything is written: a stub that carries a
-  // payload of its own would hide the new one.
-  int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
-  if (passed != 0) {
-    *error = MessageText(passed > 0 ? TOOL_MSG_STUB_HAS_PAYLOAD : TOOL_MSG_FILE_READ_FAILED,
-                         stubPath.c_str());
-    return false;
-  }
-
-  int64_t subsystemOffset = -1;
-  if (contents.peSubsystem) {
-    subsystemOffset = PeSubsystemOffset(stub, stubSize);
-    if (subsystemOffset < 0) {
-      *error = MessageText(TOOL_MSG_STUB_NOT_A_PE, stubPath.c_str());
-      return false;
-    }
-  }
 
   AtomicOutput output;
   if (!BeginAtomicOutputWithMode(outPath, 0777, &output, error)) return false;
@@ -403,9 +561,8 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   }
   bool ok = WriteAtomicOutput(&output, zeros, headerOffset - stubSize, error) &&
             WriteAtomicOutput(&output, header, sizeof header, error) &&
-            WriteAtomicOutput(&output, tocCompressed.data(), tocCompressed.size(), error);
-  for (size_t i = 0; ok && i < compressed.size(); ++i)
-    ok = WriteAtomicOutput(&output, compressed[i].data(), compressed[i].size(), error);
+            WriteAtomicOutput(&output, tocCompressed.data(), tocCompressed.size(), error) &&
+            CopyScratch(entries->scratch, entries->size, &output, &entries->buffer, error);
   if (!ok) {
     AbortAtomicOutput(&output);
     return false;
@@ -413,5 +570,16 @@ bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   return CommitAtomicOutput(&output, error);
 }
 
-}  // namespace
+bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
+                     const std::string &outPath, const BundleContents &contents,
+                     std::string *error) {
+  CompressedEntries entries;
+  entries.scratch = OpenScratchFile(outPath, error);
+  if (!entries.scratch) return false;
+  entries.buffer.resize(1 << 18);
+  bool written = WriteBundleWith(stub, stubSize, stubPath, outPath, contents, &entries, error);
+  fclose(entries.scratch);
+  return written;
+}
 
+}  // namespace

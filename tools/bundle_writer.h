@@ -11,7 +11,11 @@
 
 struct BundleFile {
   std::string name;                    // entry name, no NUL
-  std::vector<unsigned char> content;  // uncompressed bytes
+  std::vector<unsigned char> content;  // uncompressed bytes, unless `path` is given
+  // Non-empty: the entry holds this file's bytes instead, read once, a piece
+  // at a time, while the bundle is written (so an input of any size costs
+  // no memory).  The file must not change meanwhile.
+  std::string path = std::string();
 };
 
 struct BundleProperty {
@@ -37,7 +41,9 @@ struct BundleContents {
 // The three stages of a Java bundle's preset dictionary, in full: stage 1 is
 // ConcatenatedNames, stage 2 adds the first InternalInputStream entry's bytes,
 // stage 3 the first InternalClassLoader entry's.  All empty for an installer
-// bundle.  (Only the last 32 KiB of each takes part in compression.)
+// bundle.  (Only the last 32 KiB of each takes part in compression.)  The two
+// internal classes are taken from `content`; WriteBundle refuses them as
+// files.
 struct JavaDictionaryStages {
   std::vector<unsigned char> stage1, stage2, stage3;
 };
@@ -56,13 +62,22 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // folder that is renamed into place only when complete.  False with *error
 // naming the file and the reason; nothing is left under outPath then.
 //
+// The entries are compressed one after the other into a scratch file beside
+// the output (the table of contents, which lies in front of them, is known
+// only when the last one is done), then copied behind the table: memory stays
+// small whatever the inputs' size.  An input file read as an entry must
+// look the same after its last byte as when it was opened (size and time of
+// last change) and yield as many bytes as its size; else the bundle is
+// refused ("changed while it was read").
+//
 // Refused before anything is written: a name, key or value holding a NUL, a
 // property key of 32 bytes or more, an "msi" or "exe" property value that is
 // not a plain Windows file name, "msi" and "exe" values that are equal when
-// case is ignored, a file of 2^32 bytes or more, a bundle that would reach
-// 2^31 bytes, a stub that already carries a payload (the reader would
-// find the old one first), and a subsystem asked of a stub that is no PE
-// image.
+// case is ignored, a file of 2^32 bytes or more, an input file that cannot be
+// read or is a folder, a Java bundle's internal class given as a file, a
+// bundle that would reach 2^31 bytes, a stub that already carries a payload
+// (the reader would find the old one first), and a subsystem asked of a stub
+// that is no PE image.
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error);
 

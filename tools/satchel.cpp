@@ -160,20 +160,27 @@ bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inp
   return true;
 }
 
-bool AddFile(BundleContents *contents, const std::string &name, const std::string &path) {
+// Adds the file at `path` as the entry `name`: checked now, read only while
+// the bundle is written.  *empty: whether it is a regular file of no bytes.
+bool AddFile(BundleContents *contents, const std::string &name, const std::string &path,
+             bool *empty = nullptr) {
   for (const BundleFile &file : contents->files) {
     if (file.name == name) {
       PrintError(TOOL_MSG_ENTRY_TWICE, path.c_str(), name.c_str());
       return false;
     }
   }
-  BundleFile file;
-  file.name = name;
   std::string error;
-  if (!ReadWholeFile(path, &file.content, &error)) {
+  uint64_t size = 0;
+  bool regular = false;
+  if (!CheckInputFile(path, &size, &error, &regular)) {
     PrintError("%s", error.c_str());
     return false;
   }
+  if (empty) *empty = regular && size == 0;
+  BundleFile file;
+  file.name = name;
+  file.path = path;
   contents->files.push_back(std::move(file));
   return true;
 }
@@ -266,8 +273,9 @@ int PackCommand(int argc, char **argv) {
     return EXIT_FAILED;
   }
   if (!exe.empty()) {
-    if (!AddFile(&contents, "exe", exe)) return EXIT_FAILED;
-    if (contents.files.back().content.empty()) {
+    bool empty = false;
+    if (!AddFile(&contents, "exe", exe, &empty)) return EXIT_FAILED;
+    if (empty) {
       PrintError(TOOL_MSG_EXE_FILE_EMPTY, exe.c_str());
       return EXIT_FAILED;
     }

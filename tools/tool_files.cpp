@@ -1,5 +1,5 @@
-// The bundle tool's own files: reading whole files, writing output files
-// atomically through a temporary file beside them.
+// The bundle tool's own files: inputs checked and stamped, scratch files, and
+// output files written atomically through a temporary file beside them.
 #include "tool_files.h"
 
 #include <errno.h>
@@ -186,7 +186,8 @@ void AbortAtomicOutput(AtomicOutput *output) {
   output->tempPath.clear();
 }
 
-bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error) {
+bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error,
+                    bool *regular) {
 #ifdef _WIN32
   struct _stat64 info;
   int failed = _wstat64(Widen(path).c_str(), &info);
@@ -203,11 +204,90 @@ bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error)
     return false;
   }
   *size = (uint64_t)info.st_size;
+  if (regular) *regular = S_ISREG(info.st_mode);
   if (S_ISREG(info.st_mode) && *size >= kEntryLimit) {
     *error = MessageText(TOOL_MSG_INPUT_TOO_LARGE, path.c_str(), (unsigned long long)*size);
     return false;
   }
   return true;
+}
+
+bool StampOpenFile(FILE *file, InputStamp *stamp) {
+  *stamp = InputStamp();
+#ifdef _WIN32
+  // The handle's own times, in 100-nanosecond steps, rather than _fstat's
+  // whole seconds.
+  HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(handle) != FILE_TYPE_DISK) return true;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  stamp->regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  stamp->size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+  uint64_t ticks = (uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 |
+                   info.ftLastWriteTime.dwLowDateTime;
+  stamp->modifiedSeconds = (int64_t)(ticks / 10000000);
+  stamp->modifiedNanoseconds = (long)(ticks % 10000000) * 100;
+  return true;
+#else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0) return false;
+  stamp->regular = S_ISREG(info.st_mode);
+  stamp->size = (uint64_t)info.st_size;
+  stamp->modifiedSeconds = (int64_t)info.st_mtim.tv_sec;
+  stamp->modifiedNanoseconds = info.st_mtim.tv_nsec;
+  return true;
+#endif
+}
+
+bool SameStamp(const InputStamp &a, const InputStamp &b) {
+  return a.regular == b.regular && a.size == b.size && a.modifiedSeconds == b.modifiedSeconds &&
+         a.modifiedNanoseconds == b.modifiedNanoseconds;
+}
+
+FILE *OpenScratchFile(const std::string &beside, std::string *error) {
+#ifdef _WIN32
+  // Deleted by the system when its last handle closes, also when the tool
+  // is ended from outside.
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp =
+        beside + ".scratch" + std::to_string(_getpid()) + "-" + std::to_string(counter++);
+    int fd = _wopen(Widen(temp).c_str(),
+                    _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                    _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = beside + ": cannot create a scratch file beside it: " + ErrnoText(errno);
+      return nullptr;
+    }
+    FILE *file = _fdopen(fd, "w+b");
+    if (!file) {
+      *error = beside + ": " + ErrnoText(errno);
+      _close(fd);
+    }
+    return file;
+  }
+  *error = beside + ": cannot create a scratch file beside it";
+  return nullptr;
+#else
+  // Unlinked at once: the open descriptor is the only way to it.
+  std::string temp = beside + ".XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    *error = beside + ": cannot create a scratch file beside it: " + ErrnoText(errno);
+    return nullptr;
+  }
+  unlink(name.data());
+  FILE *file = fdopen(fd, "w+b");
+  if (!file) {
+    *error = beside + ": " + ErrnoText(errno);
+    close(fd);
+  }
+  return file;
+#endif
 }
 
 bool SameFile(const std::string &a, const std::string &b) {
@@ -235,42 +315,6 @@ bool SameFile(const std::string &a, const std::string &b) {
   return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
          x.st_ino == y.st_ino;
 #endif
-}
-
-bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
-                   std::string *error) {
-  content->clear();
-  uint64_t size = 0;
-  if (!CheckInputFile(path, &size, error)) return false;
-  FILE *file = OpenFileForReading(path);
-  if (!file) {
-    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), ErrnoText(errno).c_str());
-    return false;
-  }
-  // Room for the whole file at once when its size can be told.
-  if (fseek(file, 0, SEEK_END) == 0) {
-    long size = ftell(file);
-    if (size > 0 && (uint64_t)size < kEntryLimit) content->reserve((size_t)size);
-    rewind(file);
-  }
-  unsigned char buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) {
-    content->insert(content->end(), buffer, buffer + n);
-    if (content->size() >= kEntryLimit) {
-      fclose(file);
-      *error = MessageText(TOOL_MSG_INPUT_GREW_TOO_LARGE, path.c_str());
-      return false;
-    }
-  }
-  bool failed = ferror(file) != 0;
-  int saved = errno;
-  fclose(file);
-  if (failed) {
-    *error = MessageText(TOOL_MSG_READ_FAILED_BECAUSE, path.c_str(), ErrnoText(saved).c_str());
-    return false;
-  }
-  return true;
 }
 
 std::string PathFileName(const std::string &path) {

@@ -1,5 +1,6 @@
-// The bundle tool's own files: whole files read into memory, and output
-// files that appear under their name only when complete.  Paths are UTF-8.
+// The bundle tool's own files: inputs checked before they are read, scratch
+// files, and output files that appear under their name only when complete.
+// Paths are UTF-8.
 #ifndef SATCHEL_TOOL_FILES_H
 #define SATCHEL_TOOL_FILES_H
 
@@ -8,10 +9,6 @@
 
 #include <string>
 #include <vector>
-
-// Reads a whole file (UTF-8 path).  False with *error naming it and the reason.
-bool ReadWholeFile(const std::string &path, std::vector<unsigned char> *content,
-                   std::string *error);
 
 // An output file that appears under its name only when complete: the bytes go
 // to a temporary file in the same folder, renamed into place by
@@ -33,8 +30,26 @@ void AbortAtomicOutput(AtomicOutput *output);
 
 // What stat tells of an input before it is read: false with *error naming the
 // path when it cannot be read as a file (missing, a folder) or is too large
-// for an entry (4 GiB or more); *size receives its size.
-bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error);
+// for an entry (4 GiB or more); *size receives its size, and *regular (when
+// asked) whether it is a regular file, the only kind whose size stat knows.
+bool CheckInputFile(const std::string &path, uint64_t *size, std::string *error,
+                    bool *regular = nullptr);
+
+// What an open input looked like at one moment: read again after the last
+// byte, it tells whether the file changed while it was read.
+struct InputStamp {
+  bool regular = false;
+  uint64_t size = 0;
+  int64_t modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+};
+bool StampOpenFile(FILE *file, InputStamp *stamp);
+bool SameStamp(const InputStamp &a, const InputStamp &b);
+
+// A temporary file for reading and writing in the folder of `beside`, which
+// no one else sees and which is gone once closed (or once the process ends,
+// however it ends).  Null with *error naming `beside` and the reason.
+FILE *OpenScratchFile(const std::string &beside, std::string *error);
 
 // Whether two paths name one file: the same file identity where the system
 // tells it (device and inode), else, on Windows, the same full path when case

@@ -3,6 +3,10 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <thread>
 
 #include "bundle_writer.h"
 #include "file_names.h"
@@ -134,6 +138,90 @@ TEST_F(SatchelTest, PackIsDeterministicAndMatchesTheWriter) {
   std::string error;
   ASSERT_TRUE(WriteBundle(stub, Path("c.exe"), contents, &error)) << error;
   EXPECT_EQ(ReadBytes(Path("a.exe")), ReadBytes(Path("c.exe")));
+
+  // The layout byte for byte, put together here from zlib alone: the stub,
+  // zeros to 5120, the header, the table (the file records in order, then the
+  // properties, the checksums last) and the entries back to back.
+  Bytes toc, data, expected = ReadBytes(stub);
+  auto u32 = [](Bytes *out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out->push_back((unsigned char)(value >> (8 * i)));
+  };
+  std::string checksums;
+  for (const BundleFile &file : contents.files) {
+    Bytes compressed = Deflate(file.content);
+    toc.push_back(1);
+    toc.insert(toc.end(), file.name.begin(), file.name.end());
+    toc.push_back(0);
+    u32(&toc, (uint32_t)data.size());
+    u32(&toc, (uint32_t)compressed.size());
+    u32(&toc, (uint32_t)file.content.size());
+    data.insert(data.end(), compressed.begin(), compressed.end());
+    char crc[16];
+    snprintf(crc, sizeof crc, "%s%08lx", checksums.empty() ? "" : " ",
+             crc32(0, file.content.data(), (uInt)file.content.size()));
+    checksums += crc;
+  }
+  contents.properties.push_back({PAYLOAD_CHECKSUM_KEY, checksums});
+  for (const BundleProperty &property : contents.properties) {
+    toc.push_back(2);
+    toc.insert(toc.end(), property.key.begin(), property.key.end());
+    toc.push_back(0);
+    toc.insert(toc.end(), property.value.begin(), property.value.end());
+    toc.push_back(0);
+  }
+  Bytes tocCompressed = Deflate(toc);
+  expected.resize(5120, 0);
+  Bytes header = BytesOf(PAYLOAD_MAGIC);
+  u32(&header, 3);
+  u32(&header, (uint32_t)tocCompressed.size());
+  u32(&header, (uint32_t)toc.size());
+  u32(&header, (uint32_t)data.size());
+  u32(&header, (uint32_t)crc32(0, header.data(), 32));
+  for (const Bytes *part : {&header, &tocCompressed, &data})
+    expected.insert(expected.end(), part->begin(), part->end());
+  EXPECT_TRUE(expected == ReadBytes(Path("a.exe"))) << "the bundle's layout changed";
+}
+
+// Inputs pass through the compressor a piece at a time: an msi of 160 MiB
+// packs in an address space of 64 MiB (the whole file would not fit in it),
+// and reads back whole.
+TEST_F(SatchelTest, PackStreamsInputsLargerThanItsMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory needs more address space than this";
+#endif
+  const off_t size = 160 << 20;
+  WriteBytes(Path("large.msi"), NoiseContent(70000, 3));
+  ASSERT_EQ(0, truncate(Path("large.msi").c_str(), size));
+  RunResult run = RunSatchel({"pack", "--stub", stub, "-o", Path("out.exe"), "--msi",
+                              Path("large.msi"), "--exe", Path("dist/setup.exe")},
+                             0, 64l << 20);
+  ASSERT_EQ(0, run.status) << run.err;
+  run = RunSatchel({"verify", Path("out.exe")}, 0, 64l << 20);
+  EXPECT_EQ(0, run.status) << run.err << run.out;
+  EXPECT_TRUE(Contains(run.out, "every entry's CRC-32 matches")) << run.out;
+  ASSERT_EQ(0, RunSatchel({"extract", Path("out.exe"), "msi", "-o", Path("large.out")}).status);
+  EXPECT_EQ(0, system(("cmp -s " + Path("large.msi") + " " + Path("large.out")).c_str()));
+}
+
+// An input that grows while it is read is refused, not packed as it stood
+// at some moment with sizes and checksums of another.
+TEST_F(SatchelTest, RefusesAnInputThatChangesWhileItIsRead) {
+  WriteBytes(Path("growing.msi"), NoiseContent(8 << 20, 4));
+  std::vector<std::string> before = FolderNames(dir);
+  std::atomic<bool> done(false);
+  std::thread writer([&] {
+    FILE *file = fopen(Path("growing.msi").c_str(), "ab");
+    while (file && !done) {
+      fputc('x', file);
+      fflush(file);
+      usleep(1000);
+    }
+    if (file) fclose(file);
+  });
+  RunResult run = Pack({"--msi", Path("growing.msi"), "--exe", Path("dist/setup.exe")});
+  done = true;
+  writer.join();
+  ExpectRefused(run, "growing.msi", "changed while it was read", before);
 }
 
 TEST_F(SatchelTest, RefusesLongPropertyKeys) {

@@ -183,7 +183,8 @@ std::string ReadAll(FILE *file) {
 }
 }  // namespace
 
-RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit) {
+RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit,
+                     long addressSpaceLimit) {
   RunResult result;
   FILE *out = tmpfile();
   FILE *err = tmpfile();
@@ -203,6 +204,10 @@ RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit) {
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {(rlim_t)fileSizeLimit, (rlim_t)fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (addressSpaceLimit > 0) {
+      struct rlimit limit = {(rlim_t)addressSpaceLimit, (rlim_t)addressSpaceLimit};
+      setrlimit(RLIMIT_AS, &limit);
     }
     execv(argv[0], argv.data());
     _exit(127);

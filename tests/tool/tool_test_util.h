@@ -57,8 +57,10 @@ struct RunResult {
   std::string out, err;
 };
 // Runs the satchel program with these arguments (no shell expansion).  With
-// a file size limit, writes beyond it fail (EFBIG) instead of succeeding.
-RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit = 0);
+// a file size limit, writes beyond it fail (EFBIG) instead of succeeding;
+// with an address space limit, so do allocations beyond it.
+RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit = 0,
+                     long addressSpaceLimit = 0);
 
 // A fresh scratch folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {

@@ -3,10 +3,14 @@
 # the i686 build under the 32-bit wine of the 32-bit test machine): it packs the same bytes as the
 # native build, reads back what it packed, handles non-ASCII paths, replaces
 # an existing output, and refuses msi and exe names equal when case is
-# ignored (also beyond ASCII).
-#   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH
+# ignored (also beyond ASCII).  With LARGE_MIB, it also packs an msi of that
+# many MiB (sparse: zeros between two pieces of noise, so that the bundle
+# stays small) and verifies the bundle: the tool streams its inputs, so an
+# msi larger than a 32-bit process could hold packs all the same.
+#   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH [LARGE_MIB]
 set -euo pipefail
 win=$(realpath -m "$1") native=$(realpath -m "$2") prefix=$(realpath -m "$3") scratch=$(realpath -m "$4")
+large_mib=${5:-}
 WINE=${RUN32_WINE:-/usr/lib/wine/wine64}
 [ -x "$WINE" ] || { echo "wine is not installed ($WINE)" >&2; exit 1; }
 [ -f "$win" ] || { echo "missing $win: build the Windows build first" >&2; exit 1; }
@@ -53,10 +57,26 @@ if out=$(wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath refused.exe)" 
 fi
 case $out in *"same file name when case is ignored"*) ;; *) fail "refusal said: $out" ;; esac
 [ ! -e refused.exe ] || fail "a refused bundle was written"
-ls | grep -q '\.tmp' && fail "a temporary file was left behind: $(ls)"
+ls | grep -qE '\.(tmp|scratch)' && fail "a temporary file was left behind: $(ls)"
 
 if out=$(wsatchel pack-java --stub "$(winpath stub.bin)" -o "$(winpath j.exe)" x.jar 2>&1); then
   fail "pack-java ran in a build without a zip library"
 fi
 case $out in *"not available in this build"*) ;; *) fail "pack-java said: $out" ;; esac
+
+if [ -n "$large_mib" ]; then
+  head -c 65536 /dev/urandom >large.msi
+  truncate -s "$((large_mib << 20))" large.msi
+  head -c 65536 /dev/urandom >>large.msi
+  started=$SECONDS
+  wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath large.exe)" \
+    --msi "$(winpath large.msi)" --exe "$(winpath dist/setup.exe)" || fail "pack of a $large_mib MiB msi"
+  echo "packed a $large_mib MiB msi into $(stat -c %s large.exe) bytes in $((SECONDS - started)) s"
+  out=$(wsatchel verify "$(winpath large.exe)") || fail "verify of the $large_mib MiB bundle: $out"
+  case $out in *"OK (2 entries, 2 properties"*"CRC-32 matches"*) ;; *) fail "verify said: $out" ;; esac
+  out=$(wsatchel list "$(winpath large.exe)") || fail "list of the $large_mib MiB bundle"
+  case $out in *"$((large_mib * 1048576 + 65536))  msi"*) ;; *) fail "list said: $out" ;; esac
+  ls | grep -qE '\.(tmp|scratch)' && fail "a temporary file was left behind: $(ls)"
+  rm -f large.msi large.exe
+fi
 echo "PASS"

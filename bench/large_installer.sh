@@ -61,9 +61,8 @@ done
 # and services kept up while we measure.
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$WINEPREFIX"
+"$root/tests/wine_prefix.sh" "$WINEPREFIX"
 /usr/lib/wine/wineserver -p60 || true  # fails when a server already runs
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 setsid /usr/lib/wine/wine64 "$WIN64_BUILD/tests/programs/satchel-sleeper.exe" 1200000 NUL \
   </dev/null >/dev/null 2>&1 &
 trap '/usr/lib/wine/wineserver -k; rm -f "$work/out-satchel.bin" "$work/out-unzip.bin"' EXIT

@@ -31,11 +31,8 @@ mkdir -p "$work/in"
 # and services kept up while we measure.
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;explorer.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-fi
+"$root/tests/wine_prefix.sh" "$WINEPREFIX"
 /usr/lib/wine/wineserver -p60 || true  # fails when a server already runs
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 setsid /usr/lib/wine/wine64 "$sleeper" 1200000 NUL </dev/null >/dev/null 2>&1 &
 trap '/usr/lib/wine/wineserver -k' EXIT
 

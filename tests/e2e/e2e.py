@@ -34,6 +34,7 @@ import bundle  # noqa: E402
 
 WINE = {"win64": "/usr/lib/wine/wine64", "win32": "/usr/lib/wine/wine"}
 WINESERVER = "/usr/lib/wine/wineserver"
+WINE_PREFIX = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine_prefix.sh")
 TEMP_PATH_LIMIT = 3096       # a temporary path this long or longer is refused
 PATH_CAPACITY = 4096         # UTF-16 units of every path buffer
 GUID_FOLDER = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
@@ -960,17 +961,19 @@ def setup():
     quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
              "stderr": subprocess.DEVNULL}
     if not Setting.keep_prefix:
+        # Every run starts from a new prefix.
         if os.path.isdir(Setting.prefix):
             subprocess.run([WINESERVER, "-k"], env=wine_env(), **quiet)
             shutil.rmtree(Setting.prefix)
-        os.makedirs(Setting.prefix)
+        made = subprocess.run(["sh", WINE_PREFIX, Setting.prefix],
+                              env=dict(wine_env(), WINE=wine()), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        check(made.returncode == 0, made.stdout)
     # The wine server and wine's own services would otherwise start anew for
     # every case (seconds each): the server persists a while after its last
     # program, and a long sleeper of ours keeps the services up until the
     # cleanup stops the server.  Neither may hold on to ctest's output pipes.
     subprocess.run([WINESERVER, "-p60"], env=wine_env(), check=True, **quiet)
-    if not Setting.keep_prefix:
-        subprocess.run([wine(), "wineboot", "-i"], env=wine_env(), check=True, **quiet)
     subprocess.run([wine(), "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
                     "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"],
                    env=wine_env(), check=True, **quiet)

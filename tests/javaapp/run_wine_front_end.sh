@@ -46,7 +46,7 @@ if [ "$1" = setup ]; then
   rm -rf "$WORK"
   mkdir -p "$WORK"
   if [ -z "${RUN32_PREFIX:-}" ]; then
-    WINEDEBUG=-all "$WINE" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
+    WINE=$WINE sh "$(dirname "$0")/../wine_prefix.sh" "$WINEPREFIX" 2>&1 || exit 1
   fi
   # A server that outlives each program spares the cases wine's start-up.
   WINEDEBUG=-all "$WINESERVER" -p30

@@ -16,19 +16,7 @@ if [ ! -x "$WINE" ]; then
   exit 1
 fi
 if [ "$1" = "--prepare" ]; then
-  # A wineboot racing others on a freshly installed wine now and then leaves a
-  # prefix without its system DLLs ("could not load kernel32.dll"): such a
-  # prefix is thrown away and made once more.
-  for attempt in 1 2 3; do
-    [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] && break
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
-    # Its output goes to a file, for the reason given at the end.
-    "$WINE" wineboot --init >"$prefix/wineboot.txt" 2>&1 || { cat "$prefix/wineboot.txt" >&2; exit 1; }
-    "$WINESERVER" -w
-  done
-  [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || {
-    cat "$prefix/wineboot.txt" >&2; echo "wineboot made no usable prefix in $prefix" >&2; exit 1; }
+  WINE=$WINE sh "$(dirname "$0")/../wine_prefix.sh" "$prefix" || exit 1
   # A server that outlives each test spares every test the start-up of wine.
   "$WINESERVER" -p30 </dev/null >/dev/null 2>&1 || true
   echo "wine prefix $prefix is ready"

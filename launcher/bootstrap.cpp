@@ -9,27 +9,24 @@
 //
 // Like the launcher: a GUI program without a window, statically linked,
 // importing only system DLLs and the platform's runtime; paths live in
-// fixed buffers in the entry's frame.
+// fixed buffers in the entry's frame.  Its system calls go through
+// bootstrap_calls.h's table, those of the shared start-up code through
+// startup.h's.
 #include <string.h>
 
+#include "bootstrap_calls.h"
 #include "launcher_messages.h"
 #include "startup.h"
 
 #define BOOTSTRAP_PATH_CAPACITY 4096
 #define BOOTSTRAP_COMMAND_LINE_CAPACITY 32767
 
-// The system-folder query.  The end-to-end tests build a copy of the
-// bootstrap with a query of their own, to show the box for a system folder
-// without msiexec.exe; the bootstrap itself always asks the system.
-#ifdef BOOTSTRAP_GET_SYSTEM_DIRECTORY
-extern "C" UINT BOOTSTRAP_GET_SYSTEM_DIRECTORY(WCHAR *buffer, UINT capacity);
-#else
-#define BOOTSTRAP_GET_SYSTEM_DIRECTORY GetSystemDirectoryW
-#endif
-
 [[noreturn]] static void BootstrapError(const char *message) {
   MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
   ExitProcess(1);
+  // The table's entry has the system's type, which does not say that the
+  // call never returns.
+  __builtin_unreachable();
 }
 
 // True when `name` ends in ".msi", ignoring case.  A search for "*.msi" also
@@ -95,7 +92,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
 
   // msiexec.exe from the system folder by its full path, never through the
   // search path (which starts with the folder of a downloaded installer).
-  length = BOOTSTRAP_GET_SYSTEM_DIRECTORY(msiexecPath, BOOTSTRAP_PATH_CAPACITY);
+  length = GetSystemDirectoryW(msiexecPath, BOOTSTRAP_PATH_CAPACITY);
   if (length == 0 || length >= BOOTSTRAP_PATH_CAPACITY ||
       !AppendText(msiexecPath, BOOTSTRAP_PATH_CAPACITY, &length, L"\\msiexec.exe")) {
     BootstrapError(MSG_NO_MSIEXEC);

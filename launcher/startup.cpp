@@ -1,6 +1,10 @@
 // Start-up helpers shared by the launcher and the ready msi bootstrap.
 #include "startup.h"
 
+// The calls of this file, by their Windows names (see startup.h).
+#define GetModuleHandleW(...) startupCalls.GetModuleHandleW(__VA_ARGS__)
+#define GetProcAddress(...) startupCalls.GetProcAddress(__VA_ARGS__)
+
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
@@ -18,6 +22,8 @@ void RestrictDllSearchToSystemFolder(void) {
   // Through void (*)(void), which converts to any function pointer type.
   void (*found)(void) = reinterpret_cast<void (*)(void)>(
       GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  // Called through the pointer found: older systems lack it, so it is not
+  // imported.
   if (found != NULL) {
     reinterpret_cast<SetDefaultDllDirectoriesCall>(found)(LOAD_LIBRARY_SEARCH_SYSTEM32);
   }

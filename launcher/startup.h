@@ -1,4 +1,5 @@
-// Start-up helpers shared by the launcher and the ready msi bootstrap.
+// Start-up helpers shared by the launcher and the ready msi bootstrap, and the
+// table of the calls they make.
 #ifndef SATCHEL_STARTUP_H
 #define SATCHEL_STARTUP_H
 
@@ -6,6 +7,17 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+// The system calls of startup.cpp, through a table of their own in the manner
+// of launcher_calls.h (filled in startup_calls.cpp): both programs link it,
+// and it imports nothing that either would not import anyway.
+struct StartupCalls {
+  // Finding an entry point of kernel32.dll that older systems lack.
+  HMODULE(WINAPI *GetModuleHandleW)(const WCHAR *name);
+  FARPROC(WINAPI *GetProcAddress)(HMODULE module, const char *name);
+};
+
+extern StartupCalls startupCalls;
 
 // From here on, DLLs loaded at run time (by us or by the system on our behalf)
 // come from the system folder only.  Where the system lacks the call, nothing

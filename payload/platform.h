@@ -14,8 +14,10 @@
 // Tests replace entries to inject faults, on both systems: save the entry,
 // store a function of the same type, restore the entry.  Nothing outside the
 // process can change the table; no switch of any kind reads the environment
-// or a file.  The launcher's own calls (launcher_calls.h) and those of the
-// front end's Windows half follow the same pattern in their own layers.
+// or a file.  The launcher's own calls (launcher_calls.h), those of the ready
+// bootstrap (bootstrap_calls.h), of the start-up code the two share
+// (startup.h) and of the front end's Windows half (front_end_calls.h) follow
+// the same pattern in their own tables.
 //
 // Only what the library and Java hosting use is here; a call that they do not
 // make is not provided.  Paths handed to these calls are UTF-16 (WCHAR), as on
@@ -164,12 +166,14 @@ extern RuntimeCalls runtimeCalls;
 
 #if defined(_WIN32) && defined(PLATFORM_DEFINES_TABLE)
 // How the Windows tables are filled (platform_win32.cpp, runtime_calls_win32.cpp,
-// launcher_calls.cpp): each file lists its calls once, in the order of its
+// and the tables of the launcher, the bootstrap, their shared start-up code
+// and the Java front end): each file lists its calls once, in the order of its
 // struct, as X(name, argument bytes); every entry is copied from the call's
 // slot in the import address table before any other start-up code runs.
 // Copying keeps the table as small as the calls themselves: a table of
 // constant addresses would need a jump stub per call in the stub's code.
 #include <stddef.h>
+#include <string.h>
 
 #include <type_traits>
 
@@ -196,8 +200,14 @@ constexpr bool PlatformTableInOrder(const size_t (&offsets)[count], size_t table
   return count * sizeof(void *) == tableSize;
 }
 
-// Copies every slot's current value into the table.
-void PlatformFillTable(void *table, void *const *const *slots, size_t count);
+// Copies every slot's current value into the table.  The table is a struct
+// of function pointers, each the size of a data pointer on Windows; copied
+// byte for byte, so that no pointer type stands in for another.  One copy in
+// a program however many tables it has, and no library to link for it.
+inline __attribute__((noinline)) void PlatformFillTable(void *table, void *const *const *slots,
+                                                         size_t count) {
+  for (size_t i = 0; i < count; i++) memcpy((char *)table + i * sizeof(void *), slots[i], sizeof(void *));
+}
 
 // Defines `table` of type Table from the list CALLS(X), filled at start-up.
 // The list of slots is writable data only because the stub's data section

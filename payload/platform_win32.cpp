@@ -1,16 +1,7 @@
 // The table of the payload library's calls on Windows: the system's own,
 // copied from the import address table at start-up (see platform.h).
 #define PLATFORM_DEFINES_TABLE
-#include <string.h>
-
 #include "platform.h"
-
-// The table is a struct of function pointers, each the size of a data
-// pointer on Windows; copied byte for byte, so that no pointer type stands in
-// for another.
-void PlatformFillTable(void *table, void *const *const *slots, size_t count) {
-  for (size_t i = 0; i < count; i++) memcpy((char *)table + i * sizeof(void *), slots[i], sizeof(void *));
-}
 
 #define PAYLOAD_CALLS(X)                                                                  \
   X(PlatformCalls, GetModuleFileNameW, 12)                                                \

@@ -11,7 +11,8 @@
 // Everything runs on the main thread.  The launcher keeps its paths and
 // handles in its own frames and allocates nothing on the heap.  Every failure
 // ends the process in FatalError and undoes nothing: folders, files and
-// suspended processes stay as they are.
+// suspended processes stay as they are.  Where each system call lives:
+// launcher_calls.h.
 #ifndef SATCHEL_LAUNCHER_H
 #define SATCHEL_LAUNCHER_H
 

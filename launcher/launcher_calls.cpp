@@ -2,6 +2,7 @@
 // import address table at start-up (see platform.h).
 #define PLATFORM_DEFINES_TABLE
 #include <objbase.h>
+#include <sddl.h>
 
 #include "launcher_calls.h"
 
@@ -13,6 +14,10 @@
   X(LauncherCalls, CoCreateGuid, 4)                    \
   X(LauncherCalls, StringFromGUID2, 12)                \
   X(LauncherCalls, CreateDirectoryW, 8)                \
+  X(LauncherCalls, GetCurrentProcess, 0)               \
+  X(LauncherCalls, OpenProcessToken, 12)               \
+  X(LauncherCalls, GetTokenInformation, 20)            \
+  X(LauncherCalls, ConvertStringSecurityDescriptorToSecurityDescriptorA, 16) \
   X(LauncherCalls, CreateJobObjectA, 8)                \
   X(LauncherCalls, CreateProcessW, 40)                 \
   X(LauncherCalls, AssignProcessToJobObject, 8)        \

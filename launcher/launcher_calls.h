@@ -6,12 +6,18 @@
 // that a real system does not give on demand; the release stub links no such
 // file, and nothing outside the process can change the table.
 //
-// Files, text conversion and GetProcAddress come from the payload library's
-// table (platform.h); here is everything else the launcher calls, except in
-// startup.cpp, which the ready bootstrap shares and which calls the system
-// directly.  A file that
-// includes <objbase.h> includes it before this header (the C++ side of that
-// header also switches the C runtime's printf family to mingw's own).
+// Where each of the launcher's calls lives:
+//
+//   platformCalls   payload/platform.h    files and text conversion to UTF-16
+//   startupCalls    startup.h             GetModuleHandleW and GetProcAddress of the
+//                                         start-up code shared with the ready bootstrap
+//   launcherCalls   here                  everything else
+//
+// The bootstrap's own calls are in bootstrap_calls.h.  The one call made
+// otherwise, the C runtime's exit in FatalError, is marked there.  A file that
+// includes <objbase.h> or <sddl.h> includes it before this header (the C++
+// side of the first also switches the C runtime's printf family to mingw's
+// own).
 #ifndef SATCHEL_LAUNCHER_CALLS_H
 #define SATCHEL_LAUNCHER_CALLS_H
 
@@ -32,6 +38,15 @@ struct LauncherCalls {
   HRESULT(WINAPI *CoCreateGuid)(GUID *guid);
   int(WINAPI *StringFromGUID2)(REFGUID guid, WCHAR *text, int capacity);
   BOOL(WINAPI *CreateDirectoryW)(const WCHAR *path, SECURITY_ATTRIBUTES *security);
+  // The folder's security when the launcher runs elevated.
+  HANDLE(WINAPI *GetCurrentProcess)(void);
+  BOOL(WINAPI *OpenProcessToken)(HANDLE process, DWORD access, HANDLE *token);
+  BOOL(WINAPI *GetTokenInformation)(HANDLE token, TOKEN_INFORMATION_CLASS kind, void *information,
+                                    DWORD size, DWORD *needed);
+  BOOL(WINAPI *ConvertStringSecurityDescriptorToSecurityDescriptorA)(const char *text,
+                                                                     DWORD revision,
+                                                                     void **descriptor,
+                                                                     ULONG *size);
   // The job and its program.
   HANDLE(WINAPI *CreateJobObjectA)(SECURITY_ATTRIBUTES *security, const char *name);
   BOOL(WINAPI *CreateProcessW)(const WCHAR *application, WCHAR *commandLine,
@@ -66,6 +81,11 @@ extern LauncherCalls launcherCalls;
 #define CoCreateGuid(...) launcherCalls.CoCreateGuid(__VA_ARGS__)
 #define StringFromGUID2(...) launcherCalls.StringFromGUID2(__VA_ARGS__)
 #define CreateDirectoryW(...) launcherCalls.CreateDirectoryW(__VA_ARGS__)
+#define GetCurrentProcess(...) launcherCalls.GetCurrentProcess(__VA_ARGS__)
+#define OpenProcessToken(...) launcherCalls.OpenProcessToken(__VA_ARGS__)
+#define GetTokenInformation(...) launcherCalls.GetTokenInformation(__VA_ARGS__)
+#define ConvertStringSecurityDescriptorToSecurityDescriptorA(...) \
+  launcherCalls.ConvertStringSecurityDescriptorToSecurityDescriptorA(__VA_ARGS__)
 #define CreateJobObjectA(...) launcherCalls.CreateJobObjectA(__VA_ARGS__)
 #define CreateProcessW(...) launcherCalls.CreateProcessW(__VA_ARGS__)
 #define AssignProcessToJobObject(...) launcherCalls.AssignProcessToJobObject(__VA_ARGS__)

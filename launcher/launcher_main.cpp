@@ -10,6 +10,7 @@
 
 void FatalError(const char *message) {
   MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  // The C runtime's exit, not the table's: it runs the runtime's own clean-up.
   exit(1);
 }
 

@@ -20,11 +20,30 @@ struct FrontEndCalls {
   int(WINAPI *WideCharToMultiByte)(UINT codePage, DWORD flags, const WCHAR *source,
                                    int sourceLength, char *target, int targetLength,
                                    const char *defaultCharacter, BOOL *usedDefault);
-  // Runtime discovery.
+  // A loaded module: kernel32.dll, for calls that older systems lack, and
+  // this program's own image.
+  HMODULE(WINAPI *GetModuleHandleW)(const WCHAR *name);
+  // Runtime discovery: files, the keys of current installers (StartJavaVm's
+  // own key is read through platform.h's runtime table) and why a library
+  // did not load.
   DWORD(WINAPI *GetFileAttributesW)(const WCHAR *path);
   BOOL(WINAPI *SetDllDirectoryW)(const WCHAR *path);
-  // Messages.
+  LONG(WINAPI *RegOpenKeyExW)(HKEY key, const WCHAR *subKey, DWORD options, REGSAM access,
+                              HKEY *result);
+  LONG(WINAPI *RegEnumKeyExW)(HKEY key, DWORD index, WCHAR *name, DWORD *nameLength,
+                              DWORD *reserved, WCHAR *className, DWORD *classLength,
+                              FILETIME *written);
+  DWORD(WINAPI *FormatMessageW)(DWORD flags, const void *source, DWORD messageId,
+                                DWORD languageId, WCHAR *buffer, DWORD size, va_list *arguments);
+  // Messages: a warning box, or standard error as a console or as bytes.
   int(WINAPI *MessageBoxA)(HWND owner, const char *text, const char *caption, UINT type);
+  int(WINAPI *MessageBoxW)(HWND owner, const WCHAR *text, const WCHAR *caption, UINT type);
+  HANDLE(WINAPI *GetStdHandle)(DWORD which);
+  DWORD(WINAPI *GetFileType)(HANDLE file);
+  BOOL(WINAPI *GetConsoleMode)(HANDLE console, DWORD *mode);
+  DWORD(WINAPI *GetConsoleProcessList)(DWORD *processes, DWORD count);
+  BOOL(WINAPI *WriteConsoleW)(HANDLE console, const void *text, DWORD length, DWORD *written,
+                              void *reserved);
   // The thread that runs the application.
   HANDLE(WINAPI *CreateThread)(SECURITY_ATTRIBUTES *security, SIZE_T stackSize,
                                LPTHREAD_START_ROUTINE start, void *parameter, DWORD flags,
@@ -42,9 +61,19 @@ extern FrontEndCalls frontEndCalls;
 #define CommandLineToArgvW(...) frontEndCalls.CommandLineToArgvW(__VA_ARGS__)
 #define LocalFree(...) frontEndCalls.LocalFree(__VA_ARGS__)
 #define WideCharToMultiByte(...) frontEndCalls.WideCharToMultiByte(__VA_ARGS__)
+#define GetModuleHandleW(...) frontEndCalls.GetModuleHandleW(__VA_ARGS__)
 #define GetFileAttributesW(...) frontEndCalls.GetFileAttributesW(__VA_ARGS__)
 #define SetDllDirectoryW(...) frontEndCalls.SetDllDirectoryW(__VA_ARGS__)
+#define RegOpenKeyExW(...) frontEndCalls.RegOpenKeyExW(__VA_ARGS__)
+#define RegEnumKeyExW(...) frontEndCalls.RegEnumKeyExW(__VA_ARGS__)
+#define FormatMessageW(...) frontEndCalls.FormatMessageW(__VA_ARGS__)
 #define MessageBoxA(...) frontEndCalls.MessageBoxA(__VA_ARGS__)
+#define MessageBoxW(...) frontEndCalls.MessageBoxW(__VA_ARGS__)
+#define GetStdHandle(...) frontEndCalls.GetStdHandle(__VA_ARGS__)
+#define GetFileType(...) frontEndCalls.GetFileType(__VA_ARGS__)
+#define GetConsoleMode(...) frontEndCalls.GetConsoleMode(__VA_ARGS__)
+#define GetConsoleProcessList(...) frontEndCalls.GetConsoleProcessList(__VA_ARGS__)
+#define WriteConsoleW(...) frontEndCalls.WriteConsoleW(__VA_ARGS__)
 #define CreateThread(...) frontEndCalls.CreateThread(__VA_ARGS__)
 #define WaitForSingleObject(...) frontEndCalls.WaitForSingleObject(__VA_ARGS__)
 #define GetExitCodeThread(...) frontEndCalls.GetExitCodeThread(__VA_ARGS__)

@@ -16,6 +16,23 @@
 //                                                     internal classes and their natives
 //   DefinePayloadClass                                a class defined from its payload entry
 //
+// Every system call lives in one table and is called by its Windows name, a
+// macro for the entry:
+//
+//   platformCalls   payload/platform.h    files, text conversion to UTF-16,
+//                                         GetProcAddress (the payload library's)
+//   runtimeCalls    payload/platform.h    LoadLibraryW and StartJavaVm's registry
+//                                         key (A calls, RegQueryValueExW, RegCloseKey)
+//   frontEndCalls   front_end_calls.h     the rest of the Windows half: command line,
+//                                         text to UTF-8, module handles, the keys of
+//                                         current installers, FormatMessageW, boxes,
+//                                         console, the application's thread
+//
+// Calls made otherwise are marked where they are made: the C runtime's
+// (_wgetenv, _wfopen) and the two found by GetProcAddress (AddDllDirectory,
+// SetDefaultDllDirectories).  The POSIX half calls the C library and POSIX
+// directly, beside the stand-ins of platform.h.
+//
 // Every text that this layer shows lives in javahost_messages.h.  Java-side
 // failures travel as pending exceptions; native-side ones as a constant
 // message; only main shows one (ShowMessage).

@@ -2,7 +2,9 @@
 // the executable's folder and JAVA_HOME in UTF-16 and in the registry, the
 // real command line, messages on standard error or in warning boxes, and the
 // thread that runs the application.  Its Windows calls go through the tables
-// of front_end_calls.h and platform.h where those name them.
+// of front_end_calls.h and platform.h; what it calls directly is the C
+// runtime's, and the two calls found by GetProcAddress, each marked where it
+// is made.
 #include "front_end_calls.h"
 
 #include <stdint.h>
@@ -59,6 +61,7 @@ int IsFile(const char *path) {
 }
 
 char *JavaHome(void) {
+  // The C runtime's copy of the environment, as the POSIX half's getenv.
   const wchar_t *value = _wgetenv(L"JAVA_HOME");
   if (!value || !*value) return NULL;
   return FromWide(CP_UTF8, value);
@@ -88,6 +91,7 @@ void PrepareRuntime(const char *library) {
   // restriction, and SetDllDirectoryW does the same.
   typedef void *(WINAPI * AddDllDirectoryCall)(const wchar_t *folder);
   void (*add)(void) = (void (*)(void))GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory");
+  // Called through the pointer found: older systems lack it, so it is not imported.
   if (add) ((AddDllDirectoryCall)add)(folder);
   SetDllDirectoryW(folder);
   free(folder);
@@ -104,6 +108,7 @@ static wchar_t *ToWide(const char *text) {
 
 FILE *OpenForReading(const char *path) {
   wchar_t *wide = ToWide(path);
+  // The C runtime's stream, as the POSIX half's fopen.
   FILE *file = wide ? _wfopen(wide, L"rb") : NULL;
   free(wide);
   return file;
@@ -393,6 +398,7 @@ void PrepareProcess(void) {
   typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD flags);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   void (*found)(void) = kernel ? (void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+  // Called through the pointer found: older systems lack it, so it is not imported.
   if (found) ((SetDefaultDllDirectoriesCall)found)(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
 }
 

@@ -19,10 +19,19 @@ build_bench_targets() {
   cmake --build "$BUILD" -j 2 --target satchel index_bench make_bench_data >/dev/null
 }
 
-# A stand-in launcher stub: 20000 bytes of noise.
+# A stand-in stub for the benchmarks that write bundles through the writer
+# library, which takes any bytes: 20000 bytes of noise.  (The tool's pack
+# takes only the real launcher: bench_launcher.)
 bench_stub() {
   [ -f "$BENCH_DIR/stub.bin" ] || head -c 20000 /dev/urandom >"$BENCH_DIR/stub.bin"
   echo "$BENCH_DIR/stub.bin"
+}
+
+# The i686 installer launcher of the win32 build: pack takes no other stub.
+bench_launcher() {
+  local launcher=$root/build/win32/launcher/satchel-launcher.exe
+  [ -f "$launcher" ] || { echo "needs $launcher: build the win32 preset first" >&2; return 1; }
+  echo "$launcher"
 }
 
 # mean_of JSON NAME: the mean time in seconds of the hyperfine command NAME.

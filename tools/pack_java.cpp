@@ -48,6 +48,7 @@
 #include "bundle_writer.h"
 #include "default_stubs.h"
 #include "jar_signature.h"
+#include "stub_kinds.h"
 #include "payload.h"
 #include "satchel_commands.h"
 #include "tool_files.h"
@@ -74,7 +75,8 @@ const char kUsage[] =
     "                       tool's own platform in satchel's data folder,\n"
     "                       share/satchel/" STUB_JAVA_FRONT_END "; the Windows front ends\n"
     "                       stand beside it as satchel-java.exe and\n"
-    "                       x86_64/satchel-java.exe; with --gui, satchel-java.exe)\n"
+    "                       x86_64/satchel-java.exe; with --gui, satchel-java.exe);\n"
+    "                       a Java front end of satchel's, not yet signed\n"
     "  -o, --output OUT     the executable to write (replaced only when complete)\n"
     "  --main-class NAME    the class whose main(String[]) runs (default: the\n"
     "                       Main-Class of the first jar's manifest)\n"
@@ -625,6 +627,10 @@ int PackJavaCommand(int argc, char **argv) {
                                  kInternalClassLoaderClass + kInternalClassLoaderClassSize)});
 
   std::string error;
+  if (!CheckStubKind(options.stub, StubKind::JavaFrontEnd, &error)) {
+    PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
+    return 1;
+  }
   for (const std::string &input : options.jars) {
     if (SameFile(options.output, input) || SameFile(options.output, options.stub)) {
       PrintError(TOOL_MSG_PACK_JAVA_OUTPUT_IS_INPUT, options.output.c_str());

@@ -18,6 +18,7 @@
 #include "tool_messages.h"
 #include "pack_java.h"
 #include "satchel_commands.h"
+#include "stub_kinds.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ const char kPackUsage[] =
     "\n"
     "  --stub STUB          the launcher executable that goes in front (default:\n"
     "                       the i686 launcher of satchel's data folder,\n"
-    "                       share/satchel/" STUB_LAUNCHER " beside the tool's bin/)\n"
+    "                       share/satchel/" STUB_LAUNCHER " beside the tool's bin/);\n"
+    "                       an installer launcher of satchel's, not yet signed\n"
+    "                       (sign the bundle after packing)\n"
     "  -o, --output OUT     the bundle to write; it appears only when complete\n"
     "  --msi FILE           store FILE as the entry \"msi\" and its file name as the\n"
     "                       property \"msi\" (the name the launcher writes it under)\n"
@@ -64,6 +67,7 @@ const char kPackUsage[] =
     "                       to the exe (the property \"" PASS_ARGUMENTS_KEY "\"); without it\n"
     "                       the exe gets none\n"
     "\n"
+    "A bundle holds both an msi and an exe, each as an entry and a name.\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
     "properties in the order msi, exe, " PASS_ARGUMENTS_KEY ", then --property.  The\n"
     "msi and exe names must be plain Windows file names (no folder, no reserved\n"
@@ -160,6 +164,32 @@ bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inp
   return true;
 }
 
+// The launcher stops with "No msi filename" or "No exe filename" unless the
+// bundle holds both names, and fails to extract unless it holds both entries:
+// an installer bundle is refused without any of the four.
+const char kIncompleteBundle[] = "an installer bundle needs both an msi and an exe";
+
+bool CheckBundleComplete(const std::string &out, bool entries[2], bool names[2]) {
+  const char *keys[2] = {"msi", "exe"};
+  for (int i = 0; i < 2; i++) {
+    std::string reason;
+    if (!entries[i] && !names[i])
+      reason = std::string("no ") + keys[i] + " is given (--" + keys[i] + " FILE" +
+               (i == 1 ? ", or --msi alone for the ready bootstrap)" : ")");
+    else if (!entries[i])
+      reason = std::string("the property \"") + keys[i] + "\" names a file but no entry \"" +
+               keys[i] + "\" holds it";
+    else if (!names[i])
+      reason = std::string("the entry \"") + keys[i] + "\" has no property \"" + keys[i] +
+               "\" to name its file";
+    if (!reason.empty()) {
+      PrintError("%s: %s: %s", out.c_str(), kIncompleteBundle, reason.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 // Adds the file at `path` as the entry `name`: checked now, read only while
 // the bundle is written.  *empty: whether it is a regular file of no bytes.
 bool AddFile(BundleContents *contents, const std::string &name, const std::string &path,
@@ -241,12 +271,18 @@ int PackCommand(int argc, char **argv) {
     PrintError(TOOL_MSG_FOR_STUB, error.c_str());
     return EXIT_FAILED;
   }
+  if (!CheckStubKind(stub, StubKind::InstallerLauncher, &error)) {
+    PrintError("%s", error.c_str());
+    return EXIT_FAILED;
+  }
   for (const auto &file : files)
     if (!CheckExtraFileName(file.first, file.second)) return EXIT_FAILED;
   std::vector<std::string> inputs = {stub, msi, exe};
   for (const auto &file : files) inputs.push_back(file.second);
   if (!OutputIsNoInput(out, inputs)) return EXIT_FAILED;
 
+  // Names first, then whether the bundle is whole, and only then are the
+  // inputs read.
   BundleContents contents;
   std::string msiName, exeName;
   if (!msi.empty() && !LauncherFileName(msi, &msiName)) return EXIT_FAILED;
@@ -255,10 +291,6 @@ int PackCommand(int argc, char **argv) {
   for (const auto &file : files) exeGiven = exeGiven || file.first == "exe";
   bool bootstrap = !msi.empty() && !exeGiven;
   if (bootstrap && !CheckBootstrapInputs(msi, msiName, files)) return EXIT_FAILED;
-  if (!msi.empty()) {
-    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
-    contents.properties.push_back({"msi", msiName});
-  }
   if (bootstrap) {
     if (!FindBootstrapFor(stub, &exe, &error)) {
       PrintError("%s", error.c_str());
@@ -272,6 +304,21 @@ int PackCommand(int argc, char **argv) {
                exeName.c_str());
     return EXIT_FAILED;
   }
+  bool entries[2] = {!msi.empty(), !exe.empty()}, names[2] = {!msi.empty(), !exe.empty()};
+  for (const auto &file : files) {
+    entries[0] = entries[0] || file.first == "msi";
+    entries[1] = entries[1] || file.first == "exe";
+  }
+  for (const auto &property : properties) {
+    names[0] = names[0] || property.first == "msi";
+    names[1] = names[1] || property.first == "exe";
+  }
+  if (!CheckBundleComplete(out, entries, names)) return EXIT_FAILED;
+
+  if (!msi.empty()) {
+    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
+    contents.properties.push_back({"msi", msiName});
+  }
   if (!exe.empty()) {
     bool empty = false;
     if (!AddFile(&contents, "exe", exe, &empty)) return EXIT_FAILED;
@@ -282,8 +329,15 @@ int PackCommand(int argc, char **argv) {
     contents.properties.push_back({"exe", exeName});
   }
   if (passArguments) contents.properties.push_back({PASS_ARGUMENTS_KEY, "1"});
-  for (const auto &file : files)
-    if (!AddFile(&contents, file.first, file.second)) return EXIT_FAILED;
+  for (const auto &file : files) {
+    bool empty = false;
+    if (!AddFile(&contents, file.first, file.second, &empty)) return EXIT_FAILED;
+    // The entry the launcher starts must hold a program.
+    if (empty && file.first == "exe") {
+      PrintError(TOOL_MSG_EXE_FILE_EMPTY, file.second.c_str());
+      return EXIT_FAILED;
+    }
+  }
   for (const auto &property : properties) contents.properties.push_back({property.first, property.second});
 
   if (!WriteBundle(stub, out, contents, &error)) {

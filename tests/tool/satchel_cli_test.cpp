@@ -31,7 +31,12 @@ class SatchelTest : public ToolTest {
     WriteBytes(Path("dist/Product.msi"), msiContent);
     WriteBytes(Path("dist/setup.exe"), exeContent);
     WriteBytes(Path("readme.txt"), BytesOf("read me\n"));
-    stub = MakeStub(5000);
+    // The real stubs: the i686 installer launcher, and the Java front end of
+    // this platform.
+    stub = CopyRealStub("satchel-launcher.exe", "stub.exe");
+    javaStub = CopyRealStub("satchel-java", "java-stub");
+    ASSERT_FALSE(HasFailure());
+    headerAt = (ReadBytes(stub).size() + 511) / 512 * 512;
   }
 
   RunResult Pack(std::vector<std::string> extra, const std::string &out = "out.exe") {
@@ -76,7 +81,8 @@ class SatchelTest : public ToolTest {
     ClosePayload();
   }
 
-  std::string stub;
+  std::string stub, javaStub;
+  size_t headerAt = 0;  // where the payload header of a bundle packed behind `stub` stands
   Bytes msiContent, exeContent;
 };
 
@@ -89,12 +95,13 @@ TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
   EXPECT_STREQ("setup.exe", FindProperty("exe"));
   EXPECT_STREQ("2.0", FindProperty("Version"));
   EXPECT_STREQ("msiexereadme", GetConcatenatedNames());
-  EXPECT_EQ(5120 + 36, GetPayloadEntryDataStart() - (GetPayloadEntryDataStart() - 5120 - 36));
+  // The entry data follows the header and the table of contents.
+  EXPECT_GT(GetPayloadEntryDataStart(), (int32_t)headerAt + 36);
   ClosePayload();
 
   run = RunSatchel({"list", Path("out.exe")});
   ASSERT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(Contains(run.out, "header at offset 5120")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "header at offset " + std::to_string(headerAt))) << run.out;
   EXPECT_TRUE(Contains(run.out, "120000  msi")) << run.out;
   EXPECT_TRUE(Contains(run.out, "300000  exe")) << run.out;
   EXPECT_TRUE(Contains(run.out, "msi = \"Product.msi\"")) << run.out;
@@ -102,7 +109,8 @@ TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
 
   run = RunSatchel({"list", "--json", Path("out.exe")});
   ASSERT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(Contains(run.out, "\"offset\": 5120, \"fileEntryCount\": 3")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\"offset\": " + std::to_string(headerAt) + ", \"fileEntryCount\": 3"))
+      << run.out;
   EXPECT_TRUE(Contains(run.out, "{\"name\": \"exe\", \"offset\": ")) << run.out;
   EXPECT_TRUE(Contains(run.out, "\"uncompressedSize\": 300000")) << run.out;
   EXPECT_TRUE(Contains(run.out, "{\"key\": \"exe\", \"value\": \"setup.exe\"")) << run.out;
@@ -225,12 +233,17 @@ TEST_F(SatchelTest, RefusesAnInputThatChangesWhileItIsRead) {
 }
 
 TEST_F(SatchelTest, RefusesLongPropertyKeys) {
-  ASSERT_EQ(0, Pack({"--property", std::string(31, 'k') + "=v"}, "ok.exe").status);
+  auto withProperty = [this](const std::string &property) {
+    std::vector<std::string> args = InstallerArgs();
+    args.insert(args.end(), {"--property", property});
+    return args;
+  };
+  ASSERT_EQ(0, Pack(withProperty(std::string(31, 'k') + "=v"), "ok.exe").status);
   std::vector<std::string> before = FolderNames(dir);
-  ExpectRefused(Pack({"--property", std::string(32, 'k') + "=v"}), "out.exe", "32 bytes long",
+  ExpectRefused(Pack(withProperty(std::string(32, 'k') + "=v")), "out.exe", "32 bytes long",
                 before);
   // The checksum property is written by the tool alone.
-  ExpectRefused(Pack({"--property", PAYLOAD_CHECKSUM_KEY "=00000000"}), "out.exe",
+  ExpectRefused(Pack(withProperty(PAYLOAD_CHECKSUM_KEY "=00000000")), "out.exe",
                 "the entry checksums that the tool writes", before);
 }
 
@@ -269,10 +282,13 @@ TEST_F(SatchelTest, RefusesLauncherNamesGivenAsProperties) {
   for (std::string value : {std::string(""), std::string("."), std::string(".."),
                             std::string("a/b.msi"), std::string(961, 'n'), smiles}) {
     SCOPED_TRACE(value.substr(0, 20));
-    ExpectRefused(Pack({"--file", "msi=" + Path("readme.txt"), "--property", "msi=" + value}),
+    ExpectRefused(Pack({"--file", "msi=" + Path("readme.txt"), "--exe", Path("dist/setup.exe"),
+                        "--property", "msi=" + value}),
                   "out.exe", "not a plain Windows file name", before);
   }
-  EXPECT_EQ(0, Pack({"--property", "msi=" + std::string(960, 'n')}).status);
+  EXPECT_EQ(0, Pack({"--file", "msi=" + Path("readme.txt"), "--exe", Path("dist/setup.exe"),
+                     "--property", "msi=" + std::string(960, 'n')})
+                   .status);
 }
 
 TEST_F(SatchelTest, RefusesMsiAndExeNamesEqualIgnoringCase) {
@@ -287,8 +303,8 @@ TEST_F(SatchelTest, RefusesMsiAndExeNamesEqualIgnoringCase) {
 }
 
 TEST_F(SatchelTest, RefusesABundleOf2GiBOrMore) {
-  std::string huge = Path("huge.stub");
-  WriteBytes(huge, Bytes());
+  // The real launcher, then zeros (sparse) up to just short of 2 GiB.
+  std::string huge = CopyRealStub("satchel-launcher.exe", "huge.stub");
   ASSERT_EQ(0, truncate(huge.c_str(), (off_t)((1u << 31) - 100000)));
   std::vector<std::string> before = FolderNames(dir);
   RunResult run = RunSatchel({"pack", "--stub", huge, "-o", Path("out.exe"), "--msi",
@@ -302,11 +318,12 @@ TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
   ExpectRefused(RunSatchel({"pack", "--stub", Path("nostub"), "-o", Path("out.exe")}), "nostub",
                 "cannot open", before);
   ExpectRefused(Pack({"--file", "noequals"}), "--file", "NAME=PATH", before);
-  ExpectRefused(Pack({"--file", "x=" + Path("readme.txt"), "--file", "x=" + Path("readme.txt")}),
+  const std::string msi = Path("dist/Product.msi"), exe = Path("dist/setup.exe");
+  ExpectRefused(Pack({"--msi", msi, "--exe", exe, "--file", "x=" + Path("readme.txt"), "--file",
+                      "x=" + Path("readme.txt")}),
                 "readme.txt", "given twice", before);
   // What a launcher could not run, refused before anything is read or written.
   WriteBytes(Path("dist/empty.exe"), Bytes());
-  const std::string msi = Path("dist/Product.msi"), exe = Path("dist/setup.exe");
   struct Case {
     std::vector<std::string> args;
     const char *named, *reason;
@@ -317,6 +334,17 @@ TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
       {{"--msi", msi, "--exe", exe, "--file", "=" + Path("readme.txt")}, "--file",
        "the entry name is empty"},
       {{"--msi", Path("dist"), "--exe", exe}, "dist", "is a folder, not a file"},
+      {{"--msi", msi, "--file", "exe=" + Path("dist/empty.exe"), "--property", "exe=setup.exe"},
+       "empty.exe", "the exe is empty"},
+      // Without both an msi and an exe the launcher stops before it starts anything.
+      {{"--exe", exe}, "out.exe", "needs both an msi and an exe: no msi is given"},
+      {{"--msi", msi, "--file", "exe=" + exe, "--property", "Version=2"}, "out.exe",
+       "the entry \"exe\" has no property \"exe\""},
+      {{"--file", "msi=" + msi, "--exe", exe}, "out.exe",
+       "the entry \"msi\" has no property \"msi\""},
+      {{"--property", "msi=Setup.msi", "--exe", exe}, "out.exe",
+       "the property \"msi\" names a file but no entry \"msi\" holds it"},
+      {{"--file", "readme=" + Path("readme.txt")}, "out.exe", "no msi is given"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reason);
@@ -336,7 +364,8 @@ TEST_F(SatchelTest, AFolderForAFileIsNamedAsOne) {
       {"extract", folder, "msi", "-o", Path("x.out")},
       {"pack", "--stub", folder, "-o", Path("out.exe"), "--msi", Path("dist/Product.msi"),
        "--exe", Path("dist/setup.exe")},
-      {"pack-java", "--stub", stub, "-o", Path("out.exe"), folder},
+      {"pack-java", "--stub", javaStub, "-o", Path("out.exe"), folder},
+      {"pack-java", "--stub", folder, "-o", Path("out.exe"), Path("app.jar")},
   };
   for (const auto &command : commands) {
     SCOPED_TRACE(command[0]);
@@ -393,17 +422,71 @@ TEST_F(SatchelTest, ExtractOfAnUnknownEntryNamesTheEntriesThatThereAre) {
   EXPECT_FALSE(FileExists(Path("x.msi")));
 }
 
-TEST_F(SatchelTest, RefusesAStubThatAlreadyCarriesAPayload) {
+// Signs a copy of `stub` with osslsigncode and a throw-away certificate.
+std::string SignedCopy(const std::string &stub, const std::string &signedPath,
+                       const std::string &folder) {
+  std::string key = folder + "/signer.key", cert = folder + "/signer.crt";
+  if (!FileExists(cert)) {
+    RunResult made = RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                                 "-days", "2", "-subj", "/CN=Satchel test signer", "-keyout",
+                                 key, "-out", cert, "-addext", "extendedKeyUsage=codeSigning"});
+    EXPECT_EQ(0, made.status) << made.err;
+  }
+  RunResult run = RunProgram({"osslsigncode", "sign", "-certs", cert, "-key", key, "-n",
+                              "Satchel test", "-h", "sha256", "-in", stub, "-out", signedPath});
+  EXPECT_EQ(0, run.status) << run.out << run.err;
+  return signedPath;
+}
+
+// --stub must be a stub of the command's kind that nobody has signed yet:
+// each stub below is refused, naming what it is.
+TEST_F(SatchelTest, RefusesAStubThatCouldNotRunTheBundle) {
   ASSERT_EQ(0, Pack(InstallerArgs(), "first.exe").status);
+  mkdir(Path("signing").c_str(), 0755);
+  std::string signedLauncher = SignedCopy(stub, Path("signing/launcher.exe"), Path("signing"));
+  std::string signedJava = SignedCopy(DataFolder() + "satchel-java.exe",
+                                      Path("signing/java.exe"), Path("signing"));
+  ASSERT_FALSE(HasFailure());
+  WriteBytes(Path("empty.bin"), Bytes());
+  const std::string launcher = "pack needs the installer launcher stub";
+  const std::string frontEnd = "pack-java needs the Java front end";
+  struct Case {
+    const char *command;
+    std::string stub, reason;
+  } cases[] = {
+      {"pack", Path("first.exe"), "already carries a payload"},
+      {"pack", Path("readme.txt"), "the stub is a text file; " + launcher},
+      {"pack", Path("empty.bin"), "the stub is empty; " + launcher},
+      {"pack", javaStub, "the stub is a Linux ELF program; " + launcher},
+      {"pack", DataFolder() + "satchel-java.exe", "the stub is the Java front end; " + launcher},
+      {"pack", DataFolder() + "x86_64/satchel-java.exe", "the stub is the Java front end"},
+      {"pack", DataFolder() + "satchel-bootstrap.exe", "the stub is the ready msi bootstrap"},
+      {"pack", signedLauncher, "already carries a signature; sign after packing"},
+      {"pack-java", Path("readme.txt"), "the stub is a text file; " + frontEnd},
+      {"pack-java", SATCHEL_TOOL, "the stub is a Linux ELF program but not the Java front end"},
+      {"pack-java", stub, "the stub is the installer launcher; " + frontEnd},
+      {"pack-java", DataFolder() + "x86_64/satchel-launcher.exe", "is the installer launcher"},
+      {"pack-java", DataFolder() + "satchel-bootstrap.exe", "the stub is the ready msi bootstrap"},
+      {"pack-java", signedJava, "already carries a signature; sign after packing"},
+  };
   std::vector<std::string> before = FolderNames(dir);
-  RunResult run = RunSatchel({"pack", "--stub", Path("first.exe"), "-o", Path("out.exe")});
-  ExpectRefused(run, "first.exe", "already carries a payload", before);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + c.stub);
+    std::vector<std::string> args = {c.command, "--stub", c.stub, "-o", Path("out.exe")};
+    if (strcmp(c.command, "pack") == 0)
+      args.insert(args.end(), {"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")});
+    else
+      args.push_back(Path("app.jar"));
+    RunResult run = RunSatchel(args);
+    ExpectRefused(run, c.stub, c.reason, before);
+    EXPECT_EQ(1, run.status);
+  }
 }
 
 TEST_F(SatchelTest, NoPartialOutputWhenWritingFails) {
   WriteBytes(Path("out.exe"), BytesOf("the old bundle"));
   std::vector<std::string> before = FolderNames(dir);
-  // Writes beyond 100000 bytes fail: the bundle is about 240 KB.
+  // Writes beyond 100000 bytes fail: the bundle is about 290 KB.
   RunResult run = RunSatchel({"pack", "--stub", stub, "-o", Path("out.exe"), "--msi",
                               Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")},
                              100000);
@@ -469,14 +552,14 @@ TEST_F(SatchelTest, VerifyCatchesABrokenHeaderTableOrFile) {
   Bytes bundle = ReadBytes(Path("out.exe"));
 
   Bytes badCrc = bundle;
-  badCrc[5120 + 20] ^= 1;  // tocCompressedSize, under the CRC
+  badCrc[headerAt + 20] ^= 1;  // tocCompressedSize, under the CRC
   WriteBytes(Path("crc.exe"), badCrc);
   RunResult run = ExpectVerifyFails("crc.exe", "no payload header");
   EXPECT_TRUE(Contains(run.err, "wrong header CRC")) << run.err;
   EXPECT_NE(0, RunSatchel({"list", Path("crc.exe")}).status);
 
   Bytes badToc = bundle;
-  badToc[5120 + 36] ^= 0xff;
+  badToc[headerAt + 36] ^= 0xff;
   WriteBytes(Path("toc.exe"), badToc);
   ExpectVerifyFails("toc.exe", "cannot be indexed");
 
@@ -611,7 +694,7 @@ TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
                     {"app/empty.txt", Bytes()}};
   contents.properties = {{"Main-Class", "app.Main"}};
   std::string error;
-  ASSERT_TRUE(WriteBundle(stub, Path("java.exe"), contents, &error)) << error;
+  ASSERT_TRUE(WriteBundle(javaStub, Path("java.exe"), contents, &error)) << error;
 
   RunResult run = RunSatchel({"verify", Path("java.exe")});
   EXPECT_EQ(0, run.status) << run.err;
@@ -630,7 +713,7 @@ TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
   BundleContents wrong = contents;
   wrong.files[0].name = "com/tessel/qor/kestrel/Other.class";
   wrong.dictionaries = BundleDictionaries::Java;
-  ASSERT_TRUE(WriteBundle(stub, Path("no-stage1.exe"), wrong, &error)) << error;
+  ASSERT_TRUE(WriteBundle(javaStub, Path("no-stage1.exe"), wrong, &error)) << error;
   ExpectVerifyFails("no-stage1.exe",
                     "entry \"app/Main.class\": the data does not inflate without a preset dictionary");
 }
@@ -663,12 +746,6 @@ TEST_F(SatchelTest, ListJsonStaysValidForAnyNameBytes) {
   run = RunSatchel({"list", Path("odd.exe")});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_TRUE(Contains(run.out, "k\\x09 = \"v\"")) << run.out;
-}
-
-// The build tree's data folder, beside the tool's folder as in an install.
-std::string DataFolder() {
-  std::string tool = SATCHEL_TOOL;
-  return tool.substr(0, tool.rfind('/')) + "/../share/satchel/";
 }
 
 TEST_F(SatchelTest, VersionAndDefaultStub) {
@@ -713,14 +790,16 @@ TEST_F(SatchelTest, MsiAloneGetsTheReadyBootstrapOfTheStubsMachine) {
   unlink(Path("out.exe").c_str());
   WriteBytes(Path("dist/Product.bin"), BytesOf("x"));
   WriteBytes(Path("patch.msi"), BytesOf("x"));
+  std::string noise = MakeStub(5000);
   std::vector<std::string> before = FolderNames(dir);
   ExpectRefused(Pack({"--msi", Path("dist/Product.bin")}), "Product.bin", "ending in .msi",
                 before);
   ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--file",
                       "files/Patch.MSI=" + Path("patch.msi")}),
                 "patch.msi", "second .msi", before);
-  ExpectRefused(Pack({"--msi", Path("dist/Product.msi")}), "stub.bin",
-                "not a Windows executable", before);
+  ExpectRefused(RunSatchel({"pack", "--stub", noise, "-o", Path("out.exe"), "--msi",
+                            Path("dist/Product.msi")}),
+                "stub.bin", "not a Windows executable", before);
 }
 
 TEST_F(SatchelTest, PassArgumentsAndExtraFiles) {
@@ -750,7 +829,8 @@ TEST_F(SatchelTest, PassArgumentsAndExtraFiles) {
                   name, "no plain Windows file name", before);
   }
   // Other names are packed, with a warning that the launcher leaves them be.
-  run = Pack({"--exe", Path("dist/setup.exe"), "--file", "data1.cab=" + Path("readme.txt")});
+  run = Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"), "--file",
+              "data1.cab=" + Path("readme.txt")});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_TRUE(Contains(run.err, "warning")) << run.err;
   EXPECT_TRUE(Contains(run.err, "files/readme.txt")) << run.err;

@@ -183,14 +183,13 @@ std::string ReadAll(FILE *file) {
 }
 }  // namespace
 
-RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit,
+RunResult RunProgram(const std::vector<std::string> &args, long fileSizeLimit,
                      long addressSpaceLimit) {
   RunResult result;
   FILE *out = tmpfile();
   FILE *err = tmpfile();
   if (!out || !err) return result;
-  std::vector<std::string> all = {SATCHEL_TOOL};
-  all.insert(all.end(), args.begin(), args.end());
+  std::vector<std::string> all = args;
   std::vector<char *> argv;
   for (std::string &arg : all) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
@@ -209,7 +208,7 @@ RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit,
       struct rlimit limit = {(rlim_t)addressSpaceLimit, (rlim_t)addressSpaceLimit};
       setrlimit(RLIMIT_AS, &limit);
     }
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
@@ -218,6 +217,18 @@ RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit,
   result.out = ReadAll(out);
   result.err = ReadAll(err);
   return result;
+}
+
+RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit,
+                     long addressSpaceLimit) {
+  std::vector<std::string> all = {SATCHEL_TOOL};
+  all.insert(all.end(), args.begin(), args.end());
+  return RunProgram(all, fileSizeLimit, addressSpaceLimit);
+}
+
+std::string DataFolder() {
+  std::string tool = SATCHEL_TOOL;
+  return tool.substr(0, tool.rfind('/')) + "/../share/satchel/";
 }
 
 void ToolTest::SetUp() {
@@ -238,5 +249,14 @@ void ToolTest::TearDown() {
 std::string ToolTest::MakeStub(size_t size, const std::string &name) {
   std::string path = Path(name);
   WriteBytes(path, NoiseContent(size, 99));
+  return path;
+}
+
+std::string ToolTest::CopyRealStub(const std::string &dataName, const std::string &name) {
+  Bytes bytes = ReadBytes(DataFolder() + dataName);
+  EXPECT_FALSE(bytes.empty()) << DataFolder() + dataName << ": the builds fill the data folder";
+  std::string path = Path(name);
+  WriteBytes(path, bytes);
+  chmod(path.c_str(), 0755);
   return path;
 }

@@ -56,11 +56,18 @@ struct RunResult {
   int status = -1;  // exit status, -1 when it did not exit normally
   std::string out, err;
 };
-// Runs the satchel program with these arguments (no shell expansion).  With
-// a file size limit, writes beyond it fail (EFBIG) instead of succeeding;
+// Runs a program (args[0], a path) with these arguments (no shell expansion).
+// With a file size limit, writes beyond it fail (EFBIG) instead of succeeding;
 // with an address space limit, so do allocations beyond it.
+RunResult RunProgram(const std::vector<std::string> &args, long fileSizeLimit = 0,
+                     long addressSpaceLimit = 0);
+// The same for the satchel program.
 RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit = 0,
                      long addressSpaceLimit = 0);
+
+// The build tree's data folder, beside the tool's folder as in an install,
+// with a trailing slash: the real stubs that the builds made.
+std::string DataFolder();
 
 // A fresh scratch folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {
@@ -70,6 +77,9 @@ class ToolTest : public ::testing::Test {
   std::string Path(const std::string &name) const { return dir + "/" + name; }
   // A launcher stub of `size` bytes of noise.
   std::string MakeStub(size_t size, const std::string &name = "stub.bin");
+  // A copy of the real stub `dataName` of the data folder under `name`; a
+  // fatal failure when the builds did not make it.
+  std::string CopyRealStub(const std::string &dataName, const std::string &name);
   std::string dir;
 };
 

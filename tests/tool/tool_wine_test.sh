@@ -3,10 +3,11 @@
 # the i686 build under the 32-bit wine of the 32-bit test machine): it packs the same bytes as the
 # native build, reads back what it packed, handles non-ASCII paths, replaces
 # an existing output, and refuses msi and exe names equal when case is
-# ignored (also beyond ASCII).  With LARGE_MIB, it also packs an msi of that
-# many MiB (sparse: zeros between two pieces of noise, so that the bundle
-# stays small) and verifies the bundle: the tool streams its inputs, so an
-# msi larger than a 32-bit process could hold packs all the same.
+# ignored (also beyond ASCII) and a stub that is no launcher.  With
+# LARGE_MIB, it also packs an msi of that many MiB (sparse: zeros between two
+# pieces of noise, so that the bundle stays small) and verifies the bundle:
+# the tool streams its inputs, so an msi larger than a 32-bit process could
+# hold packs all the same.
 #   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH [LARGE_MIB]
 set -euo pipefail
 win=$(realpath -m "$1") native=$(realpath -m "$2") prefix=$(realpath -m "$3") scratch=$(realpath -m "$4")
@@ -22,14 +23,15 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 winpath() { local p=$scratch/$1; echo "Z:${p//\//\\}"; }
 wsatchel() { "$WINE" "$win" "$@"; }
 
-head -c 3000 /dev/urandom >stub.bin
+# The i686 launcher of the native build's data folder: pack takes nothing else.
+cp "$(dirname "$native")/../share/satchel/satchel-launcher.exe" stub.exe
 head -c 70000 /dev/urandom >"dist/Prodükt.msi"
 seq 1 30000 >dist/setup.exe
 
-wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath wine.exe)" \
+wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath wine.exe)" \
   --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
   || fail "pack under wine"
-"$native" pack --stub stub.bin -o native.exe --msi "dist/Prodükt.msi" --exe dist/setup.exe \
+"$native" pack --stub stub.exe -o native.exe --msi "dist/Prodükt.msi" --exe dist/setup.exe \
   --property Version=1 || fail "native pack"
 cmp wine.exe native.exe || fail "the Windows and the native build packed different bytes"
 
@@ -44,13 +46,13 @@ cmp "Prodükt-out.msi" "dist/Prodükt.msi" || fail "extracted msi differs"
 echo old >setup-out.exe
 wsatchel extract "$(winpath wine.exe)" exe -o "$(winpath setup-out.exe)" || fail "extract exe"
 cmp setup-out.exe dist/setup.exe || fail "extracted exe differs"
-wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath wine.exe)" \
+wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath wine.exe)" \
   --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
   || fail "pack over an existing bundle"
 cmp wine.exe native.exe || fail "pack over an existing bundle gave other bytes"
 
 cp "dist/Prodükt.msi" "dist/PRODÜKT.EXE"
-if out=$(wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath refused.exe)" \
+if out=$(wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath refused.exe)" \
     --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/PRODÜKT.EXE)" \
     --property "exe=prodÜkt.MSI" 2>&1); then
   fail "names equal ignoring case were packed"
@@ -59,7 +61,15 @@ case $out in *"same file name when case is ignored"*) ;; *) fail "refusal said: 
 [ ! -e refused.exe ] || fail "a refused bundle was written"
 ls | grep -qE '\.(tmp|scratch)' && fail "a temporary file was left behind: $(ls)"
 
-if out=$(wsatchel pack-java --stub "$(winpath stub.bin)" -o "$(winpath j.exe)" x.jar 2>&1); then
+# A stub that is no launcher is refused, naming what it is.
+if out=$(wsatchel pack --stub "$(winpath dist/setup.exe)" -o "$(winpath refused.exe)" \
+    --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath stub.exe)" 2>&1); then
+  fail "a text file was packed as the stub"
+fi
+case $out in *"the stub is a text file; pack needs the installer launcher stub"*) ;; *) fail "refusal said: $out" ;; esac
+[ ! -e refused.exe ] || fail "a refused bundle was written"
+
+if out=$(wsatchel pack-java --stub "$(winpath stub.exe)" -o "$(winpath j.exe)" x.jar 2>&1); then
   fail "pack-java ran in a build without a zip library"
 fi
 case $out in *"not available in this build"*) ;; *) fail "pack-java said: $out" ;; esac
@@ -69,7 +79,7 @@ if [ -n "$large_mib" ]; then
   truncate -s "$((large_mib << 20))" large.msi
   head -c 65536 /dev/urandom >>large.msi
   started=$SECONDS
-  wsatchel pack --stub "$(winpath stub.bin)" -o "$(winpath large.exe)" \
+  wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath large.exe)" \
     --msi "$(winpath large.msi)" --exe "$(winpath dist/setup.exe)" || fail "pack of a $large_mib MiB msi"
   echo "packed a $large_mib MiB msi into $(stat -c %s large.exe) bytes in $((SECONDS - started)) s"
   out=$(wsatchel verify "$(winpath large.exe)") || fail "verify of the $large_mib MiB bundle: $out"

@@ -1,0 +1,207 @@
+// Telling the kind of a stub from its bytes (the rule is in stub_kinds.h).
+#include "stub_kinds.h"
+
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include "javahost/javahost_messages.h"
+#include "launcher/launcher_messages.h"
+#include "payload.h"
+#include "payload_messages.h"
+#include "tool_files.h"
+
+namespace {
+
+// ---- the refusals' texts: "PATH: the stub " + what it is + "; " + need ----
+const char kIsEmpty[] = "is empty";
+const char kIsText[] = "is a text file";
+const char kIsElf[] = "is a Linux ELF program";
+const char kIsElfNotJava[] = "is a Linux ELF program but not the Java front end";
+const char kIsUnknown[] = "is not a Windows executable";
+const char kIsPlainPe[] = "is a Windows program without a payload reader";
+const char kIsBootstrap[] =
+    "is the ready msi bootstrap, which goes into a bundle as its exe (pack packs it "
+    "itself when --exe is not given)";
+const char kIsOtherReader[] =
+    "is a program with a payload reader but neither the installer launcher nor the Java "
+    "front end";
+const char kIsLauncher[] = "is the installer launcher";
+const char kIsJavaFrontEnd[] = "is the Java front end";
+const char kIsSigned[] =
+    "already carries a signature; sign after packing: a signature made before no longer "
+    "covers the file once the payload stands behind it";
+const char kNeedLauncher[] = "pack needs the installer launcher stub (satchel-launcher.exe)";
+const char kNeedJavaFrontEnd[] =
+    "pack-java needs the Java front end (satchel-java, or satchel-java.exe for Windows)";
+const char kCannotRead[] = "cannot read: ";
+
+// The texts that tell the kinds, each with its NUL: they stand in the
+// programs as C strings.
+const char kReaderText[] = PAYLOAD_MSG_NO_HEADER;
+const char kLauncherMsiText[] = MSG_NO_MSI_NAME;
+const char kLauncherExeText[] = MSG_NO_EXE_NAME;
+const char kJavaText[] = JAVA_MSG_REPORT_FORMAT;
+const char kBootstrapText[] = MSG_NO_MSI;
+
+enum Needle { kReader, kLauncherMsi, kLauncherExe, kJava, kBootstrap, kNeedleCount };
+
+enum class Format { Empty, Text, Elf, Pe, Other };
+
+// What the bytes of a stub show.
+struct StubFacts {
+  Format format = Format::Other;
+  bool signedImage = false;    // PE: a non-empty certificate table
+  uint64_t searchEnd = 0;      // the bytes that the texts are looked for in
+  bool found[kNeedleCount] = {};
+};
+
+uint32_t Le(const unsigned char *at, int size) {
+  uint32_t value = 0;
+  for (int i = size - 1; i >= 0; i--) value = (value << 8) | at[i];
+  return value;
+}
+
+bool ReadAt(FILE *file, uint64_t offset, unsigned char *into, size_t size) {
+  return SeekFile(file, (int64_t)offset) && fread(into, 1, size, file) == size;
+}
+
+bool LooksLikeText(const unsigned char *bytes, size_t size) {
+  for (size_t i = 0; i < size; i++) {
+    unsigned char c = bytes[i];
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
+    if (c == 0x7f) return false;
+  }
+  return true;
+}
+
+// A PE image: the certificate table, and where the last section's bytes end
+// (at most the file's size).  False when the headers do not hold together.
+bool ReadPeLayout(FILE *file, uint64_t fileSize, const unsigned char *dos, StubFacts *facts) {
+  uint32_t peAt = Le(dos + 0x3c, 4);
+  unsigned char coff[24];
+  if (!ReadAt(file, peAt, coff, sizeof coff) || memcmp(coff, "PE\0\0", 4) != 0) return false;
+  uint32_t sections = Le(coff + 6, 2), optionalSize = Le(coff + 20, 2);
+  std::vector<unsigned char> optional(optionalSize);
+  uint64_t optionalAt = (uint64_t)peAt + sizeof coff;
+  if (optionalSize < 2 || !ReadAt(file, optionalAt, optional.data(), optionalSize)) return false;
+  // PE32 (0x10b) and PE32+ (0x20b) differ in where the data directories begin.
+  uint32_t magic = Le(optional.data(), 2);
+  size_t countAt = magic == 0x20b ? 108 : magic == 0x10b ? 92 : 0;
+  if (countAt == 0 || optionalSize < countAt + 4) return false;
+  uint32_t directories = Le(optional.data() + countAt, 4);
+  size_t certificateAt = countAt + 4 + 4 * 8;
+  if (directories > 4 && optionalSize >= certificateAt + 8)
+    facts->signedImage = Le(optional.data() + certificateAt + 4, 4) != 0;
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < sections; i++) {
+    unsigned char section[40];
+    if (!ReadAt(file, optionalAt + optionalSize + 40ull * i, section, sizeof section)) return false;
+    uint64_t sectionEnd = (uint64_t)Le(section + 20, 4) + Le(section + 16, 4);
+    if (Le(section + 16, 4) != 0 && sectionEnd > end) end = sectionEnd;
+  }
+  facts->searchEnd = end < fileSize ? end : fileSize;
+  return true;
+}
+
+// Looks for every needle in the first facts->searchEnd bytes, a block at a
+// time with an overlap that keeps a text across two blocks whole.
+bool FindTexts(FILE *file, StubFacts *facts) {
+  const std::string needles[kNeedleCount] = {
+      std::string(kReaderText, sizeof kReaderText),
+      std::string(kLauncherMsiText, sizeof kLauncherMsiText),
+      std::string(kLauncherExeText, sizeof kLauncherExeText),
+      std::string(kJavaText, sizeof kJavaText),
+      std::string(kBootstrapText, sizeof kBootstrapText)};
+  size_t overlap = 0;
+  for (const std::string &needle : needles) overlap = needle.size() > overlap ? needle.size() : overlap;
+  if (!SeekFile(file, 0)) return false;
+  std::string window;
+  std::vector<char> block(1 << 16);
+  for (uint64_t done = 0; done < facts->searchEnd;) {
+    uint64_t left = facts->searchEnd - done;
+    size_t want = left < block.size() ? (size_t)left : block.size();
+    if (fread(block.data(), 1, want, file) != want) return false;
+    done += want;
+    window.append(block.data(), want);
+    for (int i = 0; i < kNeedleCount; i++)
+      if (!facts->found[i] && window.find(needles[i]) != std::string::npos) facts->found[i] = true;
+    if (window.size() > overlap) window.erase(0, window.size() - overlap);
+  }
+  return true;
+}
+
+// Reads what CheckStubKind decides on.  False with *error when the file
+// cannot be read.
+bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error) {
+  uint64_t size = 0;
+  if (!CheckInputFile(path, &size, error)) return false;
+  FILE *file = OpenFileForReading(path);
+  if (file == nullptr) {
+    *error = path + ": cannot open: " + ErrnoText(errno);
+    return false;
+  }
+  unsigned char head[4096];
+  size_t got = fread(head, 1, sizeof head, file);
+  bool ok = !ferror(file);
+  facts->searchEnd = size;
+  if (ok && got == 0) {
+    facts->format = Format::Empty;
+  } else if (ok && got >= 64 && head[0] == 'M' && head[1] == 'Z' &&
+             ReadPeLayout(file, size, head, facts)) {
+    facts->format = Format::Pe;
+  } else if (ok && got >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0) {
+    facts->format = Format::Elf;
+  } else if (ok && LooksLikeText(head, got)) {
+    facts->format = Format::Text;
+  }
+  if (ok && (facts->format == Format::Pe || facts->format == Format::Elf))
+    ok = FindTexts(file, facts);
+  int readError = errno;
+  fclose(file);
+  if (!ok) {
+    *error = path + ": " + kCannotRead + ErrnoText(readError);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error) {
+  StubFacts facts;
+  if (!ReadStubFacts(path, &facts, error)) return false;
+  bool reader = facts.found[kReader];
+  bool launcher = reader && facts.found[kLauncherMsi] && facts.found[kLauncherExe];
+  bool java = reader && facts.found[kJava];
+  bool launcherOnly = launcher && !java, javaOnly = java && !launcher;
+
+  const char *is = nullptr;
+  switch (facts.format) {
+    case Format::Empty: is = kIsEmpty; break;
+    case Format::Text: is = kIsText; break;
+    case Format::Other: is = kIsUnknown; break;
+    case Format::Elf:
+      // Linux has a Java front end, and no installer launcher.
+      if (wanted == StubKind::InstallerLauncher) is = kIsElf;
+      else if (!javaOnly) is = kIsElfNotJava;
+      break;
+    case Format::Pe:
+      if (launcherOnly && wanted == StubKind::JavaFrontEnd) is = kIsLauncher;
+      else if (javaOnly && wanted == StubKind::InstallerLauncher) is = kIsJavaFrontEnd;
+      else if (!reader && facts.found[kBootstrap]) is = kIsBootstrap;
+      else if (!reader) is = kIsPlainPe;
+      else if (!launcherOnly && !javaOnly) is = kIsOtherReader;
+      else if (facts.signedImage) is = kIsSigned;
+      break;
+  }
+  if (is == nullptr) return true;
+  *error = path + ": the stub " + is;
+  if (is != kIsSigned)
+    *error += std::string("; ") +
+              (wanted == StubKind::InstallerLauncher ? kNeedLauncher : kNeedJavaFrontEnd);
+  return false;
+}

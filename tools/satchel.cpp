@@ -75,6 +75,13 @@ const char kPackUsage[] =
     "when case is ignored, and the bundle must stay below 2 GiB.  The launcher\n"
     "ends with the exit code of the exe.\n";
 
+// pack's refusal of a bundle that lacks its msi or its exe, then the reason.
+const char kIncompleteBundle[] = "an installer bundle needs both an msi and an exe";
+const char kNoInputFormat[] = "no %s is given (--%s FILE%s)";
+const char kOrBootstrap[] = ", or --msi alone for the ready bootstrap";
+const char kNameWithoutEntryFormat[] = "the property \"%s\" names a file but no entry \"%s\" holds it";
+const char kEntryWithoutNameFormat[] = "the entry \"%s\" has no property \"%s\" to name its file";
+
 // The value of an option that takes one: the next argument.
 bool TakeValue(int argc, char **argv, int *i, const char *option, std::string *value) {
   if (*i + 1 >= argc) {
@@ -167,25 +174,20 @@ bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inp
 // The launcher stops with "No msi filename" or "No exe filename" unless the
 // bundle holds both names, and fails to extract unless it holds both entries:
 // an installer bundle is refused without any of the four.
-const char kIncompleteBundle[] = "an installer bundle needs both an msi and an exe";
-
 bool CheckBundleComplete(const std::string &out, bool entries[2], bool names[2]) {
   const char *keys[2] = {"msi", "exe"};
   for (int i = 0; i < 2; i++) {
-    std::string reason;
+    char reason[160];
     if (!entries[i] && !names[i])
-      reason = std::string("no ") + keys[i] + " is given (--" + keys[i] + " FILE" +
-               (i == 1 ? ", or --msi alone for the ready bootstrap)" : ")");
+      snprintf(reason, sizeof reason, kNoInputFormat, keys[i], keys[i], i == 1 ? kOrBootstrap : "");
     else if (!entries[i])
-      reason = std::string("the property \"") + keys[i] + "\" names a file but no entry \"" +
-               keys[i] + "\" holds it";
+      snprintf(reason, sizeof reason, kNameWithoutEntryFormat, keys[i], keys[i]);
     else if (!names[i])
-      reason = std::string("the entry \"") + keys[i] + "\" has no property \"" + keys[i] +
-               "\" to name its file";
-    if (!reason.empty()) {
-      PrintError("%s: %s: %s", out.c_str(), kIncompleteBundle, reason.c_str());
-      return false;
-    }
+      snprintf(reason, sizeof reason, kEntryWithoutNameFormat, keys[i], keys[i]);
+    else
+      continue;
+    PrintError("%s: %s: %s", out.c_str(), kIncompleteBundle, reason);
+    return false;
   }
   return true;
 }

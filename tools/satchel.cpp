@@ -75,13 +75,6 @@ const char kPackUsage[] =
     "when case is ignored, and the bundle must stay below 2 GiB.  The launcher\n"
     "ends with the exit code of the exe.\n";
 
-// pack's refusal of a bundle that lacks its msi or its exe, then the reason.
-const char kIncompleteBundle[] = "an installer bundle needs both an msi and an exe";
-const char kNoInputFormat[] = "no %s is given (--%s FILE%s)";
-const char kOrBootstrap[] = ", or --msi alone for the ready bootstrap";
-const char kNameWithoutEntryFormat[] = "the property \"%s\" names a file but no entry \"%s\" holds it";
-const char kEntryWithoutNameFormat[] = "the entry \"%s\" has no property \"%s\" to name its file";
-
 // The value of an option that takes one: the next argument.
 bool TakeValue(int argc, char **argv, int *i, const char *option, std::string *value) {
   if (*i + 1 >= argc) {
@@ -179,14 +172,14 @@ bool CheckBundleComplete(const std::string &out, bool entries[2], bool names[2])
   for (int i = 0; i < 2; i++) {
     char reason[160];
     if (!entries[i] && !names[i])
-      snprintf(reason, sizeof reason, kNoInputFormat, keys[i], keys[i], i == 1 ? kOrBootstrap : "");
+      snprintf(reason, sizeof reason, TOOL_MSG_NO_INPUT_FORMAT, keys[i], keys[i], i == 1 ? TOOL_MSG_OR_BOOTSTRAP : "");
     else if (!entries[i])
-      snprintf(reason, sizeof reason, kNameWithoutEntryFormat, keys[i], keys[i]);
+      snprintf(reason, sizeof reason, TOOL_MSG_NAME_WITHOUT_ENTRY_FORMAT, keys[i], keys[i]);
     else if (!names[i])
-      snprintf(reason, sizeof reason, kEntryWithoutNameFormat, keys[i], keys[i]);
+      snprintf(reason, sizeof reason, TOOL_MSG_ENTRY_WITHOUT_NAME_FORMAT, keys[i], keys[i]);
     else
       continue;
-    PrintError("%s: %s: %s", out.c_str(), kIncompleteBundle, reason);
+    PrintError("%s: %s: %s", out.c_str(), TOOL_MSG_INCOMPLETE_BUNDLE, reason);
     return false;
   }
   return true;

@@ -13,31 +13,9 @@
 #include "payload.h"
 #include "payload_messages.h"
 #include "tool_files.h"
+#include "tool_messages.h"
 
 namespace {
-
-// ---- the refusals' texts: "PATH: the stub " + what it is + "; " + need ----
-const char kIsEmpty[] = "is empty";
-const char kIsText[] = "is a text file";
-const char kIsElf[] = "is a Linux ELF program";
-const char kIsElfNotJava[] = "is a Linux ELF program but not the Java front end";
-const char kIsUnknown[] = "is not a Windows executable";
-const char kIsPlainPe[] = "is a Windows program without a payload reader";
-const char kIsBootstrap[] =
-    "is the ready msi bootstrap, which goes into a bundle as its exe (pack packs it "
-    "itself when --exe is not given)";
-const char kIsOtherReader[] =
-    "is a program with a payload reader but neither the installer launcher nor the Java "
-    "front end";
-const char kIsLauncher[] = "is the installer launcher";
-const char kIsJavaFrontEnd[] = "is the Java front end";
-const char kIsSigned[] =
-    "already carries a signature; sign after packing: a signature made before no longer "
-    "covers the file once the payload stands behind it";
-const char kNeedLauncher[] = "pack needs the installer launcher stub (satchel-launcher.exe)";
-const char kNeedJavaFrontEnd[] =
-    "pack-java needs the Java front end (satchel-java, or satchel-java.exe for Windows)";
-const char kCannotRead[] = "cannot read: ";
 
 // The texts that tell the kinds, each with its NUL: they stand in the
 // programs as C strings.
@@ -163,7 +141,7 @@ bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error
   int readError = errno;
   fclose(file);
   if (!ok) {
-    *error = path + ": " + kCannotRead + ErrnoText(readError);
+    *error = path + ": " + TOOL_MSG_STUB_CANNOT_READ + ErrnoText(readError);
     return false;
   }
   return true;
@@ -180,28 +158,32 @@ bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error)
   bool launcherOnly = launcher && !java, javaOnly = java && !launcher;
 
   const char *is = nullptr;
+  bool needClause = true;  // a signed stub is of the right kind already
   switch (facts.format) {
-    case Format::Empty: is = kIsEmpty; break;
-    case Format::Text: is = kIsText; break;
-    case Format::Other: is = kIsUnknown; break;
+    case Format::Empty: is = TOOL_MSG_STUB_IS_EMPTY; break;
+    case Format::Text: is = TOOL_MSG_STUB_IS_TEXT; break;
+    case Format::Other: is = TOOL_MSG_STUB_IS_UNKNOWN; break;
     case Format::Elf:
       // Linux has a Java front end, and no installer launcher.
-      if (wanted == StubKind::InstallerLauncher) is = kIsElf;
-      else if (!javaOnly) is = kIsElfNotJava;
+      if (wanted == StubKind::InstallerLauncher) is = TOOL_MSG_STUB_IS_ELF;
+      else if (!javaOnly) is = TOOL_MSG_STUB_IS_ELF_NOT_JAVA;
       break;
     case Format::Pe:
-      if (launcherOnly && wanted == StubKind::JavaFrontEnd) is = kIsLauncher;
-      else if (javaOnly && wanted == StubKind::InstallerLauncher) is = kIsJavaFrontEnd;
-      else if (!reader && facts.found[kBootstrap]) is = kIsBootstrap;
-      else if (!reader) is = kIsPlainPe;
-      else if (!launcherOnly && !javaOnly) is = kIsOtherReader;
-      else if (facts.signedImage) is = kIsSigned;
+      if (launcherOnly && wanted == StubKind::JavaFrontEnd) is = TOOL_MSG_STUB_IS_LAUNCHER;
+      else if (javaOnly && wanted == StubKind::InstallerLauncher) is = TOOL_MSG_STUB_IS_JAVA_FRONT_END;
+      else if (!reader && facts.found[kBootstrap]) is = TOOL_MSG_STUB_IS_BOOTSTRAP;
+      else if (!reader) is = TOOL_MSG_STUB_IS_PLAIN_PE;
+      else if (!launcherOnly && !javaOnly) is = TOOL_MSG_STUB_IS_OTHER_READER;
+      else if (facts.signedImage) {
+        is = TOOL_MSG_STUB_IS_SIGNED;
+        needClause = false;
+      }
       break;
   }
   if (is == nullptr) return true;
   *error = path + ": the stub " + is;
-  if (is != kIsSigned)
+  if (needClause)
     *error += std::string("; ") +
-              (wanted == StubKind::InstallerLauncher ? kNeedLauncher : kNeedJavaFrontEnd);
+              (wanted == StubKind::InstallerLauncher ? TOOL_MSG_STUB_NEED_LAUNCHER : TOOL_MSG_STUB_NEED_JAVA_FRONT_END);
   return false;
 }

@@ -282,4 +282,33 @@
 #define TOOL_MSG_DIGEST_MISMATCH \
   "%s: %s: its digest does not match the signed manifest (the jar was changed after signing)"
 
+// A refused stub: "PATH: the stub " + what it is + "; " + what the command
+// needs (stub_kinds).
+#define TOOL_MSG_STUB_IS_EMPTY "is empty"
+#define TOOL_MSG_STUB_IS_TEXT "is a text file"
+#define TOOL_MSG_STUB_IS_ELF "is a Linux ELF program"
+#define TOOL_MSG_STUB_IS_ELF_NOT_JAVA "is a Linux ELF program but not the Java front end"
+#define TOOL_MSG_STUB_IS_UNKNOWN "is not a Windows executable"
+#define TOOL_MSG_STUB_IS_PLAIN_PE "is a Windows program without a payload reader"
+#define TOOL_MSG_STUB_IS_BOOTSTRAP \
+  "is the ready msi bootstrap, which goes into a bundle as its exe (pack packs it itself when --exe is not given)"
+#define TOOL_MSG_STUB_IS_OTHER_READER \
+  "is a program with a payload reader but neither the installer launcher nor the Java front end"
+#define TOOL_MSG_STUB_IS_LAUNCHER "is the installer launcher"
+#define TOOL_MSG_STUB_IS_JAVA_FRONT_END "is the Java front end"
+#define TOOL_MSG_STUB_IS_SIGNED \
+  "already carries a signature; sign after packing: a signature made before no longer covers the file once the payload stands behind it"
+#define TOOL_MSG_STUB_NEED_LAUNCHER "pack needs the installer launcher stub (satchel-launcher.exe)"
+#define TOOL_MSG_STUB_NEED_JAVA_FRONT_END "pack-java needs the Java front end (satchel-java, or satchel-java.exe for Windows)"
+#define TOOL_MSG_STUB_CANNOT_READ "cannot read: "
+
+// pack's refusal of a bundle that lacks its msi or its exe: the output,
+// this text, then one of the reasons below (the key, the key, and the
+// bootstrap hint or nothing; the key twice).
+#define TOOL_MSG_INCOMPLETE_BUNDLE "an installer bundle needs both an msi and an exe"
+#define TOOL_MSG_NO_INPUT_FORMAT "no %s is given (--%s FILE%s)"
+#define TOOL_MSG_OR_BOOTSTRAP ", or --msi alone for the ready bootstrap"
+#define TOOL_MSG_NAME_WITHOUT_ENTRY_FORMAT "the property \"%s\" names a file but no entry \"%s\" holds it"
+#define TOOL_MSG_ENTRY_WITHOUT_NAME_FORMAT "the entry \"%s\" has no property \"%s\" to name its file"
+
 #endif  // SATCHEL_TOOL_MESSAGES_H

@@ -655,7 +655,7 @@ int PackJavaCommand(int argc, char **argv) {
 
   std::string mainClass = options.mainClass.empty() ? manifestMainClass : options.mainClass;
   if (mainClass.empty()) {
-    fprintf(stderr, TOOL_MSG_NO_MAIN_CLASS "\n", options.jars[0].c_str());
+    PrintError(TOOL_MSG_NO_MAIN_CLASS, options.jars[0].c_str());
     return 1;
   }
   // The front end turns dots into slashes and adds ".class"; that entry must

@@ -250,9 +250,8 @@
 #define TOOL_MSG_PACK_JAVA_FAILED "pack-java: %s"              // a message above
 #define TOOL_MSG_PACK_JAVA_OUTPUT_IS_INPUT \
   "pack-java: %s: the output is also an input; write the bundle to another file"
-// Printed as it stands, "satchel" included: the one text of pack-java
-// without the colon behind "satchel".  The first jar.
-#define TOOL_MSG_NO_MAIN_CLASS "satchel pack-java: %s: its manifest names no Main-Class; give --main-class NAME"
+// The first jar.
+#define TOOL_MSG_NO_MAIN_CLASS "pack-java: %s: its manifest names no Main-Class; give --main-class NAME"
 // The class, the entry it needs.
 #define TOOL_MSG_MAIN_CLASS_MISSING "pack-java: main class %s: no entry %s in the jars"
 // The jar, the Class-Path entry, one of the four reasons below.

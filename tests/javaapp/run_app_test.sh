@@ -520,7 +520,7 @@ pack_errors)
   expect_pack_error no-jar "$WORK/errors/none.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/none.jar"
   echo "not a zip" >"$WORK/errors/text.jar"
   expect_pack_error not-zip "$WORK/errors/text.jar" --stub "$SATCHEL_JAVA" -o "$out" "$WORK/errors/text.jar"
-  expect_pack_error no-main "no Main-Class" --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR"
+  expect_pack_error no-main "satchel: pack-java: $EXTRA_JAR: its manifest names no Main-Class" --stub "$SATCHEL_JAVA" -o "$out" "$EXTRA_JAR"
   expect_pack_error bad-main "sample/Nothing.class" --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" \
     --main-class sample.Nothing
   expect_pack_error no-stub "$WORK/errors/no-stub" --stub "$WORK/errors/no-stub" -o "$out" "$APP_JAR"

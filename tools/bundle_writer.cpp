@@ -91,8 +91,8 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
       if (!CheckInputFile(file.path, &size, error)) return false;
       if (contents.dictionaries == BundleDictionaries::Java &&
           (file.name == PAYLOAD_INPUT_STREAM_ENTRY || file.name == PAYLOAD_CLASS_LOADER_ENTRY)) {
-        *error = file.path + ": entry " + Quoted(file.name) +
-                 " grows the preset dictionary and must be given in memory";
+        *error = MessageText(TOOL_MSG_ENTRY_GROWS_DICTIONARY, file.path.c_str(),
+                             Quoted(file.name).c_str());
         return false;
       }
     }
@@ -442,7 +442,7 @@ bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dic
   bool changed = !stamped || !SameStamp(opened, finished) ||
                  (opened.regular && source.taken != opened.size);
   if (source.file && changed) {
-    *error = file.path + ": the file changed while it was read; pack it again once it is written";
+    *error = MessageText(TOOL_MSG_INPUT_CHANGED, file.path.c_str());
     return false;
   }
 
@@ -471,8 +471,8 @@ bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
   for (uint64_t left = size; left > 0;) {
     size_t want = left < buffer->size() ? (size_t)left : buffer->size();
     if (fread(buffer->data(), 1, want, scratch) != want) {
-      *error = output->path + ": the entries cannot be read back from the scratch file: " +
-               ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_SCRATCH_READ_FAILED, output->path.c_str(),
+                           ErrnoText(errno).c_str());
       return false;
     }
     if (!WriteAtomicOutput(output, buffer->data(), want, error)) return false;

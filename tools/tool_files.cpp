@@ -258,7 +258,7 @@ FILE *OpenScratchFile(const std::string &beside, std::string *error) {
                     _S_IREAD | _S_IWRITE);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      *error = beside + ": cannot create a scratch file beside it: " + ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_NO_SCRATCH_FILE_BECAUSE, beside.c_str(), ErrnoText(errno).c_str());
       return nullptr;
     }
     FILE *file = _fdopen(fd, "w+b");
@@ -268,7 +268,7 @@ FILE *OpenScratchFile(const std::string &beside, std::string *error) {
     }
     return file;
   }
-  *error = beside + ": cannot create a scratch file beside it";
+  *error = MessageText(TOOL_MSG_NO_SCRATCH_FILE, beside.c_str());
   return nullptr;
 #else
   // Unlinked at once: the open descriptor is the only way to it.
@@ -277,7 +277,7 @@ FILE *OpenScratchFile(const std::string &beside, std::string *error) {
   name.push_back('\0');
   int fd = mkstemp(name.data());
   if (fd < 0) {
-    *error = beside + ": cannot create a scratch file beside it: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_NO_SCRATCH_FILE_BECAUSE, beside.c_str(), ErrnoText(errno).c_str());
     return nullptr;
   }
   unlink(name.data());

@@ -47,7 +47,6 @@
 #define TOOL_MSG_RENAME_FAILED "%s: cannot rename the finished file into place: %s"  // errno text
 #define TOOL_MSG_IS_A_FOLDER "%s: is a folder, not a file"
 #define TOOL_MSG_INPUT_TOO_LARGE "%s: the file is %llu bytes; an entry holds less than 4 GiB"
-#define TOOL_MSG_INPUT_GREW_TOO_LARGE "%s: the file is 4 GiB or larger"
 #define TOOL_MSG_READ_FAILED_BECAUSE "%s: read failed: %s"  // errno text
 
 // ---- the plain Windows file-name rule in words (file_names) ----
@@ -309,5 +308,14 @@
 #define TOOL_MSG_OR_BOOTSTRAP ", or --msi alone for the ready bootstrap"
 #define TOOL_MSG_NAME_WITHOUT_ENTRY_FORMAT "the property \"%s\" names a file but no entry \"%s\" holds it"
 #define TOOL_MSG_ENTRY_WITHOUT_NAME_FORMAT "the entry \"%s\" has no property \"%s\" to name its file"
+
+// Streaming the inputs through a scratch file beside the output: the input
+// (or the output for the scratch file), then the system's reason where given.
+#define TOOL_MSG_INPUT_CHANGED "%s: the file changed while it was read; pack it again once it is written"
+#define TOOL_MSG_NO_SCRATCH_FILE "%s: cannot create a scratch file beside it"
+#define TOOL_MSG_NO_SCRATCH_FILE_BECAUSE "%s: cannot create a scratch file beside it: %s"
+#define TOOL_MSG_SCRATCH_READ_FAILED "%s: the entries cannot be read back from the scratch file: %s"
+// The input, then the entry's name in quotes.
+#define TOOL_MSG_ENTRY_GROWS_DICTIONARY "%s: entry %s grows the preset dictionary and must be given in memory"
 
 #endif  // SATCHEL_TOOL_MESSAGES_H

@@ -116,14 +116,18 @@ DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *
     flags = CREATE_SUSPENDED;
   }
 
+  // A program that cannot be made a member or resumed never runs: it is
+  // ended rather than left suspended for good, holding its own file.
   if (!AssignProcessToJobObject(job, process.hProcess)) {
     sprintf(message, MSG_ASSIGN_FAILED_FORMAT, (int)GetLastError());
+    TerminateProcess(process.hProcess, 1);
     FatalError(message);
   }
 
   // The process handle stays open for the exit code; everything else is
   // found through the job.
   if ((int32_t)ResumeThread(process.hThread) < 0) {
+    TerminateProcess(process.hProcess, 1);
     FatalError(MSG_RESUME_FAILED);
   }
   CloseHandle(process.hThread);

@@ -10,8 +10,10 @@
 //
 // Everything runs on the main thread.  The launcher keeps its paths and
 // handles in its own frames and allocates nothing on the heap.  Every failure
-// ends the process in FatalError and undoes nothing: folders, files and
-// suspended processes stay as they are.  Where each system call lives:
+// ends the process in FatalError and undoes nothing: folders and files stay
+// as they are.  The one exception is the packaged program while it is still
+// suspended (not yet a member of the job, or not resumed): it is ended first,
+// since it would never run and never end.  Where each system call lives:
 // launcher_calls.h.
 #ifndef SATCHEL_LAUNCHER_H
 #define SATCHEL_LAUNCHER_H

@@ -22,6 +22,7 @@
   X(LauncherCalls, CreateProcessW, 40)                 \
   X(LauncherCalls, AssignProcessToJobObject, 8)        \
   X(LauncherCalls, ResumeThread, 4)                    \
+  X(LauncherCalls, TerminateProcess, 8)                \
   X(LauncherCalls, GetExitCodeProcess, 8)              \
   X(LauncherCalls, CreateToolhelp32Snapshot, 8)        \
   X(LauncherCalls, Process32First, 8)                  \

@@ -56,6 +56,7 @@ struct LauncherCalls {
                                STARTUPINFOW *startup, PROCESS_INFORMATION *process);
   BOOL(WINAPI *AssignProcessToJobObject)(HANDLE job, HANDLE process);
   DWORD(WINAPI *ResumeThread)(HANDLE thread);
+  BOOL(WINAPI *TerminateProcess)(HANDLE process, UINT exitCode);
   BOOL(WINAPI *GetExitCodeProcess)(HANDLE process, DWORD *code);
   // Waiting for every process of the job.
   HANDLE(WINAPI *CreateToolhelp32Snapshot)(DWORD flags, DWORD processId);
@@ -90,6 +91,7 @@ extern LauncherCalls launcherCalls;
 #define CreateProcessW(...) launcherCalls.CreateProcessW(__VA_ARGS__)
 #define AssignProcessToJobObject(...) launcherCalls.AssignProcessToJobObject(__VA_ARGS__)
 #define ResumeThread(...) launcherCalls.ResumeThread(__VA_ARGS__)
+#define TerminateProcess(...) launcherCalls.TerminateProcess(__VA_ARGS__)
 #define GetExitCodeProcess(...) launcherCalls.GetExitCodeProcess(__VA_ARGS__)
 #define CreateToolhelp32Snapshot(...) launcherCalls.CreateToolhelp32Snapshot(__VA_ARGS__)
 #define Process32First(...) launcherCalls.Process32First(__VA_ARGS__)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a built launcher or bootstrap the way `objdump -p` shows it: the expected PE
 kind, the GUI subsystem, imports from system DLLs and MSVCRT only, one icon
-group with the id 100, and no manifest or version resource.
+group with the id 100, no manifest or version resource, and no test seam.
 
     check_artifact.py OBJDUMP LAUNCHER.exe PE32|PE32+
 
@@ -57,10 +57,17 @@ def main():
     others = set(types) - {RT_ICON, RT_GROUP_ICON}
     if others:
         problems.append("unexpected resource types %r" % sorted(others))
+    # The test builds' seams read variables named SATCHEL_SEAM_*; a program
+    # that ships names none of them, in either width.
+    with open(exe, "rb") as f:
+        image = f.read()
+    for seam in (b"SATCHEL_SEAM", "SATCHEL_SEAM".encode("utf-16-le")):
+        if seam in image:
+            problems.append("carries a test seam (%r)" % seam)
     if problems:
         print("%s: %s" % (exe, "; ".join(problems)))
         return 1
-    print("%s: %s, GUI, imports %s, icon group 100, no manifest or version block" %
+    print("%s: %s, GUI, imports %s, icon group 100, no manifest or version block, no seam" %
           (exe, kind, ", ".join(dlls)))
     return 0
 

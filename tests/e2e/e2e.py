@@ -22,6 +22,7 @@ prefix's RelayInclude set to user32.MessageBoxA, every call is printed with
 its arguments.  Without a display the box returns at once.
 """
 import argparse
+import ast
 import os
 import re
 import shutil
@@ -37,6 +38,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 WINE_PREFIX = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine_prefix.sh")
 TEMP_PATH_LIMIT = 3096       # a temporary path this long or longer is refused
 PATH_CAPACITY = 4096         # UTF-16 units of every path buffer
+COMMAND_LINE_CAPACITY = 32767  # the longest command line, its NUL included
 GUID_FOLDER = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
 ELEVATED_FOLDER_DACL = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 BOX = re.compile(r'^[0-9a-f]+:Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "(.*)",'
@@ -132,13 +134,15 @@ EXIT_LINE = re.compile(r"^exit=([0-9]+)\r?$", re.M)
 
 
 def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=None,
-               job=False):
+               job=False, wine_variables=None):
     """Starts the bundle through satchel-runenv, which sets the temporary
     folder and the probe's variables in the Windows environment (wine's
     start-up would replace TMP from the host's) and reports the full exit
     code (wine hands on only its low 8 bits).  `command_line`, when given, is
     the bundle's whole command line, its own name included, verbatim.  With
-    `job`, inside a job that allows no breakaway."""
+    `job`, inside a job that allows no breakaway.  `wine_variables` go into
+    wine's own environment, which every program of it inherits: for values
+    that would make satchel-runenv's command line too long."""
     assignments = ["--job"] if job else []
     if temp is not None:
         assignments += ["TMP=" + windows_path(temp), "TEMP=" + windows_path(temp)]
@@ -149,7 +153,8 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
     command = [wine(), program("satchel-runenv")] + assignments + ["--", windows_path(path)]
     command += list(args)
     started = time.monotonic()
-    result = subprocess.run(command, env=wine_env(relay=True), stdout=subprocess.PIPE,
+    result = subprocess.run(command, env=dict(wine_env(relay=True), **(wine_variables or {})),
+                            stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, timeout=timeout)
     seconds = time.monotonic() - started
     boxes = []
@@ -433,19 +438,22 @@ def exit_code_after_grandchild():
 
 @case
 def exit_code_when_process_list_breaks():
-    # The launcher's test build, its process walk breaking off with an error:
-    # the wait ends, nothing is deleted, and the program's own exit code still
-    # comes back once the program has ended.
+    # The launcher's test build, its process walk breaking off with an error
+    # (at its first record or after it): the wait ends, nothing is deleted,
+    # and the program's own exit code still comes back once the program has
+    # ended.
     msi, exe = installer_inputs()
     bundle_path = pack_installer(msi, exe, stub=seam_stub())
-    temp = new_temp()
-    env = probe_env(scratch("record.txt"))
-    env.update({"SATCHEL_PROBE_EXIT": "1603", "SATCHEL_SEAM_BREAK_WALK": "1"})
-    run = run_bundle(bundle_path, temp=temp, env=env)
-    check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
-    check(run.code == 1603, "exit code %d, expected 1603" % run.code)
-    folder = only_guid_folder(temp)
-    check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
+    for call in ("Process32First", "Process32Next"):
+        temp = new_temp("tmp-" + call)
+        env = probe_env(scratch("record.txt"))
+        env.update({"SATCHEL_PROBE_EXIT": "1603", "SATCHEL_SEAM_FAIL": call})
+        run = run_bundle(bundle_path, temp=temp, env=env)
+        check(run.boxes == [], "%s: unexpected warning box: %r" % (call, run.boxes))
+        check(run.code == 1603, "%s: exit code %d, expected 1603" % (call, run.code))
+        folder = only_guid_folder(temp)
+        check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"],
+              "%s: left %r" % (call, os.listdir(folder)))
 
 
 @case
@@ -709,6 +717,86 @@ def extra_file_outside_folder():
     check(sorted(os.listdir(folder)) == ["Setup.exe", "Setup.msi"], "left %r" % os.listdir(folder))
 
 
+# ---- system calls that fail ----------------------------------------------
+
+def programs_running_from(folder):
+    """The processes (wine's, on this machine or the 32-bit one) whose command
+    line names `folder`: a program started from it that has not ended."""
+    name = os.path.basename(folder).encode()
+    found = []
+    for pid in os.listdir("/proc"):
+        try:
+            with open(os.path.join("/proc", pid, "cmdline"), "rb") as f:
+                line = f.read()
+        except OSError:
+            continue
+        if pid.isdigit() and name in line:
+            found.append(line.replace(b"\0", b" ").decode("utf-8", "replace"))
+    return found
+
+
+def check_no_program_left(folder, seconds=20):
+    """Nothing started from `folder` runs any longer (a program that runs on
+    by design gets `seconds` to end by itself)."""
+    deadline = time.monotonic() + seconds
+    while programs_running_from(folder) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    left = programs_running_from(folder)
+    check(left == [], "still running: %r" % left)
+
+
+# The launcher's test build with one system call failing (SATCHEL_SEAM_FAIL
+# of launcher_seams.cpp, CALL:ERROR): the box and exit code 1, what is left in
+# the temporary folder (None: no GUID folder was made; else the names in the
+# GUID folder, which the launcher leaves as it is on every failure), and
+# whether the packaged program ran.  A program that the launcher had started
+# suspended and cannot let run is ended; one that runs goes on unwatched
+# after a failed snapshot and ends by itself.  Nothing of the bundle runs on.
+SYSTEM_CALL_FAILURES = [
+    ("com_fails", "CoInitialize", "Failed to initialize COM", None, False),
+    ("guid_fails", "CoCreateGuid", "Failed to generate GUID", None, False),
+    ("create_directory_fails", "CreateDirectoryW", "Failed to create directory", None, False),
+    ("write_fails", "WriteFile:112", "Failed to write file", ["Setup.msi"], False),
+    ("create_job_fails", "CreateJobObjectA", "Failed to create job",
+     ["Setup.exe", "Setup.msi"], False),
+    ("assign_fails", "AssignProcessToJobObject:5", "Failed to assign process to job (error 5)",
+     ["Setup.exe", "Setup.msi"], False),
+    ("assign_fails_1450", "AssignProcessToJobObject:1450",
+     "Failed to assign process to job (error 1450)", ["Setup.exe", "Setup.msi"], False),
+    ("resume_fails", "ResumeThread", "Failed to resume thread", ["Setup.exe", "Setup.msi"], False),
+    ("snapshot_fails", "CreateToolhelp32Snapshot", "Failed to take snapshot",
+     ["Setup.exe", "Setup.msi"], True),
+]
+
+
+def system_call_failure_case(failing, message, left, runs):
+    def run_case():
+        msi, exe = installer_inputs()
+        bundle_path = pack_installer(msi, exe, stub=seam_stub())
+        temp = new_temp()
+        record = scratch("record.txt")
+        env = probe_env(record)
+        env["SATCHEL_SEAM_FAIL"] = failing
+        expect_fatal(run_bundle(bundle_path, temp=temp, env=env), message)
+        if left is None:
+            check_empty(temp, "a folder was made")
+            check(not os.path.exists(record), "the program ran")
+            return
+        folder = only_guid_folder(temp)
+        check_no_program_left(folder)
+        check(os.path.exists(record) == runs,
+              "the program ran" if not runs else "the program did not run")
+        check(sorted(os.listdir(folder)) == left, "left %r" % os.listdir(folder))
+        if failing.startswith("WriteFile"):
+            check(os.path.getsize(os.path.join(folder, "Setup.msi")) == 0,
+                  "the failed write wrote something")
+    return run_case
+
+
+for _name, _failing, _message, _left, _runs in SYSTEM_CALL_FAILURES:
+    CASES[_name] = system_call_failure_case(_failing, _message, _left, _runs)
+
+
 # ---- the ready bootstrap and real msi packages ---------------------------
 
 PRODUCT_WXS = """<?xml version="1.0" encoding="utf-8"?>
@@ -854,6 +942,47 @@ def bootstrap_without_msiexec():
 
 
 @case
+def bootstrap_msiexec_not_a_program():
+    path = bootstrap_folder(["Product.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
+    system = scratch("system")
+    write_file(os.path.join(system, "msiexec.exe"), b"This is a text, not a program.\r\n" * 40)
+    run = run_bundle(path, env={"SATCHEL_SEAM_SYSTEM_DIRECTORY": windows_path(system)})
+    expect_fatal(run, "Failed to start msiexec.exe")
+
+
+@case
+def bootstrap_command_line_too_long():
+    # msiexec's command line is its quoted path, /i, the quoted msi path and
+    # the bootstrap's own arguments.  With a system folder longer than the
+    # bootstrap's (msiexec here the probe; wine starts nothing from beyond
+    # MAX_PATH), arguments that make it exactly as long as a command line can
+    # be start msiexec; one character more is refused, and nothing starts.
+    # Its variables go through wine's environment, where they do not lengthen
+    # satchel-runenv's own command line.
+    path = bootstrap_folder(["Product.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
+    system = make_long_folder(240, trailing_separator=False)
+    shutil.copyfile(program("satchel-probe"), os.path.join(host_path(system), "msiexec.exe"))
+    msi = windows_path(os.path.join(os.path.dirname(path), "Product.msi"))
+    fixed = len('"%s\\msiexec.exe" /i "%s" ' % (system, msi))
+    record = scratch("record.txt")
+    env = probe_env(record)
+    env["SATCHEL_SEAM_SYSTEM_DIRECTORY"] = system
+    for extra in (0, 1):
+        argument = "a" * (COMMAND_LINE_CAPACITY - 1 - fixed + extra)
+        run = run_bundle(path, args=[argument], wine_variables=env)
+        if extra == 0:
+            check(run.boxes == [] and run.code == 0, "refused at the limit: %r, exit code %d"
+                  % (run.boxes, run.code))
+            line = read_record(record)["cmdline"]
+            check(len(line) == COMMAND_LINE_CAPACITY - 1 and line.endswith(" " + argument),
+                  "msiexec got a command line of %d characters" % len(line))
+            os.remove(record)
+        else:
+            expect_fatal(run, "The command line for msiexec.exe is too long")
+            check(not os.path.exists(record), "msiexec was started")
+
+
+@case
 def names_not_plain():
     # A name that is not a plain Windows file name is refused before anything
     # is written: nothing lands outside the folder, in a device or a stream.
@@ -960,6 +1089,35 @@ def exe_name_961_units():
     check_empty(made, "a file was extracted before both names were known")
 
 
+# ---- every message has a case ---------------------------------------------
+
+MESSAGES_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                               "launcher", "launcher_messages.h")
+
+
+def check_messages(listed):
+    """Every text that the launcher and the ready bootstrap can show
+    (launcher_messages.h) is expected by a case of this file, as a string of
+    its own ("%d" standing for a number), and every case is among `listed`,
+    the cases that the suites run: a new message without a wine test fails."""
+    with open(MESSAGES_HEADER, encoding="utf-8") as f:
+        messages = re.findall(r'^#define MSG_\w+ "((?:[^"\\]|\\.)*)"$', f.read(), re.M)
+    check(len(messages) >= 20, "only %d messages read from %s" % (len(messages), MESSAGES_HEADER))
+    with open(os.path.abspath(__file__), encoding="utf-8") as f:
+        strings = {node.value for node in ast.walk(ast.parse(f.read()))
+                   if isinstance(node, ast.Constant) and isinstance(node.value, str)}
+    missing = []
+    for message in messages:
+        text = unescape(message)
+        pattern = re.compile(re.escape(text).replace("%d", "-?[0-9]+"))
+        if not any(pattern.fullmatch(string) for string in strings):
+            missing.append(text)
+    check(missing == [], "no case expects %r" % missing)
+    unlisted = sorted(set(CASES) - set(listed))
+    check(unlisted == [], "cases that no suite runs: %r" % unlisted)
+    return len(messages)
+
+
 # ---- fixture -------------------------------------------------------------
 
 def setup():
@@ -1010,10 +1168,20 @@ def main():
     parser.add_argument("--tool", required=True, help="the native bundle tool")
     parser.add_argument("--scratch", required=True, help="a directory for the cases' files")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--check-messages", action="store_true",
+                        help="check that a case expects every message of the launcher and "
+                             "the ready bootstrap, and that CASES are all the cases there are")
     parser.add_argument("cases", nargs="*")
     options = parser.parse_args()
     if options.list:
         print("\n".join(CASES))
+        return 0
+    if options.check_messages:
+        try:
+            print("%d messages, each expected by a case" % check_messages(options.cases))
+        except Failure as failure:
+            print("FAILED: %s" % failure, file=sys.stderr)
+            return 1
         return 0
     Setting.target = options.target
     Setting.prefix = os.path.abspath(options.prefix)

@@ -942,6 +942,13 @@ def bootstrap_without_msiexec():
 
 
 @case
+def bootstrap_without_own_path():
+    path = bootstrap_folder(["Product.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
+    run = run_bundle(path, env={"SATCHEL_SEAM_FAIL": "GetModuleFileNameW"})
+    expect_fatal(run, "Cannot find the bootstrap program's own folder")
+
+
+@case
 def bootstrap_msiexec_not_a_program():
     path = bootstrap_folder(["Product.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
     system = scratch("system")

@@ -3,31 +3,25 @@
 // bootstrap's.  Only this file reads the variables below.
 //
 // SATCHEL_SEAM_SYSTEM_DIRECTORY: the system-folder query answers this value,
-// else the system's answer.  It keeps the system query's contract: the length
-// without the NUL when the path fits, else the capacity it would need (NUL
-// included).
+// else the system's answer (seam_answer.h).
 //
 // SATCHEL_SEAM_FAIL=GetModuleFileNameW: the query of the program's own path
 // fails (0, ERROR_ACCESS_DENIED), as the launcher's seams make its calls fail.
 #include <cwchar>
 
 #include "bootstrap_calls.h"
+#include "seam_answer.h"
 
 namespace {
 
 UINT(WINAPI *systemGetSystemDirectoryW)(WCHAR *buffer, UINT capacity);
 
 UINT WINAPI SeamGetSystemDirectoryW(WCHAR *buffer, UINT capacity) {
-  static WCHAR value[32768];
-  DWORD length = GetEnvironmentVariableW(L"SATCHEL_SEAM_SYSTEM_DIRECTORY", value, 32768);
-  if (length == 0 || length >= 32768) {
-    return systemGetSystemDirectoryW(buffer, capacity);
+  DWORD answer;
+  if (AnswerFromVariable(L"SATCHEL_SEAM_SYSTEM_DIRECTORY", buffer, capacity, &answer)) {
+    return answer;
   }
-  if (length + 1 > capacity) {
-    return length + 1;
-  }
-  std::wmemcpy(buffer, value, length + 1);
-  return length;
+  return systemGetSystemDirectoryW(buffer, capacity);
 }
 
 DWORD WINAPI FailingGetModuleFileNameW(HMODULE, WCHAR *, DWORD) {

@@ -3,10 +3,8 @@
 // Only this file reads the variables below: the release stub links no such
 // file, and nothing outside its process can change its tables.
 //
-// SATCHEL_SEAM_TEMP_PATH: the temporary-path query answers this value,
-// verbatim (with or without a trailing separator, of any length), else the
-// system's answer.  It keeps the system query's contract: the length without
-// the NUL when the path fits, else the capacity it would need (NUL included).
+// SATCHEL_SEAM_TEMP_PATH: the temporary-path query answers this value, else
+// the system's answer (seam_answer.h).
 //
 // SATCHEL_SEAM_FAIL=CALL or CALL:ERROR: every call of that name fails, as
 // the system reports that failure, with ERROR as the thread's last error
@@ -23,6 +21,7 @@
 #include <cstdlib>
 
 #include "launcher_calls.h"
+#include "seam_answer.h"
 
 namespace {
 
@@ -32,16 +31,11 @@ DWORD seamError = ERROR_ACCESS_DENIED;
 DWORD(WINAPI *systemGetTempPathW)(DWORD capacity, WCHAR *buffer);
 
 DWORD WINAPI SeamGetTempPathW(DWORD capacity, WCHAR *buffer) {
-  static WCHAR value[32768];
-  DWORD length = GetEnvironmentVariableW(L"SATCHEL_SEAM_TEMP_PATH", value, 32768);
-  if (length == 0 || length >= 32768) {
-    return systemGetTempPathW(capacity, buffer);
+  DWORD answer;
+  if (AnswerFromVariable(L"SATCHEL_SEAM_TEMP_PATH", buffer, capacity, &answer)) {
+    return answer;
   }
-  if (length + 1 > capacity) {
-    return length + 1;
-  }
-  std::wmemcpy(buffer, value, length + 1);
-  return length;
+  return systemGetTempPathW(capacity, buffer);
 }
 
 // Each failing call sets the chosen error and answers as the system does when

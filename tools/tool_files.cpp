@@ -40,6 +40,17 @@ mode_t CurrentUmask() {
   umask(mask);
   return mask;
 }
+
+// A new file named `base` plus ".XXXXXX" made unique, with mode 0600: its
+// descriptor, or -1 with errno set.  `name` receives the name it got.
+int MakeUniqueFile(const std::string &base, std::string *name) {
+  std::string pattern = base + ".XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  int fd = mkstemp(buffer.data());
+  *name = buffer.data();
+  return fd;
+}
 #endif
 
 }  // namespace
@@ -95,10 +106,8 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
   *error = MessageText(TOOL_MSG_NO_TEMP_FILE, path.c_str());
   return false;
 #else
-  std::string temp = path + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+  std::string name;
+  int fd = MakeUniqueFile(path, &name);
   if (fd < 0) {
     *error = MessageText(TOOL_MSG_TEMP_FILE_FAILED, path.c_str(), ErrnoText(errno).c_str());
     return false;
@@ -108,11 +117,11 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
   if (!output->file) {
     int saved = errno;
     close(fd);
-    unlink(name.data());
+    unlink(name.c_str());
     *error = MessageText(TOOL_MSG_AT_FILE, path.c_str(), ErrnoText(saved).c_str());
     return false;
   }
-  output->tempPath = name.data();
+  output->tempPath = name;
   return true;
 #endif
 }
@@ -263,7 +272,7 @@ FILE *OpenScratchFile(const std::string &beside, std::string *error) {
     }
     FILE *file = _fdopen(fd, "w+b");
     if (!file) {
-      *error = beside + ": " + ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_AT_FILE, beside.c_str(), ErrnoText(errno).c_str());
       _close(fd);
     }
     return file;
@@ -272,18 +281,16 @@ FILE *OpenScratchFile(const std::string &beside, std::string *error) {
   return nullptr;
 #else
   // Unlinked at once: the open descriptor is the only way to it.
-  std::string temp = beside + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+  std::string name;
+  int fd = MakeUniqueFile(beside, &name);
   if (fd < 0) {
     *error = MessageText(TOOL_MSG_NO_SCRATCH_FILE_BECAUSE, beside.c_str(), ErrnoText(errno).c_str());
     return nullptr;
   }
-  unlink(name.data());
+  unlink(name.c_str());
   FILE *file = fdopen(fd, "w+b");
   if (!file) {
-    *error = beside + ": " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_AT_FILE, beside.c_str(), ErrnoText(errno).c_str());
     close(fd);
   }
   return file;

@@ -184,7 +184,12 @@ expect_box explicit 'Could not load JVM library: C:\\nowhere\\jvm.dll: not found
 # highest version present counts (by number: 21.0.1 above 9.0.4).  The
 # runtime that a key names is passed over when older than the bundle asks for.
 registry() {
-  WINEDEBUG=-all "$WINE" reg "$@" >/dev/null 2>&1 || fail "reg $*"
+  # wine's reg.exe now and then fails once on a busy machine (seen once in
+  # a full test run, with nothing else wrong): a second try, and what it said
+  # when both fail.
+  local said
+  said=$(WINEDEBUG=-all "$WINE" reg "$@" 2>&1) && return
+  said=$(WINEDEBUG=-all "$WINE" reg "$@" 2>&1) || fail "reg $*: $said"
 }
 windows() {
   traced "$1" | sed 's|\\\\|\\|g'

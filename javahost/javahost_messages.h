@@ -1,8 +1,9 @@
 // Every text that Java hosting reports, in one place: VM creation
-// (java_vm.cpp), the main class and the exception report (main_class.cpp) and
-// the satchel-java front end.  Peers match on some of these byte for byte,
-// the spelling included.  The texts that Java code sees as exception
-// messages are not here: they are the class or entry names themselves.
+// (java_vm.cpp), the main class and the exception report (main_class.cpp),
+// the satchel-java front end, and the exception messages of payload class
+// loading.  Peers match on some of these byte for byte, the spelling
+// included.  Exceptions whose message is a class or entry name carry that
+// name (or "") and have no text here.
 #ifndef SATCHEL_JAVAHOST_MESSAGES_H
 #define SATCHEL_JAVAHOST_MESSAGES_H
 
@@ -37,6 +38,16 @@ extern const char JavaVmNoEntryPoint[];       // JAVA_MSG_NO_ENTRY_POINT
 #define JAVA_MSG_PRINT_WRITER_FAILED "Failed to create PrintWriter"
 #define JAVA_MSG_NO_STRING "Failed to get String"
 #define JAVA_MSG_NO_CHARS "Failed to get chars"
+
+// ---- payload class loading: exception messages beyond the class and entry
+// names (payload_classes.cpp) ----
+#define JAVA_MSG_ENTRY_READ_FAILED "Failed to read zip entry"
+#define JAVA_MSG_STREAM_CLOSED "Attempt to read closed internal input stream"
+#define JAVA_MSG_STREAM_READ_FAILED "Failed to read internal input stream"
+#define JAVA_MSG_NO_EXECUTABLE_PATH "Failed to get the executable's path"
+#define JAVA_MSG_NO_CLASS_CLASS "Failed to find class: java.lang.Class"
+#define JAVA_MSG_NO_GET_CONSTRUCTORS "Failed to find method: getConstructors"
+#define JAVA_MSG_NO_CONSTRUCTORS "Class has no constructors"
 
 // ---- the main class and its arguments (LoadMainClass, MakeStringArray) ----
 #define JAVA_MSG_NO_CLASS_LOADER "Failed to create classloader"

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+#include "javahost_messages.h"
+
 // ---- process-wide state: written by the bootstrap only, read-only after ----
 
 // The preset inflate dictionary of every entry that Java hosting opens.  It
@@ -276,7 +278,7 @@ jclass DefinePayloadClass(JNIEnv *env, jobject loader, const char *name, bool ap
     while (filled < size) {
       int produced = ReadEntryStream(stream, buffer + filled, size - filled, env);
       if (produced <= 0) {
-        ThrowJavaException(env, "java/lang/InternalError", "Failed to read zip entry");
+        ThrowJavaException(env, "java/lang/InternalError", JAVA_MSG_ENTRY_READ_FAILED);
         complete = false;
         break;
       }
@@ -350,7 +352,7 @@ static jint JNICALL ReadNative(JNIEnv *env, jobject self, jbyteArray b, jint off
   }
   EntryStream *stream = StreamOf(env, self);
   if (stream == nullptr) {
-    ThrowJavaException(env, "java/io/IOException", "Attempt to read closed internal input stream");
+    ThrowJavaException(env, "java/io/IOException", JAVA_MSG_STREAM_CLOSED);
     return 0;
   }
   jbyte *elements = env->GetByteArrayElements(b, nullptr);
@@ -363,7 +365,7 @@ static jint JNICALL ReadNative(JNIEnv *env, jobject self, jbyteArray b, jint off
     return -1;
   }
   if (produced < 0) {
-    ThrowJavaException(env, "java/io/IOException", "Failed to read internal input stream");
+    ThrowJavaException(env, "java/io/IOException", JAVA_MSG_STREAM_READ_FAILED);
     return 0;
   }
   return produced;
@@ -434,7 +436,7 @@ static jstring JNICALL ExecutablePathNative(JNIEnv *env, jclass) {
   wchar_t path[4096];
   DWORD length = GetModuleFileNameW(NULL, path, 4096);
   if (length == 0 || length >= 4096) {
-    ThrowJavaException(env, "java/lang/InternalError", "Failed to get the executable's path");
+    ThrowJavaException(env, "java/lang/InternalError", JAVA_MSG_NO_EXECUTABLE_PATH);
     return nullptr;
   }
   return env->NewString((const jchar *)path, (jsize)length);
@@ -442,7 +444,7 @@ static jstring JNICALL ExecutablePathNative(JNIEnv *env, jclass) {
   char path[4096];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) {
-    ThrowJavaException(env, "java/lang/InternalError", "Failed to get the executable's path");
+    ThrowJavaException(env, "java/lang/InternalError", JAVA_MSG_NO_EXECUTABLE_PATH);
     return nullptr;
   }
   path[length] = 0;
@@ -473,19 +475,19 @@ static jclass JNICALL FindClassNative(JNIEnv *env, jobject self, jstring name) {
 bool CheckClassConstructors(JNIEnv *env, jclass cls) {
   jclass classClass = env->FindClass("java/lang/Class");
   if (classClass == nullptr) {
-    ThrowJavaException(env, "java/lang/ClassNotFoundException", "Failed to find class: java.lang.Class");
+    ThrowJavaException(env, "java/lang/ClassNotFoundException", JAVA_MSG_NO_CLASS_CLASS);
     return false;
   }
   jmethodID getConstructors =
       env->GetMethodID(classClass, "getConstructors", "()[Ljava/lang/reflect/Constructor;");
   env->DeleteLocalRef(classClass);
   if (getConstructors == nullptr) {
-    ThrowJavaException(env, "java/lang/NoSuchMethodException", "Failed to find method: getConstructors");
+    ThrowJavaException(env, "java/lang/NoSuchMethodException", JAVA_MSG_NO_GET_CONSTRUCTORS);
     return false;
   }
   jobject constructors = env->CallObjectMethod(cls, getConstructors);
   if (env->ExceptionCheck() || constructors == nullptr) {
-    ThrowJavaException(env, "java/lang/Exception", "Class has no constructors");
+    ThrowJavaException(env, "java/lang/Exception", JAVA_MSG_NO_CONSTRUCTORS);
     return false;
   }
   env->DeleteLocalRef(constructors);

@@ -5,12 +5,44 @@
 
 #include "payload.h"
 
+uint16_t ReadU16LE(const unsigned char *at) { return (uint16_t)(at[0] | at[1] << 8); }
+
 uint32_t ReadU32LE(const unsigned char *at) {
   return (uint32_t)at[0] | (uint32_t)at[1] << 8 | (uint32_t)at[2] << 16 | (uint32_t)at[3] << 24;
 }
 
 void WriteU32LE(unsigned char *at, uint32_t value) {
   for (int i = 0; i < 4; i++) at[i] = (unsigned char)(value >> (8 * i));
+}
+
+// The header's layout: magic, four u32 fields, the CRC-32 (zlib's crc32
+// from 0) of the 32 bytes in front of it.
+enum {
+  kEntryCountAt = PAYLOAD_MAGIC_SIZE,
+  kTocCompressedAt = kEntryCountAt + 4,
+  kTocUncompressedAt = kTocCompressedAt + 4,
+  kEntryDataAt = kTocUncompressedAt + 4,
+  kCrcAt = kEntryDataAt + 4
+};
+
+int DecodePayloadHeader(const unsigned char *block, PayloadHeader *header) {
+  if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) return PAYLOAD_HEADER_ABSENT;
+  header->fileEntryCount = ReadU32LE(block + kEntryCountAt);
+  header->tocCompressedSize = ReadU32LE(block + kTocCompressedAt);
+  header->tocUncompressedSize = ReadU32LE(block + kTocUncompressedAt);
+  header->entryDataSize = ReadU32LE(block + kEntryDataAt);
+  header->headerCrc = ReadU32LE(block + kCrcAt);
+  return crc32(0, block, kCrcAt) == header->headerCrc ? PAYLOAD_HEADER_FOUND
+                                                      : PAYLOAD_HEADER_BAD_CRC;
+}
+
+void EncodePayloadHeader(const PayloadHeader *header, unsigned char *out) {
+  memcpy(out, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE);
+  WriteU32LE(out + kEntryCountAt, header->fileEntryCount);
+  WriteU32LE(out + kTocCompressedAt, header->tocCompressedSize);
+  WriteU32LE(out + kTocUncompressedAt, header->tocUncompressedSize);
+  WriteU32LE(out + kEntryDataAt, header->entryDataSize);
+  WriteU32LE(out + kCrcAt, (uint32_t)crc32(0, out, kCrcAt));
 }
 
 int PayloadDictionaryStage(const char *name) {

@@ -126,8 +126,34 @@ struct EntryStream {
 
 // ---- facts shared by every layer (format.cpp) ----
 
+uint16_t ReadU16LE(const unsigned char *at);
 uint32_t ReadU32LE(const unsigned char *at);
 void WriteU32LE(unsigned char *at, uint32_t value);
+
+// The PayloadHeader's fields (the magic and the CRC are the codec's own).
+struct PayloadHeader {
+  uint32_t fileEntryCount;
+  uint32_t tocCompressedSize;
+  uint32_t tocUncompressedSize;
+  uint32_t entryDataSize;
+  uint32_t headerCrc;  // as stored at byte 32; set by DecodePayloadHeader
+};
+
+// What the first PAYLOAD_HEADER_SIZE bytes of a block hold.
+enum {
+  PAYLOAD_HEADER_ABSENT = 0,   // no magic: not a header
+  PAYLOAD_HEADER_FOUND = 1,    // the magic and a matching CRC: the header
+  PAYLOAD_HEADER_BAD_CRC = 2   // the magic with a CRC that does not match: passed over
+};
+
+// Reads the candidate header at `block` (PAYLOAD_HEADER_SIZE bytes).  Its
+// fields go to *header whenever the magic is there, so that a tool can show
+// what a block with a wrong CRC claims.
+int DecodePayloadHeader(const unsigned char *block, PayloadHeader *header);
+
+// Writes the magic, the fields and their CRC-32 (headerCrc is not read) into
+// PAYLOAD_HEADER_SIZE bytes at `out`.
+void EncodePayloadHeader(const PayloadHeader *header, unsigned char *out);
 
 // The stage of the preset dictionary that the reader sets for an entry of a
 // Java bundle: 1 (ConcatenatedNames) for InternalInputStream, 2 (and that
@@ -219,7 +245,7 @@ EntryStream *OpenEntryStream(const char *name, const void *dictionary, int dicti
                              const char **message);
 
 // Inflates at most `length` bytes into `buffer`: the count produced, 0 at the
-// end of the entry (status 3 "EOF"), -1 on failure (status 1, 2, 4 or 5).  One
+// end of the entry (status 3 "EOF"), -1 on failure (status 1, 2, 4, 5 or 6).  One
 // call makes at most one fetch of up to 4096 compressed bytes and one inflate
 // step, so it may return fewer bytes than are left; call again until 0.  A 0
 // comes only once all `uncompressedSize` bytes have been produced: an entry

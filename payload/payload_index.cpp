@@ -228,6 +228,7 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
   unsigned char *compressed = nullptr;
   unsigned char block[PAYLOAD_BLOCK_SIZE];
   DWORD got = 0;
+  PayloadHeader header;
   // The header counts only at a block start, and only with its CRC.
   for (;;) {
     if (!ReadFile(payloadState.file, block, PAYLOAD_BLOCK_SIZE, &got, nullptr) ||
@@ -235,14 +236,13 @@ int OpenPayloadAt(const WCHAR *path, const char **message) {
       *message = PAYLOAD_MSG_NO_HEADER;
       goto failure;
     }
-    if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
-    if (crc32(0, block, 32) == ReadU32LE(block + 32)) break;
+    if (DecodePayloadHeader(block, &header) == PAYLOAD_HEADER_FOUND) break;
   }
 
   {
-    uint32_t fileEntryCount = ReadU32LE(block + 16);
-    uint32_t tocCompressedSize = ReadU32LE(block + 20);
-    uint32_t tocUncompressedSize = ReadU32LE(block + 24);
+    uint32_t fileEntryCount = header.fileEntryCount;
+    uint32_t tocCompressedSize = header.tocCompressedSize;
+    uint32_t tocUncompressedSize = header.tocUncompressedSize;
 
     compressed = (unsigned char *)malloc(tocCompressedSize ? tocCompressedSize : 1);
     if (!compressed) {

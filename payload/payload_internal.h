@@ -56,8 +56,4 @@ struct PayloadState {
 // Defined in payload_index.cpp.
 extern PayloadState payloadState;
 
-// 1 when every file entry's `crc` holds its content's CRC-32 from the
-// checksum property; written once by OpenPayload.
-extern int entryChecksums;
-
 #endif  // SATCHEL_PAYLOAD_INTERNAL_H

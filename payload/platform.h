@@ -1,4 +1,6 @@
-// The system calls of the payload library and Java hosting, through tables.
+// The system calls of the payload library, through tables that the installer
+// launcher (its extracted files) and Java hosting (the runtime's loader and
+// the registry) use as well.
 //
 // Code calls them by their Windows names, so that it reads like the steps it
 // implements: `CreateFileW(...)` is a macro for the entry of that name in
@@ -19,8 +21,8 @@
 // (startup.h) and of the front end's Windows half (front_end_calls.h) follow
 // the same pattern in their own tables.
 //
-// Only what the library and Java hosting use is here; a call that they do not
-// make is not provided.  Paths handed to these calls are UTF-16 (WCHAR), as on
+// Only what the library, the launcher and Java hosting take from these tables
+// is here; a call that none of the three makes is not provided.  Paths handed to these calls are UTF-16 (WCHAR), as on
 // Windows.
 #ifndef SATCHEL_PLATFORM_H
 #define SATCHEL_PLATFORM_H

@@ -61,17 +61,19 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
   for (int64_t at = 0;; at += PAYLOAD_BLOCK_SIZE) {
     size_t got = fread(block, 1, sizeof block, file);
     if (got < PAYLOAD_HEADER_SIZE) break;
-    if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) != 0) continue;
-    header->headerCrc = ReadU32LE(block + 32);
-    if (crc32(0, block, 32) != header->headerCrc) {
+    PayloadHeader fields;
+    int found = DecodePayloadHeader(block, &fields);
+    if (found == PAYLOAD_HEADER_ABSENT) continue;
+    header->headerCrc = fields.headerCrc;
+    if (found == PAYLOAD_HEADER_BAD_CRC) {
       header->badCrcBlocks.push_back(at);
       continue;
     }
     header->offset = at;
-    header->fileEntryCount = ReadU32LE(block + 16);
-    header->tocCompressedSize = ReadU32LE(block + 20);
-    header->tocUncompressedSize = ReadU32LE(block + 24);
-    header->entryDataSize = ReadU32LE(block + 28);
+    header->fileEntryCount = fields.fileEntryCount;
+    header->tocCompressedSize = fields.tocCompressedSize;
+    header->tocUncompressedSize = fields.tocUncompressedSize;
+    header->entryDataSize = fields.entryDataSize;
     return true;
   }
   if (ferror(file)) {

@@ -18,6 +18,7 @@
 
 #include "file_names.h"
 #include "payload.h"
+#include "pe_image.h"
 #include "shown_text.h"
 #include "tool_files.h"
 #include "tool_messages.h"
@@ -58,10 +59,8 @@ int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_
     size_t want = size - done < (int64_t)sizeof buffer ? (size_t)(size - done) : sizeof buffer;
     if (fread(buffer, 1, want, stub) != want) return -1;
     for (size_t at = 0; at + PAYLOAD_HEADER_SIZE <= want; at += PAYLOAD_BLOCK_SIZE) {
-      const unsigned char *block = buffer + at;
-      if (memcmp(block, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE) == 0 &&
-          crc32(0, block, 32) == ReadU32LE(block + 32))
-        return 1;
+      PayloadHeader found;
+      if (DecodePayloadHeader(buffer + at, &found) == PAYLOAD_HEADER_FOUND) return 1;
     }
     if (sink && !sink(buffer, want, context)) return -2;
     done += (int64_t)want;
@@ -330,22 +329,6 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
 
 namespace {
 
-// Where the two bytes of the subsystem field of the stub's PE header lie:
-// "MZ", the header's offset at 0x3C, "PE\0\0", 20 bytes of file header, and
-// the field at 68 bytes into the optional header (the same for PE32 and
-// PE32+).  -1 when the stub is no PE image.
-int64_t PeSubsystemOffset(FILE *stub, uint64_t stubSize) {
-  unsigned char head[4096];
-  size_t got = stubSize < sizeof head ? (size_t)stubSize : sizeof head;
-  if (fseek(stub, 0, SEEK_SET) != 0 || fread(head, 1, got, stub) != got) return -1;
-  if (got < 0x40 || head[0] != 'M' || head[1] != 'Z') return -1;
-  uint64_t pe = ReadU32LE(head + 0x3C);
-  if (pe + 4 + 20 + 70 > got || memcmp(head + pe, "PE\0\0", 4) != 0) return -1;
-  unsigned magic = head[pe + 24] | (unsigned)head[pe + 25] << 8;
-  if (magic != 0x10B && magic != 0x20B) return -1;
-  return (int64_t)pe + 24 + 68;
-}
-
 struct StubSink {
   AtomicOutput *output;
   std::string *error;
@@ -395,11 +378,11 @@ bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dic
   } else {
     source.file = OpenFileForReading(file.path);
     if (!source.file) {
-      *error = file.path + ": cannot open: " + ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_CANNOT_OPEN, file.path.c_str(), ErrnoText(errno).c_str());
       return false;
     }
     if (!StampOpenFile(source.file, &opened)) {
-      *error = file.path + ": cannot tell its size: " + ErrnoText(errno);
+      *error = MessageText(TOOL_MSG_CANNOT_TELL_SIZE, file.path.c_str(), ErrnoText(errno).c_str());
       fclose(source.file);
       return false;
     }
@@ -420,20 +403,20 @@ bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dic
     case kDeflated:
       break;
     case kReadFailed:
-      *error = file.path + ": read failed: " + ErrnoText(savedErrno);
+      *error = MessageText(TOOL_MSG_READ_FAILED_BECAUSE, file.path.c_str(), ErrnoText(savedErrno).c_str());
       return false;
     case kSinkFailed:
-      *error = outPath + ": write failed: " + ErrnoText(savedErrno);
+      *error = MessageText(TOOL_MSG_WRITE_FAILED, outPath.c_str(), ErrnoText(savedErrno).c_str());
       return false;
     case kTooLarge:
-      *error = outPath + ": the bundle would be 2 GiB or larger; a launcher cannot read it";
+      *error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, outPath.c_str());
       return false;
     default:
-      *error = outPath + ": entry " + Quoted(file.name) + " cannot be compressed";
+      *error = MessageText(TOOL_MSG_ENTRY_CANNOT_COMPRESS, outPath.c_str(), Quoted(file.name).c_str());
       return false;
   }
   if (source.taken >= kEntryLimit) {
-    *error = file.path + ": the entry is 4 GiB or larger";
+    *error = MessageText(TOOL_MSG_ENTRY_FILE_TOO_LARGE, file.path.c_str());
     return false;
   }
   // A regular file's stamp tells whether the bytes read are the file as it
@@ -465,7 +448,7 @@ bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dic
 bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
                  std::vector<unsigned char> *buffer, std::string *error) {
   if (fflush(scratch) != 0 || ferror(scratch) || !SeekFile(scratch, 0)) {
-    *error = output->path + ": write failed: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_WRITE_FAILED, output->path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   for (uint64_t left = size; left > 0;) {
@@ -501,7 +484,8 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   }
   int64_t subsystemOffset = -1;
   if (contents.peSubsystem) {
-    subsystemOffset = PeSubsystemOffset(stub, stubSize);
+    PeImage image;
+    if (ReadPeImage(stub, stubSize, &image)) subsystemOffset = (int64_t)image.subsystemOffset;
     if (subsystemOffset < 0) {
       *error = MessageText(TOOL_MSG_STUB_NOT_A_PE, stubPath.c_str());
       return false;
@@ -541,13 +525,10 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
     return false;
   }
 
+  PayloadHeader fields = {(uint32_t)contents.files.size(), (uint32_t)tocCompressed.size(),
+                          (uint32_t)toc.size(), (uint32_t)entries->size, 0};
   unsigned char header[PAYLOAD_HEADER_SIZE];
-  memcpy(header, PAYLOAD_MAGIC, PAYLOAD_MAGIC_SIZE);
-  WriteU32LE(header + 16, (uint32_t)contents.files.size());
-  WriteU32LE(header + 20, (uint32_t)tocCompressed.size());
-  WriteU32LE(header + 24, (uint32_t)toc.size());
-  WriteU32LE(header + 28, (uint32_t)entries->size);
-  WriteU32LE(header + 32, (uint32_t)crc32(0, header, 32));
+  EncodePayloadHeader(&fields, header);
 
   AtomicOutput output;
   if (!BeginAtomicOutputWithMode(outPath, 0777, &output, error)) return false;

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "pe_image.h"
 #include "shown_text.h"
 #include "tool_files.h"
 #include "tool_messages.h"
@@ -49,12 +50,6 @@ bool IsFile(const std::string &path) {
   return true;
 }
 
-uint32_t LittleEndian(const unsigned char *at, int size) {
-  uint32_t value = 0;
-  for (int i = size - 1; i >= 0; i--) value = (value << 8) | at[i];
-  return value;
-}
-
 }  // namespace
 
 bool FindDefaultStub(const std::string &name, std::string *path, std::string *error) {
@@ -73,35 +68,13 @@ bool FindDefaultStub(const std::string &name, std::string *path, std::string *er
   return true;
 }
 
-bool ReadPeMachine(const std::string &path, uint16_t *machine, std::string *error) {
-  FILE *file = OpenFileForReading(path);
-  if (file == nullptr) {
-    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), strerror(errno));
-    return false;
-  }
-  unsigned char dos[64], pe[6];
-  bool ok = fread(dos, 1, sizeof dos, file) == sizeof dos && dos[0] == 'M' && dos[1] == 'Z';
-  if (ok) {
-    // The PE signature and the file header's machine field, at e_lfanew.
-    uint32_t at = LittleEndian(dos + 0x3c, 4);
-    ok = fseek(file, (long)at, SEEK_SET) == 0 && fread(pe, 1, sizeof pe, file) == sizeof pe &&
-         memcmp(pe, "PE\0\0", 4) == 0;
-  }
-  fclose(file);
-  if (!ok) {
-    *error = MessageText(TOOL_MSG_NOT_A_PE, path.c_str());
-    return false;
-  }
-  *machine = (uint16_t)LittleEndian(pe + 4, 2);
-  return true;
-}
-
 bool FindBootstrapFor(const std::string &stubPath, std::string *path, std::string *error) {
-  uint16_t machine = 0;
-  if (!ReadPeMachine(stubPath, &machine, error)) {
+  PeImage stub;
+  if (!ReadPeImageFile(stubPath, &stub, error)) {
     *error = MessageText(TOOL_MSG_BOOTSTRAP_NEEDS_MACHINE, error->c_str());
     return false;
   }
+  uint16_t machine = stub.machine;
   if (machine == PE_MACHINE_I386) return FindDefaultStub(STUB_BOOTSTRAP, path, error);
   if (machine == PE_MACHINE_AMD64) return FindDefaultStub("x86_64/" STUB_BOOTSTRAP, path, error);
   *error = MessageText(TOOL_MSG_NO_BOOTSTRAP_FOR_MACHINE, stubPath.c_str(), (unsigned)machine);

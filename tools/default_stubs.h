@@ -33,17 +33,9 @@
 #define PASS_ARGUMENTS_KEY "pass-arguments"
 #define EXTRA_FILES_PREFIX "files/"
 
-// PE machine types of the two Windows targets.
-#define PE_MACHINE_I386 0x014c
-#define PE_MACHINE_AMD64 0x8664
-
 // The path of `name` in the data folder; false with *error saying where it was
 // looked for when it is not there.
 bool FindDefaultStub(const std::string &name, std::string *path, std::string *error);
-
-// The machine field of a PE executable's file header; false with *error when
-// the file cannot be read or is no PE executable.
-bool ReadPeMachine(const std::string &path, uint16_t *machine, std::string *error);
 
 // The ready bootstrap built for the same machine as the stub at `stubPath`.
 bool FindBootstrapFor(const std::string &stubPath, std::string *path, std::string *error);

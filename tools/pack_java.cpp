@@ -48,8 +48,9 @@
 #include "bundle_writer.h"
 #include "default_stubs.h"
 #include "jar_signature.h"
-#include "stub_kinds.h"
 #include "payload.h"
+#include "pe_image.h"
+#include "stub_kinds.h"
 #include "satchel_commands.h"
 #include "tool_files.h"
 #include "tool_messages.h"
@@ -115,7 +116,7 @@ const char *const kForwardedAttributes[] = {"Add-Opens", "Add-Exports", "Enable-
                                             "Launcher-Agent-Class"};
 
 // The Windows subsystem of a desktop application's executable.
-const uint16_t kGuiSubsystem = 2;
+const uint16_t kGuiSubsystem = PE_SUBSYSTEM_GUI;
 
 // Class files carry their format version; version 45 + n needs Java n + 1,
 // that is Java 8 reads 52, Java 17 reads 61.

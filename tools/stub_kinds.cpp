@@ -12,6 +12,8 @@
 #include "launcher/launcher_messages.h"
 #include "payload.h"
 #include "payload_messages.h"
+#include "pe_image.h"
+#include "shown_text.h"
 #include "tool_files.h"
 #include "tool_messages.h"
 
@@ -37,51 +39,12 @@ struct StubFacts {
   bool found[kNeedleCount] = {};
 };
 
-uint32_t Le(const unsigned char *at, int size) {
-  uint32_t value = 0;
-  for (int i = size - 1; i >= 0; i--) value = (value << 8) | at[i];
-  return value;
-}
-
-bool ReadAt(FILE *file, uint64_t offset, unsigned char *into, size_t size) {
-  return SeekFile(file, (int64_t)offset) && fread(into, 1, size, file) == size;
-}
-
 bool LooksLikeText(const unsigned char *bytes, size_t size) {
   for (size_t i = 0; i < size; i++) {
     unsigned char c = bytes[i];
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
     if (c == 0x7f) return false;
   }
-  return true;
-}
-
-// A PE image: the certificate table, and where the last section's bytes end
-// (at most the file's size).  False when the headers do not hold together.
-bool ReadPeLayout(FILE *file, uint64_t fileSize, const unsigned char *dos, StubFacts *facts) {
-  uint32_t peAt = Le(dos + 0x3c, 4);
-  unsigned char coff[24];
-  if (!ReadAt(file, peAt, coff, sizeof coff) || memcmp(coff, "PE\0\0", 4) != 0) return false;
-  uint32_t sections = Le(coff + 6, 2), optionalSize = Le(coff + 20, 2);
-  std::vector<unsigned char> optional(optionalSize);
-  uint64_t optionalAt = (uint64_t)peAt + sizeof coff;
-  if (optionalSize < 2 || !ReadAt(file, optionalAt, optional.data(), optionalSize)) return false;
-  // PE32 (0x10b) and PE32+ (0x20b) differ in where the data directories begin.
-  uint32_t magic = Le(optional.data(), 2);
-  size_t countAt = magic == 0x20b ? 108 : magic == 0x10b ? 92 : 0;
-  if (countAt == 0 || optionalSize < countAt + 4) return false;
-  uint32_t directories = Le(optional.data() + countAt, 4);
-  size_t certificateAt = countAt + 4 + 4 * 8;
-  if (directories > 4 && optionalSize >= certificateAt + 8)
-    facts->signedImage = Le(optional.data() + certificateAt + 4, 4) != 0;
-  uint64_t end = 0;
-  for (uint32_t i = 0; i < sections; i++) {
-    unsigned char section[40];
-    if (!ReadAt(file, optionalAt + optionalSize + 40ull * i, section, sizeof section)) return false;
-    uint64_t sectionEnd = (uint64_t)Le(section + 20, 4) + Le(section + 16, 4);
-    if (Le(section + 16, 4) != 0 && sectionEnd > end) end = sectionEnd;
-  }
-  facts->searchEnd = end < fileSize ? end : fileSize;
   return true;
 }
 
@@ -119,18 +82,22 @@ bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error
   if (!CheckInputFile(path, &size, error)) return false;
   FILE *file = OpenFileForReading(path);
   if (file == nullptr) {
-    *error = path + ": cannot open: " + ErrnoText(errno);
+    *error = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
   unsigned char head[4096];
   size_t got = fread(head, 1, sizeof head, file);
+  PeImage image;
   bool ok = !ferror(file);
   facts->searchEnd = size;
   if (ok && got == 0) {
     facts->format = Format::Empty;
   } else if (ok && got >= 64 && head[0] == 'M' && head[1] == 'Z' &&
-             ReadPeLayout(file, size, head, facts)) {
+             ReadPeImage(file, size, &image)) {
+    // Only the sections' bytes are searched.
     facts->format = Format::Pe;
+    facts->signedImage = PeImageIsSigned(image);
+    facts->searchEnd = image.sectionsEnd;
   } else if (ok && got >= 4 && memcmp(head, "\x7f" "ELF", 4) == 0) {
     facts->format = Format::Elf;
   } else if (ok && LooksLikeText(head, got)) {
@@ -141,7 +108,7 @@ bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error
   int readError = errno;
   fclose(file);
   if (!ok) {
-    *error = path + ": " + TOOL_MSG_STUB_CANNOT_READ + ErrnoText(readError);
+    *error = MessageText(TOOL_MSG_AT_FILE, path.c_str(), (TOOL_MSG_STUB_CANNOT_READ + ErrnoText(readError)).c_str());
     return false;
   }
   return true;
@@ -181,9 +148,9 @@ bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error)
       break;
   }
   if (is == nullptr) return true;
-  *error = path + ": the stub " + is;
-  if (needClause)
-    *error += std::string("; ") +
-              (wanted == StubKind::InstallerLauncher ? TOOL_MSG_STUB_NEED_LAUNCHER : TOOL_MSG_STUB_NEED_JAVA_FRONT_END);
+  const char *need = !needClause ? ""
+                     : wanted == StubKind::InstallerLauncher ? TOOL_MSG_STUB_NEED_LAUNCHER
+                                                             : TOOL_MSG_STUB_NEED_JAVA_FRONT_END;
+  *error = MessageText(TOOL_MSG_STUB_REFUSED, path.c_str(), is, needClause ? "; " : "", need);
   return false;
 }

@@ -280,8 +280,8 @@
 #define TOOL_MSG_DIGEST_MISMATCH \
   "%s: %s: its digest does not match the signed manifest (the jar was changed after signing)"
 
-// A refused stub: "PATH: the stub " + what it is + "; " + what the command
-// needs (stub_kinds).
+// A refused stub (stub_kinds): TOOL_MSG_STUB_REFUSED with the path, what
+// the stub is, and "; " and what the command needs.
 #define TOOL_MSG_STUB_IS_EMPTY "is empty"
 #define TOOL_MSG_STUB_IS_TEXT "is a text file"
 #define TOOL_MSG_STUB_IS_ELF "is a Linux ELF program"
@@ -299,6 +299,8 @@
 #define TOOL_MSG_STUB_NEED_LAUNCHER "pack needs the installer launcher stub (satchel-launcher.exe)"
 #define TOOL_MSG_STUB_NEED_JAVA_FRONT_END "pack-java needs the Java front end (satchel-java, or satchel-java.exe for Windows)"
 #define TOOL_MSG_STUB_CANNOT_READ "cannot read: "
+// The stub, what it is, and (unless empty) "; " and what the command needs.
+#define TOOL_MSG_STUB_REFUSED "%s: the stub %s%s%s"
 
 // pack's refusal of a bundle that lacks its msi or its exe: the output,
 // this text, then one of the reasons below (the key, the key, and the
@@ -317,5 +319,9 @@
 #define TOOL_MSG_SCRATCH_READ_FAILED "%s: the entries cannot be read back from the scratch file: %s"
 // The input, then the entry's name in quotes.
 #define TOOL_MSG_ENTRY_GROWS_DICTIONARY "%s: entry %s grows the preset dictionary and must be given in memory"
+#define TOOL_MSG_CANNOT_TELL_SIZE "%s: cannot tell its size: %s"  // errno text
+#define TOOL_MSG_ENTRY_FILE_TOO_LARGE "%s: the entry is 4 GiB or larger"
+// The output, the entry's name in quotes.
+#define TOOL_MSG_ENTRY_CANNOT_COMPRESS "%s: entry %s cannot be compressed"
 
 #endif  // SATCHEL_TOOL_MESSAGES_H

@@ -354,3 +354,34 @@ TEST_F(PayloadFormatTest, AFailedOpenLeavesTheNextOneUnaffected) {
   EXPECT_STREQ(GetConcatenatedNames(), "only");
   EXPECT_EQ(FindProperty("msi"), nullptr);
 }
+
+// The one header codec meets the header bytes written by hand here: what it
+// encodes is those bytes, and what it decodes from them is the fields, with
+// the verdict on the magic and the CRC.
+TEST_F(PayloadFormatTest, HeaderCodecMeetsHandWrittenHeaders) {
+  hand::HeaderFields fields;
+  fields.fileEntryCount = 3;
+  fields.tocCompressedSize = 0x12345678;
+  fields.tocUncompressedSize = 0x80000001;
+  fields.entryDataSize = 0xFFFFFFFF;
+  Bytes good = hand::HeaderBytes(fields);
+  PayloadHeader header = {fields.fileEntryCount, fields.tocCompressedSize,
+                          fields.tocUncompressedSize, fields.entryDataSize, 0};
+  unsigned char encoded[PAYLOAD_HEADER_SIZE];
+  EncodePayloadHeader(&header, encoded);
+  EXPECT_EQ(Bytes(encoded, encoded + PAYLOAD_HEADER_SIZE), good);
+
+  PayloadHeader decoded = {};
+  ASSERT_EQ(DecodePayloadHeader(good.data(), &decoded), PAYLOAD_HEADER_FOUND);
+  EXPECT_EQ(decoded.fileEntryCount, 3u);
+  EXPECT_EQ(decoded.tocCompressedSize, 0x12345678u);
+  EXPECT_EQ(decoded.tocUncompressedSize, 0x80000001u);
+  EXPECT_EQ(decoded.entryDataSize, 0xFFFFFFFFu);
+
+  Bytes badCrc = hand::HeaderBytes(fields, false);
+  EXPECT_EQ(DecodePayloadHeader(badCrc.data(), &decoded), PAYLOAD_HEADER_BAD_CRC);
+  EXPECT_EQ(decoded.tocCompressedSize, 0x12345678u);
+  Bytes noMagic = good;
+  noMagic[15] ^= 0x20;  // "_kestrel_header_"
+  EXPECT_EQ(DecodePayloadHeader(noMagic.data(), &decoded), PAYLOAD_HEADER_ABSENT);
+}

@@ -35,7 +35,14 @@ import sys
 import tempfile
 import time
 
-PACKAGES = ["qemu-system-x86", "busybox-static", "wine", "wine32:i386", "xz-utils"]
+# What the preparation installs on the host, as PACKAGE:WORD (WORD: what this
+# script uses of it; the test packages.lists checks it does).
+PACKAGES = [
+    "qemu-system-x86:qemu-system-x86_64",
+    "busybox-static:busybox",
+]
+# The 32-bit wine, on a host that knows the i386 architecture.
+I386_PACKAGES = ["wine32:i386"]
 BUSYBOX = "/bin/busybox"
 QEMU = "qemu-system-x86_64"
 # Loaded in this order; the dependencies of each come from modules.dep.
@@ -59,9 +66,9 @@ def install_packages():
     if "i386" not in subprocess.run(["dpkg", "--print-foreign-architectures"],
                                     stdout=subprocess.PIPE, text=True).stdout.split():
         subprocess.run(["dpkg", "--add-architecture", "i386"], check=True)
-        missing = PACKAGES
+        missing = [p.split(":")[0] for p in PACKAGES] + I386_PACKAGES
     else:
-        missing = [p for p in PACKAGES
+        missing = [p for p in [p.split(":")[0] for p in PACKAGES] + I386_PACKAGES
                    if "install ok installed" not in subprocess.run(
                        ["dpkg-query", "-W", "-f=${Status}", p], stdout=subprocess.PIPE,
                        stderr=subprocess.DEVNULL, text=True).stdout]
@@ -410,12 +417,15 @@ def main():
     parser.add_argument("--keep-alive", metavar="'PROGRAM ARG...'",
                         help="a Windows program that runs for the whole run, keeping one wine "
                              "session up for every program of the command")
-    parser.add_argument("action", choices=["prepare", "run"])
+    parser.add_argument("action", choices=["prepare", "run", "packages"])
     parser.add_argument("command", nargs=argparse.REMAINDER)
     options = parser.parse_args()
     home = os.path.abspath(options.dir)
     command = options.command[1:] if options.command[:1] == ["--"] else options.command
     try:
+        if options.action == "packages":
+            print("\n".join(PACKAGES))
+            return 0
         if options.action == "prepare":
             prepare(home, options.timeout)
             return 0

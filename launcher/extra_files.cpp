@@ -1,5 +1,5 @@
 // The packager's extra files: every file entry "files/NAME", extracted beside
-// the msi and the exe under NAME and deleted with them.
+// the msi and the exe under NAME (the folder goes whole with them).
 #include <string.h>
 
 #include "launcher.h"
@@ -8,12 +8,13 @@
 struct ExtraFilesWalk {
   WCHAR *path;          // folder path and separator, then the name
   DWORD prefixLength;   // units of the folder path and separator
-  int extract;          // 1: extract, 0: delete
+  const char *failure;  // the first failure's message; later entries are passed over
 };
 
 static void VisitExtraFile(const FileEntry *entry, void *context) {
   ExtraFilesWalk *walk = static_cast<ExtraFilesWalk *>(context);
-  if (strncmp(entry->name, LAUNCHER_FILES_PREFIX, LAUNCHER_FILES_PREFIX_LENGTH) != 0) {
+  if (walk->failure != NULL ||
+      strncmp(entry->name, LAUNCHER_FILES_PREFIX, LAUNCHER_FILES_PREFIX_LENGTH) != 0) {
     return;
   }
   // NAME becomes the last path component: the tool packs only plain names,
@@ -22,20 +23,17 @@ static void VisitExtraFile(const FileEntry *entry, void *context) {
   const char *name = entry->name + LAUNCHER_FILES_PREFIX_LENGTH;
   PlainNameCheck check;
   if (!CheckPlainWindowsFileName(name, strlen(name), &check)) {
-    FatalError(MSG_CREATE_FILE_FAILED);
-  }
-  if (MultiByteToWideChar(CP_UTF8, 0, name, -1, walk->path + walk->prefixLength,
-                          LAUNCHER_PATH_CAPACITY - walk->prefixLength) == 0) {
-    FatalError(MSG_CONVERSION_FAILED);
-  }
-  if (walk->extract) {
-    ExtractEntryToFile(walk->path, entry->name);
+    walk->failure = MSG_CREATE_FILE_FAILED;
+  } else if (MultiByteToWideChar(CP_UTF8, 0, name, -1, walk->path + walk->prefixLength,
+                                 LAUNCHER_PATH_CAPACITY - walk->prefixLength) == 0) {
+    walk->failure = MSG_CONVERSION_FAILED;
   } else {
-    DeleteFileW(walk->path);
+    walk->failure = ExtractEntryToFile(walk->path, entry->name);
   }
 }
 
-void ExtractExtraFiles(WCHAR *path, DWORD prefixLength, int extract) {
-  ExtraFilesWalk walk = {path, prefixLength, extract};
+const char *ExtractExtraFiles(WCHAR *path, DWORD prefixLength) {
+  ExtraFilesWalk walk = {path, prefixLength, NULL};
   ForEachFileEntry(VisitExtraFile, &walk);
+  return walk.failure;
 }

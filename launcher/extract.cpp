@@ -3,24 +3,25 @@
 #include "payload.h"
 
 // The file is created unshared and never overwrites an existing one; it is
-// written strictly in order from its first byte and closed before returning.
-// On a failure the partly written file, its handle and the stream stay as
-// they are (FatalError ends the process).
-void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
+// written strictly in order from its first byte and closed before returning,
+// also on a failure (the entry's own message is not shown: the user sees
+// ours).  What was written then stays for WinMain to remove.
+const char *ExtractEntryToFile(const WCHAR *path, const char *entryName) {
   unsigned char buffer[LAUNCHER_WRITE_BLOCK];
   DWORD filled = 0;
   const char *message;
+  const char *failure = NULL;
 
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
-    FatalError(MSG_CREATE_FILE_FAILED);
+    return MSG_CREATE_FILE_FAILED;
   }
 
-  // The launcher's entries carry no preset dictionary.  The stream's own
-  // message is not shown: the user sees ours.
+  // The launcher's entries carry no preset dictionary.
   EntryStream *stream = OpenEntryStream(entryName, NULL, 0, &message);
   if (stream == NULL) {
-    FatalError(MSG_EXTRACT_FAILED);
+    CloseHandle(file);
+    return MSG_EXTRACT_FAILED;
   }
 
   // A read returns 0 at the end of the entry and may return fewer bytes than
@@ -30,7 +31,8 @@ void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
   for (;;) {
     int count = ReadEntryStream(stream, buffer + filled, sizeof buffer - filled, NULL);
     if (count < 0) {
-      FatalError(MSG_EXTRACT_FAILED);
+      failure = MSG_EXTRACT_FAILED;
+      break;
     }
     filled += (DWORD)count;
     if (count != 0 && filled < sizeof buffer) {
@@ -38,7 +40,8 @@ void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
     }
     DWORD written = 0;
     if (filled != 0 && (!WriteFile(file, buffer, filled, &written, NULL) || written != filled)) {
-      FatalError(MSG_WRITE_FAILED);
+      failure = MSG_WRITE_FAILED;
+      break;
     }
     if (count == 0) {
       break;
@@ -48,4 +51,5 @@ void ExtractEntryToFile(const WCHAR *path, const char *entryName) {
 
   CloseEntryStream(stream);
   CloseHandle(file);
+  return failure;
 }

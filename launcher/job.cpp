@@ -18,15 +18,23 @@ static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 is 296 bytes on i68
 // Rights that suffice to wait for a process and to ask about its job.
 #define JOB_MEMBER_ACCESS (SYNCHRONIZE | PROCESS_QUERY_INFORMATION)
 
+// The text of a refused assignment, with the system's error code; the
+// longest is 52 bytes with its NUL.  Returned to WinMain, so it outlives the
+// call that formats it.
+static char assignMessage[100];
+
 // The 8-bit-character process walk is used: only the process id is read.
-HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed) {
+HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed, const char **message) {
   PROCESSENTRY32 process;
 
-  *enumerationFailed = 0;
+  *enumerationFailed = 1;
+  *message = MSG_SNAPSHOT_FAILED;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) {
-    FatalError(MSG_SNAPSHOT_FAILED);
+    return NULL;
   }
+  *enumerationFailed = 0;
+  *message = NULL;
   memset(&process, 0, sizeof process);
   process.dwSize = sizeof process;
 
@@ -70,14 +78,26 @@ static int BuildCommandLine(WCHAR *commandLine, const WCHAR *exePath, const WCHA
            AppendText(commandLine, LAUNCHER_COMMAND_LINE_CAPACITY, &length, arguments)));
 }
 
-DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *exePath,
-                    const WCHAR *arguments, WCHAR *extraPath, DWORD prefixLength) {
+// Ends the program that was started suspended and could not be let run, and
+// waits until it has gone, so that its file can be deleted; closes both of
+// its handles.
+static void EndSuspendedProgram(PROCESS_INFORMATION *process) {
+  TerminateProcess(process->hProcess, 1);
+  WaitForSingleObject(process->hProcess, INFINITE);
+  CloseHandle(process->hThread);
+  CloseHandle(process->hProcess);
+}
+
+const char *LaunchAndWait(const WCHAR *folderPath, const WCHAR *exePath, const WCHAR *arguments,
+                          DWORD *exitCode, DWORD *programMayRun) {
   SECURITY_ATTRIBUTES security;
   STARTUPINFOW startup;
   PROCESS_INFORMATION process;
-  char message[100];  // the longest assignment message is 52 bytes with its NUL
   WCHAR commandLine[LAUNCHER_COMMAND_LINE_CAPACITY];
   WCHAR *passed = NULL;
+  const char *failure = NULL;
+
+  *programMayRun = 0;
 
   // One record for the job and for the new process and thread: default
   // security, not inheritable.
@@ -89,7 +109,7 @@ DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *
   // to wait for, and closing it ends none of them.
   HANDLE job = CreateJobObjectA(&security, NULL);
   if (job == NULL) {
-    FatalError(MSG_CREATE_JOB_FAILED);
+    return MSG_CREATE_JOB_FAILED;
   }
 
   memset(&startup, 0, sizeof startup);
@@ -101,42 +121,47 @@ DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *
   // the launcher is in.  A job of the launcher's own that forbids breaking
   // away (CI agents, some shells) refuses that with ERROR_ACCESS_DENIED: the
   // program then starts inside it, and our job nests within that one.
-  if (arguments != NULL) {
-    if (!BuildCommandLine(commandLine, exePath, arguments)) {
-      FatalError(MSG_LAUNCH_FAILED);
-    }
-    passed = commandLine;
-  }
   DWORD flags = CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB;
-  while (!CreateProcessW(exePath, passed, &security, &security, FALSE, flags, NULL, folderPath,
-                         &startup, &process)) {
+  if (arguments != NULL) {
+    passed = commandLine;
+    if (!BuildCommandLine(commandLine, exePath, arguments)) {
+      failure = MSG_LAUNCH_FAILED;
+    }
+  }
+  while (failure == NULL && !CreateProcessW(exePath, passed, &security, &security, FALSE, flags,
+                                            NULL, folderPath, &startup, &process)) {
     if (flags == CREATE_SUSPENDED || GetLastError() != ERROR_ACCESS_DENIED) {
-      FatalError(MSG_LAUNCH_FAILED);
+      failure = MSG_LAUNCH_FAILED;
     }
     flags = CREATE_SUSPENDED;
+  }
+  if (failure != NULL) {
+    CloseHandle(job);
+    return failure;
   }
 
   // A program that cannot be made a member or resumed never runs: it is
   // ended rather than left suspended for good, holding its own file.
   if (!AssignProcessToJobObject(job, process.hProcess)) {
-    sprintf(message, MSG_ASSIGN_FAILED_FORMAT, (int)GetLastError());
-    TerminateProcess(process.hProcess, 1);
-    FatalError(message);
+    sprintf(assignMessage, MSG_ASSIGN_FAILED_FORMAT, (int)GetLastError());
+    failure = assignMessage;
+  } else if ((int32_t)ResumeThread(process.hThread) < 0) {
+    failure = MSG_RESUME_FAILED;
   }
-
+  if (failure != NULL) {
+    EndSuspendedProgram(&process);
+    CloseHandle(job);
+    return failure;
+  }
   // The process handle stays open for the exit code; everything else is
   // found through the job.
-  if ((int32_t)ResumeThread(process.hThread) < 0) {
-    TerminateProcess(process.hProcess, 1);
-    FatalError(MSG_RESUME_FAILED);
-  }
   CloseHandle(process.hThread);
 
   // Every pass takes a new snapshot, so processes that members start while we
-  // wait are waited for too.
-  DWORD enumerationFailed = 0;
+  // wait are waited for too.  Without a readable list the members run on
+  // unwatched, and the wait ends.
   for (;;) {
-    HANDLE member = FindJobProcess(job, &enumerationFailed);
+    HANDLE member = FindJobProcess(job, programMayRun, &failure);
     if (member == NULL) {
       break;
     }
@@ -146,19 +171,13 @@ DWORD LaunchAndWait(const WCHAR *folderPath, const WCHAR *msiPath, const WCHAR *
   CloseHandle(job);
 
   // The program's own process has ended by now, unless the process list
-  // broke off first; its exit code becomes the launcher's.
-  DWORD exitCode = 1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
-
-  // Results are not examined: a file still held open stays, and so does the
-  // folder then.  After an unreadable process list nothing is deleted.
-  if (!enumerationFailed) {
-    DeleteFileW(msiPath);
-    DeleteFileW(exePath);
-    ExtractExtraFiles(extraPath, prefixLength, 0);
-    RemoveDirectoryW(folderPath);
+  // broke off first; its exit code becomes the launcher's.  Without a
+  // snapshot there is no end to wait for.
+  if (failure == NULL) {
+    *exitCode = 1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, exitCode);
   }
-  return exitCode;
+  CloseHandle(process.hProcess);
+  return failure;
 }

@@ -30,7 +30,13 @@
   X(LauncherCalls, OpenProcess, 12)                    \
   X(LauncherCalls, IsProcessInJob, 12)                 \
   X(LauncherCalls, WaitForSingleObject, 8)             \
+  X(LauncherCalls, FindFirstFileW, 8)                  \
+  X(LauncherCalls, FindNextFileW, 8)                   \
+  X(LauncherCalls, FindClose, 4)                       \
+  X(LauncherCalls, SetFileAttributesW, 8)              \
   X(LauncherCalls, DeleteFileW, 4)                     \
-  X(LauncherCalls, RemoveDirectoryW, 4)
+  X(LauncherCalls, RemoveDirectoryW, 4)                \
+  X(LauncherCalls, MoveFileExW, 12)                    \
+  X(LauncherCalls, Sleep, 4)
 
 PLATFORM_DEFINE_TABLE(LauncherCalls, launcherCalls, LAUNCHER_CALLS)

@@ -65,9 +65,15 @@ struct LauncherCalls {
   HANDLE(WINAPI *OpenProcess)(DWORD access, BOOL inherit, DWORD processId);
   BOOL(WINAPI *IsProcessInJob)(HANDLE process, HANDLE job, BOOL *member);
   DWORD(WINAPI *WaitForSingleObject)(HANDLE handle, DWORD milliseconds);
-  // Cleaning up.
+  // Cleaning up: the folder and everything in it.
+  HANDLE(WINAPI *FindFirstFileW)(const WCHAR *pattern, WIN32_FIND_DATAW *found);
+  BOOL(WINAPI *FindNextFileW)(HANDLE search, WIN32_FIND_DATAW *found);
+  BOOL(WINAPI *FindClose)(HANDLE search);
+  BOOL(WINAPI *SetFileAttributesW)(const WCHAR *path, DWORD attributes);
   BOOL(WINAPI *DeleteFileW)(const WCHAR *path);
   BOOL(WINAPI *RemoveDirectoryW)(const WCHAR *path);
+  BOOL(WINAPI *MoveFileExW)(const WCHAR *from, const WCHAR *to, DWORD flags);
+  void(WINAPI *Sleep)(DWORD milliseconds);
 };
 
 extern LauncherCalls launcherCalls;
@@ -99,8 +105,14 @@ extern LauncherCalls launcherCalls;
 #define OpenProcess(...) launcherCalls.OpenProcess(__VA_ARGS__)
 #define IsProcessInJob(...) launcherCalls.IsProcessInJob(__VA_ARGS__)
 #define WaitForSingleObject(...) launcherCalls.WaitForSingleObject(__VA_ARGS__)
+#define FindFirstFileW(...) launcherCalls.FindFirstFileW(__VA_ARGS__)
+#define FindNextFileW(...) launcherCalls.FindNextFileW(__VA_ARGS__)
+#define FindClose(...) launcherCalls.FindClose(__VA_ARGS__)
+#define SetFileAttributesW(...) launcherCalls.SetFileAttributesW(__VA_ARGS__)
 #define DeleteFileW(...) launcherCalls.DeleteFileW(__VA_ARGS__)
 #define RemoveDirectoryW(...) launcherCalls.RemoveDirectoryW(__VA_ARGS__)
+#define MoveFileExW(...) launcherCalls.MoveFileExW(__VA_ARGS__)
+#define Sleep(...) launcherCalls.Sleep(__VA_ARGS__)
 #endif
 
 #endif  // SATCHEL_LAUNCHER_CALLS_H

@@ -58,21 +58,63 @@ static BOOL CreateLauncherFolder(const WCHAR *path) {
 // Windows file name.  Anything else (a separator or "..", a drive or stream
 // colon, a device name such as NUL or COM1, a trailing dot or space that the
 // system would drop) would write elsewhere than into our folder, or under
-// another name.  Returns only when the name is fit.
-static void ConvertFileName(const char *name, WCHAR *path, DWORD capacity) {
+// another name.  Null when the name is fit, else the failure's message.
+static const char *ConvertFileName(const char *name, WCHAR *path, DWORD capacity) {
   PlainNameCheck check;
   if (MultiByteToWideChar(CP_UTF8, 0, name, -1, path, capacity) == 0) {
-    FatalError(MSG_CONVERSION_FAILED);
+    return MSG_CONVERSION_FAILED;
   }
   if (!CheckPlainWindowsFileName(name, strlen(name), &check)) {
-    FatalError(MSG_NAME_NOT_PLAIN);
+    return MSG_NAME_NOT_PLAIN;
   }
+  return NULL;
+}
+
+// Everything that happens in the folder once it exists: the two names, the
+// files, the program and the wait.  `msiPath`, `exePath` and `extraPath`
+// start with the folder path and a separator (`prefixLength` units).  Null
+// after the wait, with `*exitCode` the program's; else the failure's
+// message.  `*programMayRun` as LaunchAndWait writes it (0 when the program
+// was never started).
+static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR *exePath,
+                                 WCHAR *extraPath, DWORD prefixLength, DWORD *exitCode,
+                                 DWORD *programMayRun) {
+  const char *failure;
+  *programMayRun = 0;
+
+  // Both names are resolved before either file is written.  The values are
+  // owned by the payload index and become the last path component.
+  const char *msiName = FindProperty("msi");
+  if (msiName == NULL) {
+    return MSG_NO_MSI_NAME;
+  }
+  if ((failure = ConvertFileName(msiName, msiPath + prefixLength,
+                                 LAUNCHER_PATH_CAPACITY - prefixLength)) != NULL) {
+    return failure;
+  }
+  const char *exeName = FindProperty("exe");
+  if (exeName == NULL) {
+    return MSG_NO_EXE_NAME;
+  }
+  if ((failure = ConvertFileName(exeName, exePath + prefixLength,
+                                 LAUNCHER_PATH_CAPACITY - prefixLength)) != NULL) {
+    return failure;
+  }
+
+  // The entries are named by the property keys, not by the file names.
+  if ((failure = ExtractEntryToFile(msiPath, "msi")) != NULL ||
+      (failure = ExtractEntryToFile(exePath, "exe")) != NULL ||
+      (failure = ExtractExtraFiles(extraPath, prefixLength)) != NULL) {
+    return failure;
+  }
+  return LaunchAndWait(folderPath, exePath, ArgumentsToPass(), exitCode, programMayRun);
 }
 
 // None of the four arguments is read: the launcher takes no options, and
 // what it hands on comes from its UTF-16 command line.  Returns the exit code
 // of the packaged program after a complete run; every failure ends the
-// process in FatalError instead.
+// process in FatalError instead, after the folder (once made) has been
+// removed, unless a program of the bundle may still run from it.
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   WCHAR folderPath[LAUNCHER_PATH_CAPACITY];
   WCHAR msiPath[LAUNCHER_PATH_CAPACITY];
@@ -117,8 +159,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   StringFromGUID2(guid, folderPath + length, 39);
   length += 38;
   folderPath[length] = 0;
+  DWORD folderLength = length;
 
-  // Both file paths start with the folder path and a separator; `length` is
+  // The file paths start with the folder path and a separator; `length` is
   // then the length of that common prefix.
   memcpy(exePath, folderPath, length * sizeof(WCHAR));
   exePath[length] = L'\\';
@@ -131,23 +174,17 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     FatalError(MSG_CREATE_DIRECTORY_FAILED);
   }
 
-  // Both names are resolved before either file is written.  The values are
-  // owned by the payload index and become the last path component.
-  const char *msiName = FindProperty("msi");
-  if (msiName == NULL) {
-    FatalError(MSG_NO_MSI_NAME);
+  // From here on the folder exists: whatever ends the run, it goes whole,
+  // unless a program of the bundle may still be running from it.
+  DWORD exitCode = 1;
+  DWORD programMayRun;
+  const char *failure = ExtractAndRun(folderPath, msiPath, exePath, extraPath, length, &exitCode,
+                                      &programMayRun);
+  if (!programMayRun) {
+    RemoveFolder(folderPath, folderLength);
   }
-  ConvertFileName(msiName, msiPath + length, LAUNCHER_PATH_CAPACITY - length);
-  const char *exeName = FindProperty("exe");
-  if (exeName == NULL) {
-    FatalError(MSG_NO_EXE_NAME);
+  if (failure != NULL) {
+    FatalError(failure);
   }
-  ConvertFileName(exeName, exePath + length, LAUNCHER_PATH_CAPACITY - length);
-
-  // The entries are named by the property keys, not by the file names.
-  ExtractEntryToFile(msiPath, "msi");
-  ExtractEntryToFile(exePath, "exe");
-  ExtractExtraFiles(extraPath, length, 1);
-
-  return (int)LaunchAndWait(folderPath, msiPath, exePath, ArgumentsToPass(), extraPath, length);
+  return (int)exitCode;
 }

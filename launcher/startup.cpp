@@ -30,8 +30,13 @@ void RestrictDllSearchToSystemFolder(void) {
 }
 
 // The program name has no escapes: a quote inside it only opens or closes.
+// Blanks before it are passed over: a caller that puts one there would
+// otherwise have the name itself taken for the first argument.
 const WCHAR *SkipProgramName(const WCHAR *commandLine) {
   const WCHAR *at = commandLine;
+  while (*at == L' ' || *at == L'\t') {
+    at++;
+  }
   if (*at == L'"') {
     at++;
     while (*at != 0 && *at != L'"') {

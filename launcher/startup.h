@@ -24,9 +24,9 @@ extern StartupCalls startupCalls;
 // changes.
 void RestrictDllSearchToSystemFolder(void);
 
-// The text behind the program's own name on `commandLine`, as the runtime's
-// start-up code finds it: a quoted name runs to the next quote, an unquoted
-// one to the first blank, and the blanks behind it are skipped.  Points into
+// The text behind the program's own name on `commandLine`: blanks before the
+// name are skipped, a quoted name runs to the next quote, an unquoted one to
+// the first blank, and the blanks behind it are skipped.  Points into
 // `commandLine`; empty (not null) when there are no arguments.
 const WCHAR *SkipProgramName(const WCHAR *commandLine);
 

@@ -13,7 +13,8 @@
 // the launcher's own (launcherCalls) and the file write of the payload
 // library's table (platformCalls).  Process32Next failing is the process
 // list that cannot be read to its end: the walk breaks off after the first
-// record.  A name that is not in the list shows a box of its own and ends
+// record.  DeleteFileW failing (ERROR_SHARING_VIOLATION, 32) is a file held
+// open by a process outside the job.  A name that is not in the list shows a box of its own and ends
 // the process with 99, so that a mistyped case cannot pass as a normal run.
 #include <objbase.h>
 
@@ -89,6 +90,11 @@ BOOL WINAPI FailingProcess32Next(HANDLE, PROCESSENTRY32 *) {
   return FALSE;
 }
 
+BOOL WINAPI FailingDeleteFileW(const WCHAR *) {
+  SetLastError(seamError);
+  return FALSE;
+}
+
 // Replaces the entry named `name` with its failing twin; 0 when no call of
 // that name can be made to fail.
 int InstallFailure(const WCHAR *name) {
@@ -107,6 +113,7 @@ int InstallFailure(const WCHAR *name) {
   SEAM_FAIL(launcherCalls, CreateToolhelp32Snapshot)
   SEAM_FAIL(launcherCalls, Process32First)
   SEAM_FAIL(launcherCalls, Process32Next)
+  SEAM_FAIL(launcherCalls, DeleteFileW)
 #undef SEAM_FAIL
   return 0;
 }

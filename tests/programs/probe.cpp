@@ -10,6 +10,11 @@
 //                           elevated=<1 when its token is elevated, else 0>
 //                           dacl=<the current directory's DACL, as SDDL>
 //   SATCHEL_PROBE_SPAWN   a command line to start and leave running
+//   SATCHEL_PROBE_LEAVE   a folder outside: after the record, leave files in
+//                         the current directory (a log, a read-only file, a
+//                         folder tree) and a junction "link" and a symbolic
+//                         link "dirlink" to that folder; appends
+//                         junction=<0|1> and symlink=<0|1> to the record
 //   SATCHEL_PROBE_EXIT    the exit code (decimal), 0 when unset
 #include <windows.h>
 #include <sddl.h>
@@ -79,6 +84,61 @@ bool Elevated() {
   return known && elevation.TokenIsElevated;
 }
 
+void WriteText(const wchar_t *path, const std::string &text, DWORD disposition) {
+  HANDLE out = CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+  if (out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(out, text.data(), (DWORD)text.size(), &written, nullptr);
+  CloseHandle(out);
+}
+
+// A junction (a mount-point reparse point) at `link` to the folder `target`.
+bool MakeJunction(const wchar_t *link, const std::wstring &target) {
+  if (!CreateDirectoryW(link, nullptr)) return false;
+  HANDLE folder = CreateFileW(link, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::wstring substitute = L"\\??\\" + target;
+  struct {
+    DWORD tag;
+    WORD dataLength, reserved;
+    WORD substituteOffset, substituteLength, printOffset, printLength;
+    wchar_t names[2048];
+  } data = {};
+  WORD substituteBytes = (WORD)(substitute.size() * 2), printBytes = (WORD)(target.size() * 2);
+  data.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  data.substituteLength = substituteBytes;
+  data.printOffset = substituteBytes + 2;
+  data.printLength = printBytes;
+  substitute.copy(data.names, substitute.size());
+  target.copy(data.names + substitute.size() + 1, target.size());
+  data.dataLength = (WORD)(8 + substituteBytes + 2 + printBytes + 2);
+  DWORD returned = 0;
+  BOOL made = DeviceIoControl(folder, 0x000900A4 /* FSCTL_SET_REPARSE_POINT */, &data,
+                              8 + data.dataLength, nullptr, 0, &returned, nullptr);
+  CloseHandle(folder);
+  return made;
+}
+
+// What an installer leaves in its folder: a log, a read-only file, a tree of
+// folders, and links to a folder outside that must survive the clean-up.
+void LeaveFiles(const std::wstring &outside, const std::wstring &recordPath) {
+  WriteText(L"install.log", "=== Logging started ===\r\n", CREATE_ALWAYS);
+  WriteText(L"readonly.txt", "kept?", CREATE_ALWAYS);
+  SetFileAttributesW(L"readonly.txt", FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryW(L"sub", nullptr);
+  CreateDirectoryW(L"sub\\deeper", nullptr);
+  WriteText(L"sub\\deeper\\data.tmp", std::string(100000, 'x'), CREATE_ALWAYS);
+  SetFileAttributesW(L"sub\\deeper", FILE_ATTRIBUTE_READONLY);
+  bool junction = MakeJunction(L"link", outside);
+  bool symlink = CreateSymbolicLinkW(L"dirlink", outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+  WriteText(recordPath.c_str(),
+            std::string("junction=") + (junction ? "1" : "0") + "\nsymlink=" + (symlink ? "1" : "0") +
+                "\n",
+            OPEN_ALWAYS);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -119,6 +179,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       CloseHandle(out);
     }
   }
+
+  std::wstring outside = Env(L"SATCHEL_PROBE_LEAVE");
+  if (!outside.empty()) LeaveFiles(outside, recordPath);
 
   std::wstring spawn = Env(L"SATCHEL_PROBE_SPAWN");
   if (!spawn.empty()) {

@@ -4,8 +4,10 @@
 // It runs in the launcher's GUID folder, finds the one file ending in ".msi"
 // beside itself, starts "<system folder>\msiexec.exe" /i "<msi path>"
 // followed by its own arguments, waits for msiexec and ends with msiexec's
-// exit code (0, 1602, 1603, 3010, ... pass through unchanged).  Wrong use
-// (no msi, more than one, no msiexec) shows a warning box and ends with 1.
+// exit code (0, 1602, 1603, 3010, ... pass through unchanged), in the
+// folder that the launcher was started in.  Wrong use (no msi, more than
+// one, no msiexec) shows a warning box (or, quiet, writes to standard error)
+// and ends with 1.
 //
 // Like the launcher: a GUI program without a window, statically linked,
 // importing only system DLLs and the platform's runtime; paths live in
@@ -21,8 +23,12 @@
 #define BOOTSTRAP_PATH_CAPACITY 4096
 #define BOOTSTRAP_COMMAND_LINE_CAPACITY 32767
 
+// Under one of msiexec's quiet switches, or where nobody can see a box, the
+// text goes to the standard error handle instead (when there is one).
 [[noreturn]] static void BootstrapError(const char *message) {
-  MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  if (!ReportWithoutBox(message, HasQuietSwitch(SkipProgramName(GetCommandLineW()), NULL))) {
+    MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  }
   ExitProcess(1);
   // The table's entry has the system's type, which does not say that the
   // call never returns.
@@ -72,6 +78,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   WCHAR msiPath[BOOTSTRAP_PATH_CAPACITY];
   WCHAR msiexecPath[BOOTSTRAP_PATH_CAPACITY];
   WCHAR commandLine[BOOTSTRAP_COMMAND_LINE_CAPACITY];
+  WCHAR callerFolder[BOOTSTRAP_PATH_CAPACITY];
   STARTUPINFOW startup;
   PROCESS_INFORMATION process;
 
@@ -116,11 +123,24 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     BootstrapError(MSG_COMMAND_LINE_TOO_LONG);
   }
 
+  // msiexec runs in the folder that the launcher was started in, so that
+  // the caller's relative paths (a log, a transform, a patch) resolve there
+  // as with msiexec itself; started otherwise, or when that folder is gone,
+  // it runs where we run.
+  const WCHAR *folder = callerFolder;
+  length = GetEnvironmentVariableW(STARTUP_CALLER_FOLDER_VARIABLE, callerFolder,
+                                   BOOTSTRAP_PATH_CAPACITY);
+  if (length == 0 || length >= BOOTSTRAP_PATH_CAPACITY) {
+    folder = NULL;
+  }
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
-  if (!CreateProcessW(msiexecPath, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                      &process)) {
-    BootstrapError(MSG_MSIEXEC_FAILED);
+  while (!CreateProcessW(msiexecPath, commandLine, NULL, NULL, FALSE, 0, NULL, folder, &startup,
+                         &process)) {
+    if (folder == NULL) {
+      BootstrapError(MSG_MSIEXEC_FAILED);
+    }
+    folder = NULL;
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);

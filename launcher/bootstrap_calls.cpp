@@ -15,6 +15,7 @@
   X(BootstrapCalls, GetSystemDirectoryW, 8)      \
   X(BootstrapCalls, GetFileAttributesW, 4)       \
   X(BootstrapCalls, GetCommandLineW, 0)          \
+  X(BootstrapCalls, GetEnvironmentVariableW, 12) \
   X(BootstrapCalls, CreateProcessW, 40)          \
   X(BootstrapCalls, WaitForSingleObject, 8)      \
   X(BootstrapCalls, GetExitCodeProcess, 8)       \

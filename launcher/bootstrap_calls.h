@@ -27,8 +27,10 @@ struct BootstrapCalls {
   // msiexec.exe in the system folder.
   UINT(WINAPI *GetSystemDirectoryW)(WCHAR *buffer, UINT capacity);
   DWORD(WINAPI *GetFileAttributesW)(const WCHAR *path);
-  // Running it with our own arguments, and its exit code.
+  // Running it with our own arguments in the caller's folder, and its exit
+  // code.
   WCHAR *(WINAPI *GetCommandLineW)(void);
+  DWORD(WINAPI *GetEnvironmentVariableW)(const WCHAR *name, WCHAR *buffer, DWORD capacity);
   BOOL(WINAPI *CreateProcessW)(const WCHAR *application, WCHAR *commandLine,
                                SECURITY_ATTRIBUTES *processSecurity,
                                SECURITY_ATTRIBUTES *threadSecurity, BOOL inheritHandles,
@@ -51,6 +53,7 @@ extern BootstrapCalls bootstrapCalls;
 #define GetSystemDirectoryW(...) bootstrapCalls.GetSystemDirectoryW(__VA_ARGS__)
 #define GetFileAttributesW(...) bootstrapCalls.GetFileAttributesW(__VA_ARGS__)
 #define GetCommandLineW(...) bootstrapCalls.GetCommandLineW(__VA_ARGS__)
+#define GetEnvironmentVariableW(...) bootstrapCalls.GetEnvironmentVariableW(__VA_ARGS__)
 #define CreateProcessW(...) bootstrapCalls.CreateProcessW(__VA_ARGS__)
 #define WaitForSingleObject(...) bootstrapCalls.WaitForSingleObject(__VA_ARGS__)
 #define GetExitCodeProcess(...) bootstrapCalls.GetExitCodeProcess(__VA_ARGS__)

@@ -41,6 +41,11 @@
 // own arguments on to the packaged program; without it the program gets none.
 #define LAUNCHER_PASS_ARGUMENTS_KEY "pass-arguments"
 
+// The packager's own quiet switches (`satchel pack --quiet-switch`), blank-
+// separated: in the arguments handed on, they make failures show no box, as
+// msiexec's own quiet switches do (startup.h, HasQuietSwitch).
+#define LAUNCHER_QUIET_SWITCHES_KEY "quiet-switches"
+
 // File entries named "files/NAME" are extracted beside the msi and the exe
 // under NAME, a plain file name, and deleted with them.
 #define LAUNCHER_FILES_PREFIX "files/"

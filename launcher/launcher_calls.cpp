@@ -9,6 +9,8 @@
 #define LAUNCHER_CALLS(X)                              \
   X(LauncherCalls, MessageBoxA, 16)                    \
   X(LauncherCalls, GetCommandLineW, 0)                 \
+  X(LauncherCalls, GetCurrentDirectoryW, 8)            \
+  X(LauncherCalls, SetEnvironmentVariableW, 8)         \
   X(LauncherCalls, GetTempPathW, 8)                    \
   X(LauncherCalls, CoInitialize, 4)                    \
   X(LauncherCalls, CoCreateGuid, 4)                    \

@@ -30,8 +30,11 @@
 struct LauncherCalls {
   // The message box of FatalError.
   int(WINAPI *MessageBoxA)(HWND owner, const char *text, const char *caption, UINT type);
-  // The launcher's own arguments, which a bundle may hand on.
+  // The launcher's own arguments, which a bundle may hand on, and where it
+  // was started, which the program learns.
   WCHAR *(WINAPI *GetCommandLineW)(void);
+  DWORD(WINAPI *GetCurrentDirectoryW)(DWORD capacity, WCHAR *buffer);
+  BOOL(WINAPI *SetEnvironmentVariableW)(const WCHAR *name, const WCHAR *value);
   // The temporary GUID folder.
   DWORD(WINAPI *GetTempPathW)(DWORD capacity, WCHAR *buffer);
   HRESULT(WINAPI *CoInitialize)(void *reserved);
@@ -83,6 +86,8 @@ extern LauncherCalls launcherCalls;
 #ifndef PLATFORM_DEFINES_TABLE
 #define MessageBoxA(...) launcherCalls.MessageBoxA(__VA_ARGS__)
 #define GetCommandLineW(...) launcherCalls.GetCommandLineW(__VA_ARGS__)
+#define GetCurrentDirectoryW(...) launcherCalls.GetCurrentDirectoryW(__VA_ARGS__)
+#define SetEnvironmentVariableW(...) launcherCalls.SetEnvironmentVariableW(__VA_ARGS__)
 #define GetTempPathW(...) launcherCalls.GetTempPathW(__VA_ARGS__)
 #define CoInitialize(...) launcherCalls.CoInitialize(__VA_ARGS__)
 #define CoCreateGuid(...) launcherCalls.CoCreateGuid(__VA_ARGS__)

@@ -8,8 +8,15 @@
 #include "payload.h"
 #include "startup.h"
 
+// 1 when the arguments that the bundle hands on ask for a quiet run (see
+// HasQuietSwitch): FatalError then shows no box.  Written by WinMain once the
+// payload is open; 0 before.
+static int quietFailures;
+
 void FatalError(const char *message) {
-  MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  if (!ReportWithoutBox(message, quietFailures)) {
+    MessageBoxA(NULL, message, NULL, MB_OK | MB_ICONWARNING);
+  }
   // The C runtime's exit, not the table's: it runs the runtime's own clean-up.
   exit(1);
 }
@@ -23,6 +30,20 @@ static const WCHAR *ArgumentsToPass(void) {
     return NULL;
   }
   return SkipProgramName(GetCommandLineW());
+}
+
+// Tells the packaged program, through two variables that it inherits, the
+// folder that the launcher was started in (where the caller's relative
+// paths point) and the bundle's own path.  One that cannot be had is
+// removed rather than left as an outer launcher set it.
+static void SetCallerVariables(void) {
+  WCHAR path[LAUNCHER_PATH_CAPACITY];
+  DWORD length = GetCurrentDirectoryW(LAUNCHER_PATH_CAPACITY, path);
+  SetEnvironmentVariableW(STARTUP_CALLER_FOLDER_VARIABLE,
+                          length != 0 && length < LAUNCHER_PATH_CAPACITY ? path : NULL);
+  length = GetModuleFileNameW(NULL, path, LAUNCHER_PATH_CAPACITY);
+  SetEnvironmentVariableW(STARTUP_BUNDLE_PATH_VARIABLE,
+                          length != 0 && length < LAUNCHER_PATH_CAPACITY ? path : NULL);
 }
 
 // Creates the launcher's own folder.  An elevated launcher (an installer is
@@ -77,8 +98,8 @@ static const char *ConvertFileName(const char *name, WCHAR *path, DWORD capacity
 // message.  `*programMayRun` as LaunchAndWait writes it (0 when the program
 // was never started).
 static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR *exePath,
-                                 WCHAR *extraPath, DWORD prefixLength, DWORD *exitCode,
-                                 DWORD *programMayRun) {
+                                 WCHAR *extraPath, DWORD prefixLength, const WCHAR *arguments,
+                                 DWORD *exitCode, DWORD *programMayRun) {
   const char *failure;
   *programMayRun = 0;
 
@@ -107,7 +128,7 @@ static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR 
       (failure = ExtractExtraFiles(extraPath, prefixLength)) != NULL) {
     return failure;
   }
-  return LaunchAndWait(folderPath, exePath, ArgumentsToPass(), exitCode, programMayRun);
+  return LaunchAndWait(folderPath, exePath, arguments, exitCode, programMayRun);
 }
 
 // None of the four arguments is read: the launcher takes no options, and
@@ -128,6 +149,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   if (!OpenPayload(&message)) {
     FatalError(message);
   }
+  const WCHAR *arguments = ArgumentsToPass();
+  quietFailures = arguments != NULL &&
+                  HasQuietSwitch(arguments, FindProperty(LAUNCHER_QUIET_SWITCHES_KEY));
+  SetCallerVariables();
 
   // The temporary path ends in a separator as a rule; its length excludes the
   // NUL.  When the path does not fit, the result is the capacity it would
@@ -178,8 +203,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // unless a program of the bundle may still be running from it.
   DWORD exitCode = 1;
   DWORD programMayRun;
-  const char *failure = ExtractAndRun(folderPath, msiPath, exePath, extraPath, length, &exitCode,
-                                      &programMayRun);
+  const char *failure = ExtractAndRun(folderPath, msiPath, exePath, extraPath, length, arguments,
+                                      &exitCode, &programMayRun);
   if (!programMayRun) {
     RemoveFolder(folderPath, folderLength);
   }

@@ -21,7 +21,8 @@ namespace {
 const char kPackUsage[] =
     "usage: satchel pack [--stub STUB] -o OUT --msi FILE [--exe FILE]\n"
     "                    [--file NAME=PATH]... [--property KEY=VALUE]...\n"
-    "                    [--pass-arguments]\n"
+    "                    [--pass-arguments] [--quiet-switch SWITCH]...\n"
+    "                    [--progress TEXT]\n"
     "\n"
     "Writes OUT: the launcher stub STUB, zero filler up to the next multiple of\n"
     "512 bytes, and a payload holding the given files and properties.  Every\n"
@@ -49,10 +50,20 @@ const char kPackUsage[] =
     "  --pass-arguments     the launcher hands its own command-line arguments on\n"
     "                       to the exe (the property \"" PASS_ARGUMENTS_KEY "\"); without it\n"
     "                       the exe gets none\n"
+    "  --quiet-switch SWITCH  one more switch (besides msiexec's /q, /qn, /qb,\n"
+    "                       /quiet, /passive) that, among the arguments handed on,\n"
+    "                       makes the launcher's failures write to standard error\n"
+    "                       instead of showing a box; compared ignoring case; needs\n"
+    "                       --pass-arguments (the property \"" QUIET_SWITCHES_KEY "\")\n"
+    "  --progress TEXT      when extraction takes longer than half a second, the\n"
+    "                       launcher shows a small window with TEXT and a progress\n"
+    "                       bar until it ends (never when quiet; the property\n"
+    "                       \"" PROGRESS_KEY "\")\n"
     "\n"
     "A bundle holds both an msi and an exe, each as an entry and a name.\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
-    "properties in the order msi, exe, " PASS_ARGUMENTS_KEY ", then --property.  The\n"
+    "properties in the order msi, exe, " PASS_ARGUMENTS_KEY ", " QUIET_SWITCHES_KEY ",\n"
+    PROGRESS_KEY ", then --property.  The\n"
     "msi and exe names must be plain Windows file names (no folder, no reserved\n"
     "device name such as CON or NUL, at most 960 UTF-16 code units) that differ\n"
     "when case is ignored, and the bundle must stay below 2 GiB.  The launcher\n"
@@ -193,12 +204,21 @@ bool AddFile(BundleContents *contents, const std::string &name, const std::strin
   return true;
 }
 
+// A switch that the launcher can find among its arguments: one word of
+// printable ASCII, as its comparison takes it.
+bool IsOneWordSwitch(const std::string &word) {
+  if (word.empty() || word.size() > QUIET_SWITCH_LIMIT) return false;
+  for (char c : word)
+    if (c <= ' ' || c > '~' || c == '"') return false;
+  return true;
+}
+
 }  // namespace
 
 int PackCommand(int argc, char **argv) {
-  std::string stub, out, msi, exe;
+  std::string stub, out, msi, exe, quietSwitches, progress;
   std::vector<std::pair<std::string, std::string>> files, properties;
-  bool passArguments = false;
+  bool passArguments = false, progressGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i], value, left, right;
     if (arg == "--help" || arg == "-h") {
@@ -217,6 +237,24 @@ int PackCommand(int argc, char **argv) {
       if (!TakeValue(argc, argv, &i, arg.c_str(), &given)) return EXIT_USAGE;
     } else if (arg == "--pass-arguments") {
       passArguments = true;
+    } else if (arg == "--quiet-switch") {
+      if (!TakeValue(argc, argv, &i, "--quiet-switch", &value)) return EXIT_USAGE;
+      if (!IsOneWordSwitch(value)) {
+        PrintError(TOOL_MSG_QUIET_SWITCH_NOT_ONE_WORD, value.c_str(), QUIET_SWITCH_LIMIT);
+        return EXIT_USAGE;
+      }
+      quietSwitches += (quietSwitches.empty() ? "" : " ") + value;
+    } else if (arg == "--progress") {
+      if (progressGiven) {
+        PrintError(TOOL_MSG_OPTION_TWICE, "--progress", "progress text");
+        return EXIT_USAGE;
+      }
+      if (!TakeValue(argc, argv, &i, "--progress", &progress)) return EXIT_USAGE;
+      if (progress.empty() || progress.size() > PROGRESS_TEXT_LIMIT) {
+        PrintError(TOOL_MSG_PROGRESS_TEXT, PROGRESS_TEXT_LIMIT);
+        return EXIT_USAGE;
+      }
+      progressGiven = true;
     } else if (arg == "--file" || arg == "--property") {
       if (!TakeValue(argc, argv, &i, arg.c_str(), &value)) return EXIT_USAGE;
       if (!SplitPair(value, arg.c_str(), &left, &right)) return EXIT_USAGE;
@@ -267,6 +305,10 @@ int PackCommand(int argc, char **argv) {
     }
     passArguments = true;
   }
+  if (!quietSwitches.empty() && !passArguments) {
+    PrintError(TOOL_MSG_QUIET_SWITCH_NOT_PASSED);
+    return EXIT_USAGE;
+  }
   if (!exe.empty() && !LauncherFileName(exe, &exeName)) return EXIT_FAILED;
   if (!msi.empty() && !exe.empty() && SameFileNameIgnoringCase(msiName, exeName)) {
     PrintError(TOOL_MSG_MSI_EXE_SAME_FILE_NAME, msi.c_str(), exe.c_str(), msiName.c_str(),
@@ -298,6 +340,8 @@ int PackCommand(int argc, char **argv) {
     contents.properties.push_back({"exe", exeName});
   }
   if (passArguments) contents.properties.push_back({PASS_ARGUMENTS_KEY, "1"});
+  if (!quietSwitches.empty()) contents.properties.push_back({QUIET_SWITCHES_KEY, quietSwitches});
+  if (progressGiven) contents.properties.push_back({PROGRESS_KEY, progress});
   for (const auto &file : files) {
     bool empty = false;
     if (!AddFile(&contents, file.first, file.second, &empty)) return EXIT_FAILED;

@@ -226,6 +226,15 @@
 #define TOOL_MSG_EMPTY_ENTRY_NAME "--file %s: the entry name is empty"
 #define TOOL_MSG_PACK_UNKNOWN_ARGUMENT "pack: unknown argument \"%s\" (see satchel pack --help)"
 #define TOOL_MSG_PACK_NEEDS "pack needs -o and something to pack (see satchel pack --help)"
+// The switch, then the longest one.
+#define TOOL_MSG_QUIET_SWITCH_NOT_ONE_WORD                                                  \
+  "--quiet-switch \"%s\": a switch is one argument of 1 to %d printable ASCII characters, " \
+  "without blanks or quotes"
+#define TOOL_MSG_QUIET_SWITCH_NOT_PASSED                                                \
+  "--quiet-switch: the launcher looks for it in the arguments that it hands on; give " \
+  "--pass-arguments too"
+// The longest text, in bytes.
+#define TOOL_MSG_PROGRESS_TEXT "--progress: the text must hold 1 to %d bytes"
 #define TOOL_MSG_FOR_STUB "%s (--stub)"  // why there is no default stub
 // The msi's and the exe's paths, then their file names.
 #define TOOL_MSG_MSI_EXE_SAME_FILE_NAME                                                   \

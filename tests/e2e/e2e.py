@@ -120,10 +120,11 @@ def scratch(*parts):
 # ---- running -------------------------------------------------------------
 
 class Run:
-    def __init__(self, code, boxes, seconds):
+    def __init__(self, code, boxes, seconds, stderr):
         self.code = code
         self.boxes = boxes  # (owner, text, caption, style) of every MessageBoxA
         self.seconds = seconds
+        self.stderr = stderr  # what it wrote to its standard error handle, or None
 
 
 def unescape(text):
@@ -135,7 +136,7 @@ EXIT_LINE = re.compile(r"^exit=([0-9]+)\r?$", re.M)
 
 
 def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=None,
-               job=False, wine_variables=None):
+               job=False, wine_variables=None, stderr=False, cwd=None):
     """Starts the bundle through satchel-runenv, which sets the temporary
     folder and the probe's variables in the Windows environment (wine's
     start-up would replace TMP from the host's) and reports the full exit
@@ -143,8 +144,13 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
     the bundle's whole command line, its own name included, verbatim.  With
     `job`, inside a job that allows no breakaway.  `wine_variables` go into
     wine's own environment, which every program of it inherits: for values
-    that would make satchel-runenv's command line too long."""
+    that would make satchel-runenv's command line too long.  With `stderr`,
+    the bundle's standard error handle is a file, whose text the run keeps.
+    The bundle starts in `cwd` (default: the case's scratch folder)."""
     assignments = ["--job"] if job else []
+    error_file = scratch("stderr.txt")
+    if stderr:
+        assignments += ["--stderr", windows_path(error_file)]
     if temp is not None:
         assignments += ["TMP=" + windows_path(temp), "TEMP=" + windows_path(temp)]
     for name, value in (env or {}).items():
@@ -155,8 +161,8 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
     command += list(args)
     started = time.monotonic()
     result = subprocess.run(command, env=dict(wine_env(relay=True), **(wine_variables or {})),
-                            stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=timeout)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                            cwd=cwd or Setting.scratch)
     seconds = time.monotonic() - started
     boxes = []
     for line in result.stderr.decode("utf-8", "replace").splitlines():
@@ -167,15 +173,31 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
     reported = EXIT_LINE.search(result.stdout.decode("utf-8", "replace"))
     check(reported is not None, "satchel-runenv reported no exit code (status %d)"
           % result.returncode)
-    return Run(int(reported.group(1)), boxes, seconds)
+    text = None
+    if stderr:
+        check(os.path.exists(error_file), "satchel-runenv made no error file")
+        text = read_bytes(error_file).decode("utf-8", "replace")
+        os.remove(error_file)
+    return Run(int(reported.group(1)), boxes, seconds, text)
 
 
 def expect_fatal(run, message):
     """The one warning box: no owner, the message, no caption, MB_OK with
-    MB_ICONWARNING (0x30); then exit code 1."""
+    MB_ICONWARNING (0x30); then exit code 1, and nothing on standard error
+    when it had one."""
     check(run.boxes == [(0, message, 0, 0x30)],
           "expected one warning box %r, saw %r" % (message, run.boxes))
     check(run.code == 1, "exit code %d, expected 1" % run.code)
+    check(run.stderr in (None, ""), "wrote to standard error: %r" % run.stderr)
+
+
+def expect_quiet_fatal(run, message):
+    """No box: the message and a line end on standard error (when it had
+    one), and exit code 1."""
+    check(run.boxes == [], "a quiet run showed a box: %r" % run.boxes)
+    check(run.code == 1, "exit code %d, expected 1" % run.code)
+    check(run.stderr in (None, message + "\r\n"),
+          "standard error %r, expected %r" % (run.stderr, message + "\r\n"))
 
 
 def fatal_run(path, message, temp=None):
@@ -359,6 +381,13 @@ def check_complete_run(run, temp, record_path, msi_path, exe_path, code=0, argum
     folder = cwd[len(temp_win) + 1:]
     check(GUID_FOLDER.fullmatch(folder), "folder name %r is not an upper-case braced GUID" % folder)
     check(record["self"] == cwd + "\\Setup.exe", "program path %r" % record["self"])
+    # Where the launcher was started, and which file it is.
+    check(record["caller"] == windows_path(Setting.scratch),
+          "caller's folder %r, expected %r" % (record["caller"], windows_path(Setting.scratch)))
+    check(record["bundle"].startswith(windows_path(Setting.scratch) + "\\") and
+          os.path.exists(host_path(record["bundle"])) and
+          bundle.find_header(read_bytes(host_path(record["bundle"]))) is not None,
+          "bundle path %r" % record["bundle"])
     if arguments is None:
         split = split_command_line(record["cmdline"])
         check(len(split) == 1 and split[0].lower() == record["self"].lower(),
@@ -841,28 +870,81 @@ SYSTEM_CALL_FAILURES = [
 ]
 
 
-def system_call_failure_case(failing, message, left, runs):
+def system_call_failure_case(failing, message, left, runs, quiet_switch):
+    """Each failure twice, from a bundle that hands its arguments on: without
+    arguments (the box), and with a quiet switch (no box; the text on
+    standard error)."""
     def run_case():
         msi, exe = installer_inputs()
-        bundle_path = pack_installer(msi, exe, stub=seam_stub())
-        temp = new_temp()
-        record = scratch("record.txt")
-        env = probe_env(record)
-        env["SATCHEL_SEAM_FAIL"] = failing
-        expect_fatal(run_bundle(bundle_path, temp=temp, env=env), message)
-        check_no_program_left(temp)
-        check(os.path.exists(record) == runs,
-              "the program ran" if not runs else "the program did not run")
-        if left is None:
-            check_empty(temp, "left behind: %r" % os.listdir(temp))
-        else:
-            folder = only_guid_folder(temp)
-            check(sorted(os.listdir(folder)) == left, "left %r" % os.listdir(folder))
+        bundle_path = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe,
+                           "--pass-arguments", "--quiet-switch", "/S", stub=seam_stub())
+        for args, expect in (([], expect_fatal), (["/norestart", quiet_switch], expect_quiet_fatal)):
+            temp = new_temp("tmp-%d" % len(args))
+            record = scratch("record.txt")
+            env = probe_env(record)
+            env["SATCHEL_SEAM_FAIL"] = failing
+            try:
+                expect(run_bundle(bundle_path, args=args, temp=temp, env=env, stderr=True), message)
+                check_no_program_left(temp)
+                check(os.path.exists(record) == runs,
+                      "the program ran" if not runs else "the program did not run")
+                if left is None:
+                    check_empty(temp, "left behind: %r" % os.listdir(temp))
+                else:
+                    folder = only_guid_folder(temp)
+                    check(sorted(os.listdir(folder)) == left, "left %r" % os.listdir(folder))
+            except Failure as failure:
+                raise Failure("arguments %r: %s" % (args, failure))
+            if runs:
+                os.remove(record)
     return run_case
 
 
-for _name, _failing, _message, _left, _runs in SYSTEM_CALL_FAILURES:
-    CASES[_name] = system_call_failure_case(_failing, _message, _left, _runs)
+# The quiet switches that the failures above are run with, one each in turn:
+# msiexec's in their forms and cases, and the packager's own "/S".
+QUIET_SWITCHES = ["/qn", "/QUIET", "-passive", "/qb!-", "/q", "/Qn+", "/s", "/qB", "-QB-"]
+
+for _n, (_name, _failing, _message, _left, _runs) in enumerate(SYSTEM_CALL_FAILURES):
+    CASES[_name] = system_call_failure_case(_failing, _message, _left, _runs,
+                                            QUIET_SWITCHES[_n % len(QUIET_SWITCHES)])
+
+
+# When a failure shows its box and when it writes to standard error instead:
+# the bundle's options, the arguments given, the window station, and whether
+# the run is quiet.  Forms that are no quiet switch, a switch in a bundle
+# that hands nothing on, and a switch of another bundle show the box; an
+# invisible window station never does.
+QUIET_OR_BOX = [
+    (["--pass-arguments", "--quiet-switch", "/S"], ["/qr"], False, False),
+    (["--pass-arguments", "--quiet-switch", "/S"], ["/QF"], False, False),
+    (["--pass-arguments", "--quiet-switch", "/S"], ["/qnx", "quiet", "/S=1"], False, False),
+    (["--pass-arguments", "--quiet-switch", "/S"], ["/x", "/Silent"], False, False),
+    (["--pass-arguments", "--quiet-switch", "/S", "--quiet-switch", "/Silent"], ["/silent"],
+     False, True),
+    (["--pass-arguments"], ["TRANSFORMS=a.mst", "/qb+"], False, True),
+    (["--pass-arguments"], ["/S"], False, False),
+    ([], ["/qn"], False, False),
+    ([], [], True, True),
+    (["--pass-arguments"], ["/qf"], True, True),
+]
+
+
+@case
+def quiet_or_box():
+    msi, exe = installer_inputs()
+    for n, (options, args, hidden, quiet) in enumerate(QUIET_OR_BOX):
+        bundle_path = pack(scratch("installer-%d.exe" % n), "--msi", msi, "--exe", exe,
+                           *options, stub=seam_stub())
+        env = {"SATCHEL_SEAM_FAIL": "CreateJobObjectA"}
+        if hidden:
+            env["SATCHEL_SEAM_WINDOW_STATION"] = "hidden"
+        temp = new_temp("tmp-%d" % n)
+        run = run_bundle(bundle_path, args=args, temp=temp, env=env, stderr=True)
+        try:
+            (expect_quiet_fatal if quiet else expect_fatal)(run, "Failed to create job")
+            check_empty(temp, "left behind: %r" % os.listdir(temp))
+        except Failure as failure:
+            raise Failure("%r %r%s: %s" % (options, args, " hidden" if hidden else "", failure))
 
 
 # ---- the ready bootstrap and real msi packages ---------------------------
@@ -923,12 +1005,13 @@ def make_msi(launch_condition=None, external_cabinet=False):
 
 
 def install(bundle_path):
-    """Runs the bundle silently with /qn, installing into scratch/target, with
-    a verbose log; returns the run, the temporary folder and the target."""
-    temp, target = new_temp(), scratch("target")
-    log = scratch("msiexec.log")
-    run = run_bundle(bundle_path, temp=temp, timeout=300,
-                     args=["/qn", "/norestart", "/l*v", windows_path(log),
+    """Runs the bundle silently with /qn from the folder scratch/caller,
+    installing into scratch/target, with a verbose log named by a relative
+    path, as a deployment system runs it; returns the run, the temporary
+    folder and the target."""
+    temp, target, caller = new_temp(), scratch("target"), new_temp("caller")
+    run = run_bundle(bundle_path, temp=temp, timeout=300, cwd=caller,
+                     args=["/qn", "/norestart", "/l*v", "install.log",
                            "INSTALLDIR=" + windows_path(target)])
     return run, temp, target
 
@@ -953,7 +1036,10 @@ def msi_install_case(code, external_cabinet=False, launch_condition=None):
     run, temp, target = install(bundle_path)
     check(run.boxes == [], "unexpected warning box: %r" % run.boxes)
     check(run.code == code, "exit code %d, expected %d" % (run.code, code))
-    check(os.path.exists(scratch("msiexec.log")), "msiexec wrote no log: /l*v did not arrive")
+    # The log's relative path resolved in the caller's folder, as with plain
+    # msiexec, not in the temporary folder.
+    check(os.listdir(scratch("caller")) == ["install.log"],
+          "no log in the caller's folder: %r" % os.listdir(scratch("caller")))
     check_installed(target, installed=(code == 0))
     check(os.listdir(temp) == [], "left behind: %r" % os.listdir(temp))
 
@@ -988,10 +1074,22 @@ def bootstrap_folder(msi_names, bootstrap_exe=None):
 
 @case
 def bootstrap_without_msi():
-    # An .msix does not count, nor does a folder named like an msi.
+    # An .msix does not count, nor does a folder named like an msi.  Under a
+    # quiet switch of msiexec's the text goes to standard error instead.
     path = bootstrap_folder(["Product.msix", "readme.txt"])
     os.makedirs(os.path.join(os.path.dirname(path), "folder.msi"))
-    expect_fatal(run_bundle(path), "No .msi package beside the bootstrap program")
+    message = "No .msi package beside the bootstrap program"
+    expect_fatal(run_bundle(path, stderr=True), message)
+    expect_fatal(run_bundle(path, args=["/qr"], stderr=True), message)
+    expect_quiet_fatal(run_bundle(path, args=["/norestart", "/QN"], stderr=True), message)
+
+
+@case
+def bootstrap_where_nobody_sees():
+    # The bootstrap's test build on a window station that is not visible.
+    path = bootstrap_folder(["One.msi", "Two.msi"], bootstrap_exe=program("satchel-bootstrap-seam"))
+    run = run_bundle(path, env={"SATCHEL_SEAM_WINDOW_STATION": "hidden"}, stderr=True)
+    expect_quiet_fatal(run, "More than one .msi package beside the bootstrap program")
 
 
 @case

@@ -5,6 +5,9 @@
 // SATCHEL_SEAM_SYSTEM_DIRECTORY: the system-folder query answers this value,
 // else the system's answer (seam_answer.h).
 //
+// SATCHEL_SEAM_WINDOW_STATION=hidden: the window station is not visible
+// (seam_answer.h).
+//
 // SATCHEL_SEAM_FAIL=GetModuleFileNameW: the query of the program's own path
 // fails (0, ERROR_ACCESS_DENIED), as the launcher's seams make its calls fail.
 #include <cwchar>
@@ -36,6 +39,7 @@ DWORD WINAPI FailingGetModuleFileNameW(HMODULE, WCHAR *, DWORD) {
 __attribute__((constructor)) void InstallSeams(void) {
   systemGetSystemDirectoryW = bootstrapCalls.GetSystemDirectoryW;
   bootstrapCalls.GetSystemDirectoryW = SeamGetSystemDirectoryW;
+  InstallWindowStationSeam();
 
   WCHAR fail[64];
   DWORD length = GetEnvironmentVariableW(L"SATCHEL_SEAM_FAIL", fail, 64);

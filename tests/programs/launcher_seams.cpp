@@ -6,6 +6,9 @@
 // SATCHEL_SEAM_TEMP_PATH: the temporary-path query answers this value, else
 // the system's answer (seam_answer.h).
 //
+// SATCHEL_SEAM_WINDOW_STATION=hidden: the window station is not visible
+// (seam_answer.h).
+//
 // SATCHEL_SEAM_FAIL=CALL or CALL:ERROR: every call of that name fails, as
 // the system reports that failure, with ERROR as the thread's last error
 // (ERROR_ACCESS_DENIED when none is given; the two COM calls return it as an
@@ -123,6 +126,7 @@ int InstallFailure(const WCHAR *name) {
 __attribute__((constructor)) void InstallSeams(void) {
   systemGetTempPathW = launcherCalls.GetTempPathW;
   launcherCalls.GetTempPathW = SeamGetTempPathW;
+  InstallWindowStationSeam();
 
   static WCHAR fail[256];
   DWORD length = GetEnvironmentVariableW(L"SATCHEL_SEAM_FAIL", fail, 256);

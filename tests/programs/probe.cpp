@@ -7,6 +7,8 @@
 //                           self=<its own path>
 //                           file=<name>\t<size>\t<FNV-1a 32 of the content, hex>
 //                             (one line per file in the current directory)
+//                           caller=<SATCHEL_CALLER_FOLDER>
+//                           bundle=<SATCHEL_BUNDLE_PATH>
 //                           elevated=<1 when its token is elevated, else 0>
 //                           dacl=<the current directory's DACL, as SDDL>
 //   SATCHEL_PROBE_SPAWN   a command line to start and leave running
@@ -169,6 +171,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       } while (FindNextFileW(search, &found));
       FindClose(search);
     }
+    record += "caller=" + Utf8(Env(L"SATCHEL_CALLER_FOLDER")) + "\n";
+    record += "bundle=" + Utf8(Env(L"SATCHEL_BUNDLE_PATH")) + "\n";
     record += std::string("elevated=") + (Elevated() ? "1" : "0") + "\n";
     record += "dacl=" + FolderDacl(cwd) + "\n";
     HANDLE out = CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

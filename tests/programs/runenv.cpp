@@ -1,12 +1,14 @@
 // Runs a program with changed environment variables and returns its exit
 // code.  The end-to-end tests use it to give the launcher a temporary folder
 // of a chosen path, which wine's own start-up would otherwise overwrite.
-//   satchel-runenv [--job] NAME=VALUE... [--command-line HEX] -- PROGRAM [ARGUMENT...]
+//   satchel-runenv [--job] NAME=VALUE... [--command-line HEX] [--stderr FILE] --
+//                  PROGRAM [ARGUMENT...]
 // NAME= with no value removes the variable.  --command-line gives the
 // program's whole command line (its name included) verbatim, as the hex
 // digits of its UTF-8 bytes, in place of one made from the ARGUMENTs.
 // With --job the program runs in a job of ours that allows no breakaway, as
-// CI agents and some shells run their programs.
+// CI agents and some shells run their programs.  With --stderr its standard
+// error handle is FILE (created anew), and it has no other standard handle.
 // The full 32-bit exit code is also printed as "exit=N" on standard output:
 // wine hands only its low 8 bits on to the Linux side.
 #include <windows.h>
@@ -53,6 +55,7 @@ std::wstring FromHexUtf8(const std::wstring &hex) {
 int wmain(int argc, wchar_t **argv) {
   int i = 1;
   std::wstring verbatim;
+  HANDLE errorFile = nullptr;
   bool inJob = argc > 1 && std::wstring(argv[1]) == L"--job";
   if (inJob) i++;
   for (; i < argc && std::wstring(argv[i]) != L"--"; i++) {
@@ -61,6 +64,16 @@ int wmain(int argc, wchar_t **argv) {
       verbatim = FromHexUtf8(argv[++i]);
       if (verbatim.empty()) {
         std::fprintf(stderr, "satchel-runenv: --command-line takes hex digits of UTF-8\n");
+        return 120;
+      }
+      continue;
+    }
+    if (assignment == L"--stderr" && i + 1 < argc) {
+      SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+      errorFile = CreateFileW(argv[++i], GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (errorFile == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "satchel-runenv: cannot create the error file\n");
         return 120;
       }
       continue;
@@ -88,8 +101,12 @@ int wmain(int argc, wchar_t **argv) {
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (errorFile != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = errorFile;
+  }
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(argv[i + 1], &commandLine[0], nullptr, nullptr, FALSE,
+  if (!CreateProcessW(argv[i + 1], &commandLine[0], nullptr, nullptr, errorFile != nullptr,
                       inJob ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process)) {
     std::fprintf(stderr, "satchel-runenv: cannot start the program (error %lu)\n", GetLastError());
     return 122;

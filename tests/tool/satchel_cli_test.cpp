@@ -802,6 +802,50 @@ TEST_F(SatchelTest, MsiAloneGetsTheReadyBootstrapOfTheStubsMachine) {
                 "stub.bin", "not a Windows executable", before);
 }
 
+TEST_F(SatchelTest, QuietSwitchesAndProgressText) {
+  // Repeated switches go into one property, blank-separated, as given; the
+  // ready bootstrap passes arguments, so --msi alone takes them too.
+  std::string text = "Preparing Product \xc3\xa9 \"2.0\"…";
+  RunResult run = Pack({"--msi", Path("dist/Product.msi"), "--quiet-switch", "/S",
+                        "--quiet-switch", "--Silent", "--progress", text});
+  ASSERT_EQ(0, run.status) << run.err;
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
+  EXPECT_STREQ("/S --Silent", FindProperty("quiet-switches"));
+  EXPECT_STREQ(text.c_str(), FindProperty("progress"));
+  ClosePayload();
+  // Without the options neither property is there: the bundle runs as before.
+  ASSERT_EQ(0, Pack({"--msi", Path("dist/Product.msi")}).status);
+  ASSERT_NO_FATAL_FAILURE(OpenOrFail(Path("out.exe")));
+  EXPECT_EQ(nullptr, FindProperty("quiet-switches"));
+  EXPECT_EQ(nullptr, FindProperty("progress"));
+  ClosePayload();
+
+  unlink(Path("out.exe").c_str());
+  std::vector<std::string> before = FolderNames(dir);
+  struct Case {
+    std::vector<std::string> options;
+    const char *named, *reason;
+  } cases[] = {
+      {{"--quiet-switch", "/S"}, "--quiet-switch", "give --pass-arguments"},
+      {{"--pass-arguments", "--quiet-switch", "/S x"}, "/S x", "one argument"},
+      {{"--pass-arguments", "--quiet-switch", ""}, "--quiet-switch", "one argument"},
+      {{"--pass-arguments", "--quiet-switch", "/\"S\""}, "--quiet-switch", "without blanks"},
+      {{"--pass-arguments", "--quiet-switch", "/\xc3\xa9"}, "--quiet-switch", "ASCII"},
+      {{"--pass-arguments", "--quiet-switch", std::string(33, 'S')}, "--quiet-switch", "32"},
+      {{"--pass-arguments", "--quiet-switch"}, "--quiet-switch", "needs a value"},
+      {{"--progress", ""}, "--progress", "1 to 255 bytes"},
+      {{"--progress", std::string(256, 'x')}, "--progress", "1 to 255 bytes"},
+      {{"--progress", "a", "--progress", "b"}, "--progress", "given twice"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> options = {"--msi", Path("dist/Product.msi"), "--exe",
+                                        Path("dist/setup.exe")};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(c.reason);
+    ExpectRefused(Pack(options), c.named, c.reason, before);
+  }
+}
+
 TEST_F(SatchelTest, PassArgumentsAndExtraFiles) {
   RunResult run = Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"),
                         "--pass-arguments", "--file", "files/data1.cab=" + Path("readme.txt"),

@@ -15,6 +15,8 @@
 //   CreatePayloadClassLoader payload_classes.cpp      lock, hooks, preset dictionary, the two
 //                                                     internal classes and their natives
 //   DefinePayloadClass                                a class defined from its payload entry
+//   Agent_OnLoad_satchel     system_loader.cpp        the agent that makes the payload loader
+//   SystemPayloadLoader                               the system class loader, before main
 //
 // Every system call lives in one table and is called by its Windows name, a
 // macro for the entry:
@@ -43,5 +45,6 @@
 #include "javahost_messages.h"
 #include "main_class.h"
 #include "payload_classes.h"
+#include "system_loader.h"
 
 #endif  // SATCHEL_JAVAHOST_H

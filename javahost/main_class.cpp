@@ -9,6 +9,7 @@
 #include "javahost_messages.h"
 #include "payload.h"
 #include "payload_classes.h"
+#include "system_loader.h"
 
 #ifdef _WIN32
 #define BoundedFormat _snprintf
@@ -139,8 +140,11 @@ int HasConsoleClass(JNIEnv *env) {
 
 jclass LoadMainClass(JNIEnv *env, const char **message) {
   *message = nullptr;
-  // The bootstrap runs first, also for a payload without "Main-Class".
-  jobject loader = CreatePayloadClassLoader(env);
+  // The bootstrap runs first, also for a payload without "Main-Class"; the
+  // system class loader is the payload loader when the agent could make it
+  // so (the bootstrap then ran before the VM made that loader).
+  jobject loader = SystemPayloadLoader(env);
+  if (loader == nullptr) loader = CreatePayloadClassLoader(env);
   if (loader == nullptr) {
     ReportJavaException(env, message);
     if (*message == nullptr) *message = JAVA_MSG_NO_CLASS_LOADER;

@@ -41,9 +41,17 @@ static jfieldID handleField;
 // InternalClassLoader and its definePayloadClass(String, ByteBuffer, long):
 // classes that an InternalClassLoader asks for are defined through it, so
 // that they get their package and protection domain.  Set by the bootstrap
-// (after step 9); null before, and then classes are defined as they are.
+// once InternalClassLoader is defined and its natives are bound; until then
+// (while the bootstrap defines the two internal classes themselves into the
+// bootstrap loader) classes are defined as they are.
 static jclass classLoaderClass;
 static jmethodID definePayloadClassMethod;
+
+// When the system loader agent ran the bootstrap's class definitions early
+// and they failed: set, with the exception they raised (global reference,
+// null when none), which CreatePayloadClassLoader throws again.
+static bool earlyFailed;
+static jthrowable earlyFailure;
 
 // ---- exceptions ----
 
@@ -401,6 +409,64 @@ static jlong JNICALL EntryInfoNative(JNIEnv *env, jclass, jstring name) {
   return info;
 }
 
+// What InternalInputStream.versionedEntries collects: each entry whose name
+// in its jar (behind a later jar's "/satchel/K/") begins with
+// "META-INF/versions/", counted first, then stored.
+struct VersionedWalk {
+  JNIEnv *env;
+  jobjectArray names;  // null while counting
+  jsize count;
+  bool failed;
+};
+
+static bool IsVersionedEntryName(const char *name) {
+  static const char versions[] = "META-INF/versions/";
+  static const char reserved[] = "/satchel/";
+  if (strncmp(name, reserved, sizeof reserved - 1) == 0) {
+    const char *slash = strchr(name + sizeof reserved - 1, '/');
+    if (slash == nullptr) return false;
+    name = slash + 1;
+  }
+  return strncmp(name, versions, sizeof versions - 1) == 0;
+}
+
+static void VisitVersionedEntry(const FileEntry *entry, void *context) {
+  VersionedWalk *walk = (VersionedWalk *)context;
+  if (walk->failed || !IsVersionedEntryName(entry->name)) {
+    return;
+  }
+  if (walk->names != nullptr) {
+    jstring name = walk->env->NewStringUTF(entry->name);
+    if (name == nullptr) {
+      walk->failed = true;
+      return;
+    }
+    walk->env->SetObjectArrayElement(walk->names, walk->count, name);
+    walk->env->DeleteLocalRef(name);
+  }
+  walk->count++;
+}
+
+// InternalInputStream.versionedEntries(): the names of the multi-release
+// jars' versioned entries (see VisitVersionedEntry); null with an exception
+// pending when the array cannot be made.
+static jobjectArray JNICALL VersionedEntriesNative(JNIEnv *env, jclass) {
+  VersionedWalk walk = {env, nullptr, 0, false};
+  ForEachFileEntry(VisitVersionedEntry, &walk);
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) {
+    return nullptr;
+  }
+  walk.names = env->NewObjectArray(walk.count, stringClass, nullptr);
+  env->DeleteLocalRef(stringClass);
+  if (walk.names == nullptr) {
+    return nullptr;
+  }
+  walk.count = 0;
+  ForEachFileEntry(VisitVersionedEntry, &walk);
+  return walk.failed ? nullptr : walk.names;
+}
+
 // InternalClassLoader.defineInBootLoader(String, byte[]): defines one of the
 // helper classes that the loader carries into the bootstrap loader.  Only
 // classes of the loader's own package tree are taken.
@@ -501,6 +567,8 @@ static JNINativeMethod inputStreamNatives[] = {
     {const_cast<char *>("read"), const_cast<char *>("([BII)I"), (void *)ReadNative},
     {const_cast<char *>("available"), const_cast<char *>("()I"), (void *)AvailableNative},
     {const_cast<char *>("entryInfo"), const_cast<char *>("(Ljava/lang/String;)J"), (void *)EntryInfoNative},
+    {const_cast<char *>("versionedEntries"), const_cast<char *>("()[Ljava/lang/String;"),
+     (void *)VersionedEntriesNative},
 };
 
 static JNINativeMethod classLoaderNatives[] = {
@@ -526,9 +594,11 @@ static bool RememberDefineMethod(JNIEnv *env, jclass loaderClass) {
   return classLoaderClass != nullptr;
 }
 
-// The steps run in order; the first that fails returns null and leaves what
-// the earlier ones made (lock, hooks, dictionary content, defined classes).
-jobject CreatePayloadClassLoader(JNIEnv *env) {
+// Bootstrap steps up to binding InternalClassLoader's natives, in order; the
+// first that fails returns null and leaves what the earlier ones made (lock,
+// hooks, dictionary content, defined classes).  InternalClassLoader (local
+// reference) on success.
+static jclass DefineInternalClasses(JNIEnv *env) {
   if (!CreatePayloadLock(env)) {
     return nullptr;
   }
@@ -555,14 +625,49 @@ jobject CreatePayloadClassLoader(JNIEnv *env) {
   if (loaderClass == nullptr) {
     return nullptr;
   }
+  if (!CheckClassConstructors(env, loaderClass) ||
+      env->RegisterNatives(loaderClass, classLoaderNatives, COUNT_OF(classLoaderNatives)) != 0 ||
+      !RememberDefineMethod(env, loaderClass)) {
+    env->DeleteLocalRef(loaderClass);
+    return nullptr;
+  }
+  return loaderClass;
+}
+
+bool DefineInternalClassesEarly(JNIEnv *env) {
+  jclass loaderClass = DefineInternalClasses(env);
+  if (loaderClass != nullptr) {
+    env->DeleteLocalRef(loaderClass);
+    return true;
+  }
+  jthrowable failure = env->ExceptionOccurred();
+  env->ExceptionClear();
+  earlyFailure = failure != nullptr ? (jthrowable)env->NewGlobalRef(failure) : nullptr;
+  earlyFailed = true;
+  if (failure != nullptr) env->DeleteLocalRef(failure);
+  return false;
+}
+
+bool IsPayloadClassLoader(JNIEnv *env, jobject loader) {
+  return loader != nullptr && classLoaderClass != nullptr && env->IsInstanceOf(loader, classLoaderClass);
+}
+
+// The bootstrap, or what is left of it when the internal classes were
+// defined early; then a new InternalClassLoader.
+jobject CreatePayloadClassLoader(JNIEnv *env) {
+  if (earlyFailed) {
+    if (earlyFailure != nullptr) env->Throw(earlyFailure);
+    return nullptr;
+  }
+  jclass loaderClass =
+      classLoaderClass != nullptr ? (jclass)env->NewLocalRef(classLoaderClass) : DefineInternalClasses(env);
+  if (loaderClass == nullptr) {
+    return nullptr;
+  }
   jobject loader = nullptr;
-  if (CheckClassConstructors(env, loaderClass) &&
-      env->RegisterNatives(loaderClass, classLoaderNatives, COUNT_OF(classLoaderNatives)) == 0 &&
-      RememberDefineMethod(env, loaderClass)) {
-    jmethodID constructor = env->GetMethodID(loaderClass, "<init>", "()V");
-    if (constructor != nullptr) {
-      loader = env->NewObject(loaderClass, constructor);
-    }
+  jmethodID constructor = env->GetMethodID(loaderClass, "<init>", "()V");
+  if (constructor != nullptr) {
+    loader = env->NewObject(loaderClass, constructor);
   }
   env->DeleteLocalRef(loaderClass);
   return loader;

@@ -16,7 +16,19 @@
 // Runs once per process, after OpenPayload and once the VM exists: the lock,
 // the lock hooks, the preset dictionary, both internal classes and their
 // natives.  A new InternalClassLoader (local reference), or null.
+// When the internal classes were defined early (DefineInternalClassesEarly),
+// only the new loader is made here, or the early failure thrown again.
 jobject CreatePayloadClassLoader(JNIEnv *env);
+
+// The bootstrap's steps up to binding InternalClassLoader's natives, run
+// before the system class loader is made (see system_loader.h).  False when
+// they failed: their exception is then kept for CreatePayloadClassLoader and
+// nothing is left pending.
+bool DefineInternalClassesEarly(JNIEnv *env);
+
+// True when the object is an InternalClassLoader (false before the bootstrap
+// defined the class).
+bool IsPayloadClassLoader(JNIEnv *env, jobject loader);
 
 // Defines the class (dots or slashes) from the payload with that loader (may
 // be null).  The class (local reference), or null with an exception pending.

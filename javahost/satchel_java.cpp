@@ -499,9 +499,12 @@ static void SetSystemProperty(JNIEnv *env, const char *key, jstring value) {
 }
 
 // What the Java launcher tells the application about how it was started:
-// "sun.java.command" is the main class and the arguments (modified UTF-8),
-// and "java.class.path" the file that holds the classes, this executable (as
-// under "java -jar"), as the payload class loader names it.  Failures change
+// "sun.java.command" is the main class and the arguments (modified UTF-8).
+// "java.class.path" keeps the virtual machine's own value, empty unless the
+// user gave one: no file of the class path exists here, and the value that
+// names none makes the fewest applications differ from "java -cp" (one that
+// names the executable makes tools that read the class path themselves, the
+// Eclipse compiler among them, complain that it is no jar).  Failures change
 // nothing else and are ignored.
 static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
   const char *mainClass = FindProperty("Main-Class");
@@ -520,14 +523,6 @@ static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
     if (text) env->DeleteLocalRef(text);
     free(command);
   }
-  jclass loaderClass = env->FindClass("com/tessel/qor/kestrel/InternalClassLoader");
-  jmethodID executablePath =
-      loaderClass ? env->GetStaticMethodID(loaderClass, "executablePath", "()Ljava/lang/String;") : NULL;
-  jstring path = executablePath ? (jstring)env->CallStaticObjectMethod(loaderClass, executablePath) : NULL;
-  if (env->ExceptionCheck()) env->ExceptionClear();
-  SetSystemProperty(env, "java.class.path", path);
-  if (path) env->DeleteLocalRef(path);
-  if (loaderClass) env->DeleteLocalRef(loaderClass);
 }
 
 // The message for a failed StartJavaVm: its own text, with the library's
@@ -577,7 +572,7 @@ static int RunApplication(void) {
   // the virtual machine, then the command line, whose "-J" options thus come
   // last and win.
   int count = 0;
-  char **vector = (char **)calloc((size_t)argumentCount + (size_t)bundleOptionCount + 3, sizeof(char *));
+  char **vector = (char **)calloc((size_t)argumentCount + (size_t)bundleOptionCount + 4, sizeof(char *));
   if (!vector) {
     ShowMessage(JAVA_MSG_ALLOCATION_FAILED);
     return 1;
@@ -587,6 +582,8 @@ static int RunApplication(void) {
     vector[count++] = jvmOption;
     vector[count++] = found;
   }
+  static char agentOption[] = SYSTEM_LOADER_AGENT_ARGUMENT;
+  vector[count++] = agentOption;
   for (int i = 0; i < bundleOptionCount; i++)
     if (!chosenRelease || bundleOptionReleases[i] <= chosenRelease) vector[count++] = bundleOptions[i];
   if (argumentCount) memcpy(vector + count, argumentVector, (size_t)argumentCount * sizeof(char *));

@@ -97,6 +97,11 @@ public class ClassPathProbe {
     Class<?> versioned = Class.forName("sample.mr.Versioned");
     System.out.println("versioned: " + versioned.getMethod("which").invoke(null) + ", resource "
         + text(loader.getResourceAsStream("sample/versioned.txt")));
+    // Entries that only the version for this Java holds.
+    System.out.println("versioned only: " + Class.forName("sample.mr.Only11").getName() + ", resource "
+        + text(loader.getResource("sample/only11.txt").openStream()) + ", "
+        + Collections.list(loader.getResources("sample/only11.txt")).size() + " of them, missing "
+        + (loader.getResource("sample/only12.txt") == null));
 
     // Classes of a signed jar carry its signer; others none.
     Object[] signers = Class.forName("sample.mr.Versioned").getSigners();
@@ -117,8 +122,26 @@ public class ClassPathProbe {
             .getClassLoader() == loader).get();
     System.out.println("common pool: services " + fewest + ", application class " + workerSees);
 
+    // The system class loader is the application's, for everything that
+    // goes through it.
+    ClassLoader system = ClassLoader.getSystemClassLoader();
+    int systemServices = 0;
+    for (sample.spi.Shape shape : java.util.ServiceLoader.load(sample.spi.Shape.class, system)) systemServices++;
+    System.out.println("system loader: own " + (system == loader) + ", parent " + system.getParent().getName()
+        + ", class " + (system.loadClass("sample.gen.p3.Node3").getClassLoader() == loader)
+        + ", resource " + text(ClassLoader.getSystemResourceAsStream("sample/shared/note.txt"))
+        + ", url " + (ClassLoader.getSystemResource("sample/greeting.txt") != null)
+        + ", services " + systemServices + ", property " + System.getProperty("java.system.class.loader")
+        + ", main thread's context " + (Thread.currentThread().getContextClassLoader() == system));
+    java.util.logging.LogManager.getLogManager().readConfiguration(
+        new ByteArrayInputStream("handlers=sample.ProbeHandler\n.level=INFO\n".getBytes("UTF-8")));
+    java.util.logging.Logger.getLogger("probe").info("through the configured handler");
+    String handlerProperty = "java.protocol.handler.pkgs";
+    String packages = System.getProperty(handlerProperty);
+    System.setProperty(handlerProperty, packages == null ? "sample.proto" : packages + "|sample.proto");
+    System.out.println("protocol handler: " + text(new URL("probe:/x").openStream()));
+
     // What the launcher says about the start.
-    System.out.println("class path set: " + !System.getProperty("java.class.path", "").isEmpty());
     System.out.println("command: " + System.getProperty("sun.java.command", "").split(" ")[0]);
   }
 }

@@ -10,7 +10,10 @@ import java.nio.charset.StandardCharsets;
 import java.time.DateTimeException;
 import java.time.LocalDateTime;
 import java.time.ZoneId;
+import java.util.ArrayList;
+import java.util.Collections;
 import java.util.HashMap;
+import java.util.List;
 import java.util.Map;
 
 /**
@@ -55,6 +58,12 @@ final class InternalClassPath {
 
     /** Offsets in the entry data where each jar's entries begin; made on first use. */
     private static volatile long[] jarStarts;
+    /**
+     * Per name in a jar: the versioned entries that multi-release jars hold
+     * for it, for releases from 9 to the running one, in class-path order and
+     * within a jar newest release first; made on first use.
+     */
+    private static volatile Map<String, List<String>> versionedByName;
     private static volatile Map<String, Long> times;
 
     static {
@@ -188,56 +197,139 @@ final class InternalClassPath {
         return release > 0 && (jarFlags[jar] & MULTI_RELEASE) != 0;
     }
 
-    /**
-     * What a jar serves for NAME when it holds entry: a multi-release jar
-     * its versioned entry for the newest release that the runtime takes,
-     * else the entry itself.
-     */
-    static String versioned(int jar, String name, String entry) {
-        if (!isMultiRelease(jar) || name.startsWith("META-INF/")) {
-            return entry;
+    /** True when a multi-release jar may serve versioned entries on this runtime. */
+    static boolean hasVersionedEntries() {
+        return release > 0;
+    }
+
+    /** The jar of a stored entry: a later jar's copy names it, else the first that holds the name. */
+    static int jarOfStored(String entry) {
+        if (entry.startsWith(RESERVED)) {
+            int slash = entry.indexOf('/', RESERVED.length());
+            try {
+                return Integer.parseInt(entry.substring(RESERVED.length(), slash));
+            } catch (RuntimeException e) {
+                return -1;
+            }
         }
-        for (int v = release; v >= 9; v--) {
-            String candidate = entryOfJar(jar, VERSIONS + v + "/" + name);
-            if (candidate != null) {
+        return jarOf(entry);
+    }
+
+    /** The versioned entries for NAME (see versionedByName); empty when there are none. */
+    private static List<String> versionedOf(String name) {
+        if (release == 0 || name.startsWith("META-INF/")) {
+            return Collections.<String>emptyList();
+        }
+        Map<String, List<String>> known = versionedByName;
+        if (known == null) {
+            known = loadVersioned();
+        }
+        List<String> found = known.get(name);
+        return found != null ? found : Collections.<String>emptyList();
+    }
+
+    private static synchronized Map<String, List<String>> loadVersioned() {
+        if (versionedByName != null) {
+            return versionedByName;
+        }
+        Map<String, List<String>> byName = new HashMap<String, List<String>>();
+        for (String entry : InternalInputStream.versionedEntries()) {
+            int jar = jarOfStored(entry);
+            String inJar = nameInJar(entry);
+            int slash = inJar.indexOf('/', VERSIONS.length());
+            if (jar < 0 || !isMultiRelease(jar) || slash < 0) {
+                continue;
+            }
+            int version;
+            try {
+                version = Integer.parseInt(inJar.substring(VERSIONS.length(), slash));
+            } catch (NumberFormatException e) {
+                continue;
+            }
+            if (version < 9 || version > release) {
+                continue;
+            }
+            String name = inJar.substring(slash + 1);
+            List<String> list = byName.get(name);
+            if (list == null) {
+                list = new ArrayList<String>(1);
+                byName.put(name, list);
+            }
+            list.add(entry);
+        }
+        for (List<String> list : byName.values()) {
+            Collections.sort(list, new java.util.Comparator<String>() {
+                @Override
+                public int compare(String a, String b) {
+                    int byJar = Integer.compare(jarOfStored(a), jarOfStored(b));
+                    return byJar != 0 ? byJar : Integer.compare(versionOf(b), versionOf(a));
+                }
+            });
+        }
+        versionedByName = byName;
+        return byName;
+    }
+
+    /** N of a stored entry META-INF/versions/N/NAME. */
+    private static int versionOf(String entry) {
+        String inJar = nameInJar(entry);
+        return Integer.parseInt(inJar.substring(VERSIONS.length(), inJar.indexOf('/', VERSIONS.length())));
+    }
+
+    /**
+     * What a multi-release jar serves for NAME beyond its own entry: its
+     * versioned entry for the newest release that the runtime takes; null
+     * when it has none (or is no multi-release jar).
+     */
+    private static String versionedIn(int jar, String name) {
+        for (String candidate : versionedOf(name)) {
+            if (jarOfStored(candidate) == jar) {
                 return candidate;
             }
         }
-        return entry;
+        return null;
     }
 
     /**
      * The entry that the class path serves for a resource NAME, in the first
-     * jar that holds it (a folder also when asked without its slash), or null.
+     * jar that holds it, as itself or (multi-release) as a versioned entry
+     * only; a folder also when asked without its slash; or null.
      */
     static String resolve(String name) {
         if (name.startsWith(RESERVED)) {
             return null;
         }
         long info = InternalInputStream.entryInfo(name);
+        int holder = info < 0 ? Integer.MAX_VALUE : jarAt(info >>> 32);
+        List<String> versions = versionedOf(name);
+        if (!versions.isEmpty() && jarOfStored(versions.get(0)) <= holder) {
+            return versions.get(0);
+        }
         if (info < 0) {
             String folder = name + "/";
             return !name.isEmpty() && !name.endsWith("/") && exists(folder) ? folder : null;
         }
-        return release == 0 ? name : versioned(jarAt(info >>> 32), name, name);
+        return name;
     }
 
     /** Every jar's entry for NAME, in class-path order. */
-    static java.util.List<String> resolveAll(String name) {
-        java.util.List<String> entries = new java.util.ArrayList<String>(2);
+    static List<String> resolveAll(String name) {
+        List<String> entries = new ArrayList<String>(2);
         String first = resolve(name);
-        if (first == null) {
-            return entries;
-        }
-        entries.add(first);
-        if (jarNames.length == 1) {
+        if (first == null || jarNames.length == 1) {
+            if (first != null) {
+                entries.add(first);
+            }
             return entries;
         }
         String plain = first.endsWith("/") && !name.endsWith("/") ? first : name;
-        for (int jar = jarOf(plain) + 1; jar < jarNames.length; jar++) {
-            String copy = RESERVED + jar + "/" + plain;
-            if (exists(copy)) {
-                entries.add(versioned(jar, plain, copy));
+        for (int jar = 0; jar < jarNames.length; jar++) {
+            String served = versionedIn(jar, plain);
+            if (served == null) {
+                served = entryOfJar(jar, plain);
+            }
+            if (served != null) {
+                entries.add(served);
             }
         }
         return entries;

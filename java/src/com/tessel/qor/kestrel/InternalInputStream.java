@@ -44,6 +44,12 @@ public final class InternalInputStream extends InputStream {
      */
     static native long entryInfo(String name);
 
+    /**
+     * The names of every entry whose name in its jar begins with
+     * "META-INF/versions/" (later jars' copies included), in table order.
+     */
+    static native String[] versionedEntries();
+
     @Override
     public int read() throws IOException {
         byte[] one = new byte[1];

@@ -498,14 +498,30 @@ static void SetSystemProperty(JNIEnv *env, const char *key, jstring value) {
   if (systemClass) env->DeleteLocalRef(systemClass);
 }
 
+// 1 when the system property has a non-empty value; a failure is ignored.
+static int HasSystemProperty(JNIEnv *env, const char *key) {
+  jclass systemClass = env->FindClass("java/lang/System");
+  jmethodID getProperty =
+      systemClass ? env->GetStaticMethodID(systemClass, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;") : NULL;
+  jstring keyText = getProperty ? env->NewStringUTF(key) : NULL;
+  jstring value = keyText ? (jstring)env->CallStaticObjectMethod(systemClass, getProperty, keyText) : NULL;
+  int has = value && !env->ExceptionCheck() && env->GetStringLength(value) > 0;
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  if (value) env->DeleteLocalRef(value);
+  if (keyText) env->DeleteLocalRef(keyText);
+  if (systemClass) env->DeleteLocalRef(systemClass);
+  return has;
+}
+
 // What the Java launcher tells the application about how it was started:
-// "sun.java.command" is the main class and the arguments (modified UTF-8).
-// "java.class.path" keeps the virtual machine's own value, empty unless the
-// user gave one: no file of the class path exists here, and the value that
-// names none makes the fewest applications differ from "java -cp" (one that
-// names the executable makes tools that read the class path themselves, the
-// Eclipse compiler among them, complain that it is no jar).  Failures change
-// nothing else and are ignored.
+// "sun.java.command" is the main class and the arguments (modified UTF-8);
+// "java.class.path" is ".", what java gives without a class path, unless the
+// user gave one.  No jar of the class path exists here, and "." makes the
+// fewest applications differ from "java -cp": tools that read the class path
+// themselves take the executable for a damaged jar (the Eclipse compiler
+// prints "incorrect classpath") and an empty one for none at all ("no
+// classpath defined").  The class loaders never see the value: it is set
+// after they were made.  Failures change nothing else and are ignored.
 static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
   const char *mainClass = FindProperty("Main-Class");
   size_t length = strlen(mainClass) + 1;
@@ -522,6 +538,12 @@ static void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
     SetSystemProperty(env, "sun.java.command", text);
     if (text) env->DeleteLocalRef(text);
     free(command);
+  }
+  if (!HasSystemProperty(env, "java.class.path")) {
+    jstring current = env->NewStringUTF(".");
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    SetSystemProperty(env, "java.class.path", current);
+    if (current) env->DeleteLocalRef(current);
   }
 }
 

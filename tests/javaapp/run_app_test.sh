@@ -386,6 +386,12 @@ $here/picture.svg"
     "clojure|clojure.main|clojure-1.11.1 spec.alpha core.specs.alpha||-e
 $clojure_script"
     "log4j2|LogApp|$WORK/logapp.jar log4j-api log4j-core||"
+    "ecj|org.eclipse.jdt.internal.compiler.batch.Main|eclipse-jdt-core||-proc:none
+-d
+out
+-17
+$here/Warned.java
+$here/Sample.java"
   )
   for row in "${apps[@]}"; do
     IFS='|' read -r name main jar_names vm_option arguments <<<"${row%%$'\n'*}"
@@ -417,6 +423,49 @@ $clojure_script"
     [ -s "$results/reference-$name.out" ] || [ -n "$(ls -A "$results/$name-java")" ] ||
       fail "$name did nothing to compare"
   done
+  ;;
+
+jedit)
+  # A Swing editor from Debian's archive on a virtual X server: the windows
+  # that it opens, by title, as under `java -cp`.  jEdit finds its home
+  # folder through java.class.path, which names no jar here; the packager
+  # names the folder with a VM option (see the README).
+  home=/usr/share/jedit
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/jedit" --main-class org.gjt.sp.jedit.jEdit \
+    --java-option -Djedit.home=$home $home/jedit.jar || fail "pack-java of jEdit failed"
+  echo "a note" >"$results/note.txt"
+  # window_titles NAME COMMAND...: runs jEdit on a display of its own until
+  # its editor window shows, then lists the top-level windows' titles in
+  # $results/NAME.titles.
+  window_titles() {
+    local name=$1
+    shift
+    Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$results/$name.display" >/dev/null 2>&1 &
+    local server=$!
+    for _ in $(seq 100); do [ -s "$results/$name.display" ] && break; sleep 0.1; done
+    local display=:$(head -1 "$results/$name.display")
+    (cd "$results" && DISPLAY=$display exec "$@" -noserver -nosplash -settings="$results/$name-settings" note.txt \
+      >"$results/$name.out" 2>"$results/$name.err") &
+    local app=$!
+    for _ in $(seq 180); do
+      DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '"jEdit - note.txt"' && break
+      sleep 0.5
+    done
+    # The help window of a first start follows the editor's.
+    sleep 4
+    DISPLAY=$display xwininfo -root -tree | sed -n 's/^     0x[0-9a-f]* "\(.*\)": (.*/\1/p' | sort >"$results/$name.titles"
+    kill "$app" "$server"
+    wait "$app" "$server" 2>/dev/null
+  }
+  window_titles reference "$java" -cp $home/jedit.jar org.gjt.sp.jedit.jEdit
+  window_titles bundle "$WORK/jedit" -jvm "$LIBJVM"
+  grep -q -x "jEdit - note.txt" "$results/reference.titles" ||
+    fail "jEdit showed no editor under java: $(cat "$results/reference.titles" "$results/reference.err")"
+  if ! cmp -s "$results/reference.titles" "$results/bundle.titles"; then
+    fail "the bundle's windows differ:"
+    diff "$results/reference.titles" "$results/bundle.titles"
+    head -5 "$results/bundle.err"
+  fi
   ;;
 
 manifest_options)

@@ -56,6 +56,10 @@ if [ "$1" = setup ]; then
   "$SATCHEL" pack-java --stub "$front" -o "$WORK/app.exe" "$APP_JAR" || { echo "pack-java failed"; exit 1; }
   # The desktop variant: the same front end with the GUI subsystem.
   "$SATCHEL" pack-java --stub "$front" -o "$WORK/gui.exe" "$APP_JAR" --gui || { echo "pack-java --gui failed"; exit 1; }
+  # The virtual machine looks for the system loader agent among the
+  # executable's exports, by the plain name (on i686 after the stdcall one).
+  x86_64-w64-mingw32-objdump -p "$front" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    grep -q '\] Agent_OnLoad_satchel$' || { echo "$front does not export Agent_OnLoad_satchel"; exit 1; }
   subsystem() { x86_64-w64-mingw32-objdump -p "$1" | awk '$1 == "Subsystem" { print $2 }'; }
   [ "$(subsystem "$WORK/app.exe")" = 00000003 ] || { echo "app.exe: $(subsystem "$WORK/app.exe")"; exit 1; }
   [ "$(subsystem "$WORK/gui.exe")" = 00000002 ] || { echo "gui.exe: $(subsystem "$WORK/gui.exe")"; exit 1; }

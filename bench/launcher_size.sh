@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Size of the release launcher stub (i686, stripped) against the stubs that
-# Debian's nsis package ships.  Target: at most 48 KiB (49,152 bytes); the
+# Debian's nsis package ships.  Target: at most 52 KiB (53,248 bytes) with
+# the unattended and clean runs (48 KiB, 49,152 bytes, before them); the
 # ready msi bootstrap (also i686, stripped) at most 24 KiB (24,576 bytes).
 #   WIN32_BUILD  the i686 build folder (default build/win32); the launcher is
 #                built there if missing
@@ -18,7 +19,7 @@ stripped=$(mktemp)
 trap 'rm -f "$stripped"' EXIT
 i686-w64-mingw32-strip -o "$stripped" "$launcher"
 size=$(stat -c %s "$stripped")
-target=49152
+target=53248
 printf '| stub | bytes | vs satchel-launcher |\n|---|---|---|\n'
 printf '| satchel-launcher (i686, stripped) | %d | 1.00x |\n' "$size"
 for stub in /usr/share/nsis/Stubs/zlib-x86-unicode /usr/share/nsis/Stubs/zlib-x86-ansi \

@@ -43,6 +43,7 @@ const char *ExtractEntryToFile(const WCHAR *path, const char *entryName) {
       failure = MSG_WRITE_FAILED;
       break;
     }
+    AdvanceProgress(filled);
     if (count == 0) {
       break;
     }

@@ -6,6 +6,8 @@
 //   ExtractExtraFiles   extra_files.cpp     the entries under "files/", beside the two
 //   LaunchAndWait       job.cpp             start the program in a job, wait for the job
 //                                           to empty, hand back the program's exit code
+//   StartProgress ...   progress.cpp        the progress window of a bundle that asks
+//                                           for one, while extraction runs
 //   RemoveFolder        remove_folder.cpp   the GUID folder and everything in it
 //   FatalError          launcher_main.cpp   warning box, exit code 1
 //
@@ -45,6 +47,14 @@
 // separated: in the arguments handed on, they make failures show no box, as
 // msiexec's own quiet switches do (startup.h, HasQuietSwitch).
 #define LAUNCHER_QUIET_SWITCHES_KEY "quiet-switches"
+
+// A bundle with this property shows its value (UTF-8, at most
+// LAUNCHER_PROGRESS_TEXT_CAPACITY - 1 units) in a small window with a
+// progress bar once extraction has run for LAUNCHER_PROGRESS_DELAY_MS,
+// until it ends; never when the run is quiet or nobody sees the window.
+#define LAUNCHER_PROGRESS_KEY "progress"
+#define LAUNCHER_PROGRESS_TEXT_CAPACITY 256
+#define LAUNCHER_PROGRESS_DELAY_MS 500
 
 // File entries named "files/NAME" are extracted beside the msi and the exe
 // under NAME, a plain file name, and deleted with them.
@@ -102,6 +112,15 @@ const char *LaunchAndWait(const WCHAR *folderPath, const WCHAR *exePath, const W
 // be had or ended with an error rather than at its end, else 0; `*message`
 // is "Failed to take snapshot" when no list could be had, else null.
 HANDLE FindJobProcess(HANDLE job, DWORD *enumerationFailed, const char **message);
+
+// The progress window: StartProgress before extraction, with the text to
+// show or null for none; AdvanceProgress after every block written, with its
+// bytes (it shows the window once the delay has passed, moves the bar and
+// handles the window's messages); EndProgress when extraction ends, however
+// it ends (it closes the window, if one was shown).
+void StartProgress(const char *text);
+void AdvanceProgress(DWORD bytes);
+void EndProgress(void);
 
 // Removes the folder `path` (`length` units, no trailing separator, in a
 // buffer of LAUNCHER_PATH_CAPACITY units that it writes beyond `length` and

@@ -32,6 +32,14 @@
   X(LauncherCalls, OpenProcess, 12)                    \
   X(LauncherCalls, IsProcessInJob, 12)                 \
   X(LauncherCalls, WaitForSingleObject, 8)             \
+  X(LauncherCalls, GetTickCount, 0)                    \
+  X(LauncherCalls, GetSystemMetrics, 4)                \
+  X(LauncherCalls, CreateWindowExW, 48)                \
+  X(LauncherCalls, MoveWindow, 24)                     \
+  X(LauncherCalls, MulDiv, 12)                         \
+  X(LauncherCalls, PeekMessageW, 20)                   \
+  X(LauncherCalls, DispatchMessageW, 4)                \
+  X(LauncherCalls, DestroyWindow, 4)                   \
   X(LauncherCalls, FindFirstFileW, 8)                  \
   X(LauncherCalls, FindNextFileW, 8)                   \
   X(LauncherCalls, FindClose, 4)                       \

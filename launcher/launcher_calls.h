@@ -68,6 +68,18 @@ struct LauncherCalls {
   HANDLE(WINAPI *OpenProcess)(DWORD access, BOOL inherit, DWORD processId);
   BOOL(WINAPI *IsProcessInJob)(HANDLE process, HANDLE job, BOOL *member);
   DWORD(WINAPI *WaitForSingleObject)(HANDLE handle, DWORD milliseconds);
+  // The progress window.
+  DWORD(WINAPI *GetTickCount)(void);
+  int(WINAPI *GetSystemMetrics)(int index);
+  HWND(WINAPI *CreateWindowExW)(DWORD extendedStyle, const WCHAR *className,
+                                const WCHAR *windowName, DWORD style, int x, int y, int width,
+                                int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                void *parameter);
+  BOOL(WINAPI *MoveWindow)(HWND window, int x, int y, int width, int height, BOOL repaint);
+  int(WINAPI *MulDiv)(int number, int numerator, int denominator);
+  BOOL(WINAPI *PeekMessageW)(MSG *message, HWND window, UINT first, UINT last, UINT remove);
+  LRESULT(WINAPI *DispatchMessageW)(const MSG *message);
+  BOOL(WINAPI *DestroyWindow)(HWND window);
   // Cleaning up: the folder and everything in it.
   HANDLE(WINAPI *FindFirstFileW)(const WCHAR *pattern, WIN32_FIND_DATAW *found);
   BOOL(WINAPI *FindNextFileW)(HANDLE search, WIN32_FIND_DATAW *found);
@@ -110,6 +122,14 @@ extern LauncherCalls launcherCalls;
 #define OpenProcess(...) launcherCalls.OpenProcess(__VA_ARGS__)
 #define IsProcessInJob(...) launcherCalls.IsProcessInJob(__VA_ARGS__)
 #define WaitForSingleObject(...) launcherCalls.WaitForSingleObject(__VA_ARGS__)
+#define GetTickCount(...) launcherCalls.GetTickCount(__VA_ARGS__)
+#define GetSystemMetrics(...) launcherCalls.GetSystemMetrics(__VA_ARGS__)
+#define CreateWindowExW(...) launcherCalls.CreateWindowExW(__VA_ARGS__)
+#define MoveWindow(...) launcherCalls.MoveWindow(__VA_ARGS__)
+#define MulDiv(...) launcherCalls.MulDiv(__VA_ARGS__)
+#define PeekMessageW(...) launcherCalls.PeekMessageW(__VA_ARGS__)
+#define DispatchMessageW(...) launcherCalls.DispatchMessageW(__VA_ARGS__)
+#define DestroyWindow(...) launcherCalls.DestroyWindow(__VA_ARGS__)
 #define FindFirstFileW(...) launcherCalls.FindFirstFileW(__VA_ARGS__)
 #define FindNextFileW(...) launcherCalls.FindNextFileW(__VA_ARGS__)
 #define FindClose(...) launcherCalls.FindClose(__VA_ARGS__)

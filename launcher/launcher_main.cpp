@@ -122,10 +122,17 @@ static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR 
     return failure;
   }
 
-  // The entries are named by the property keys, not by the file names.
-  if ((failure = ExtractEntryToFile(msiPath, "msi")) != NULL ||
-      (failure = ExtractEntryToFile(exePath, "exe")) != NULL ||
-      (failure = ExtractExtraFiles(extraPath, prefixLength)) != NULL) {
+  // The entries are named by the property keys, not by the file names.  A
+  // progress window is for a person who can see it, and goes before the
+  // program starts.
+  StartProgress(quietFailures || !WindowStationVisible() ? NULL
+                                                         : FindProperty(LAUNCHER_PROGRESS_KEY));
+  if ((failure = ExtractEntryToFile(msiPath, "msi")) == NULL &&
+      (failure = ExtractEntryToFile(exePath, "exe")) == NULL) {
+    failure = ExtractExtraFiles(extraPath, prefixLength);
+  }
+  EndProgress();
+  if (failure != NULL) {
     return failure;
   }
   return LaunchAndWait(folderPath, exePath, arguments, exitCode, programMayRun);

@@ -149,15 +149,19 @@ int HasQuietSwitch(const WCHAR *arguments, const char *ownSwitches) {
   return 0;
 }
 
-int ReportWithoutBox(const char *message, int quiet) {
-  // A window station whose visibility cannot be read counts as visible: the
-  // box shows, as it always has.
+// A window station whose visibility cannot be read counts as visible: the
+// box shows, as it always has.
+int WindowStationVisible(void) {
   USEROBJECTFLAGS flags;
   DWORD size;
   HWINSTA station = GetProcessWindowStation();
-  if (!quiet && (station == NULL ||
-                 !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &size) ||
-                 (flags.dwFlags & WSF_VISIBLE) != 0)) {
+  return station == NULL ||
+         !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &size) ||
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+int ReportWithoutBox(const char *message, int quiet) {
+  if (!quiet && WindowStationVisible()) {
     return 0;
   }
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);

@@ -52,6 +52,11 @@ const WCHAR *SkipProgramName(const WCHAR *commandLine);
 // case; null for none).
 int HasQuietSwitch(const WCHAR *arguments, const char *ownSwitches);
 
+// 0 when the process's window station is not visible (session 0, a
+// service): nobody sees a window there.  1 otherwise, also when it cannot be
+// told.
+int WindowStationVisible(void);
+
 // Where nobody can answer a box (the process's window station is not
 // visible, as in session 0 and for services, or `quiet` is set), writes
 // `message` and a line end to the standard error handle when there is one

@@ -42,6 +42,8 @@ PATH_CAPACITY = 4096         # UTF-16 units of every path buffer
 COMMAND_LINE_CAPACITY = 32767  # the longest command line, its NUL included
 GUID_FOLDER = re.compile(r"\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}")
 ELEVATED_FOLDER_DACL = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+WINDOW = re.compile(r'^[0-9a-f]+:Call user32\.CreateWindowExW\([0-9a-f]+,[0-9a-f]+ L"STATIC",'
+                    r'[0-9a-f]+ L"(.*)",[0-9a-f]+,')
 BOX = re.compile(r'^[0-9a-f]+:Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "(.*)",'
                  r'([0-9a-f]+),([0-9a-f]+)\) ret=[0-9a-f]+$')
 
@@ -120,9 +122,10 @@ def scratch(*parts):
 # ---- running -------------------------------------------------------------
 
 class Run:
-    def __init__(self, code, boxes, seconds, stderr):
+    def __init__(self, code, boxes, seconds, stderr, windows):
         self.code = code
         self.boxes = boxes  # (owner, text, caption, style) of every MessageBoxA
+        self.windows = windows  # the window name of every CreateWindowExW that has one
         self.seconds = seconds
         self.stderr = stderr  # what it wrote to its standard error handle, or None
 
@@ -164,12 +167,17 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
                             cwd=cwd or Setting.scratch)
     seconds = time.monotonic() - started
-    boxes = []
+    boxes, windows = [], []
     for line in result.stderr.decode("utf-8", "replace").splitlines():
         match = BOX.match(line)
         if match:
             boxes.append((int(match.group(1), 16), unescape(match.group(2)),
                           int(match.group(3), 16), int(match.group(4), 16)))
+        match = WINDOW.match(line)
+        if match:
+            # A wide character beyond ASCII is printed as \XXXX.
+            windows.append(unescape(re.sub(r"\\([0-9a-f]{4})",
+                                           lambda m: chr(int(m.group(1), 16)), match.group(1))))
     reported = EXIT_LINE.search(result.stdout.decode("utf-8", "replace"))
     check(reported is not None, "satchel-runenv reported no exit code (status %d)"
           % result.returncode)
@@ -178,7 +186,7 @@ def run_bundle(path, args=(), temp=None, env=None, timeout=120, command_line=Non
         check(os.path.exists(error_file), "satchel-runenv made no error file")
         text = read_bytes(error_file).decode("utf-8", "replace")
         os.remove(error_file)
-    return Run(int(reported.group(1)), boxes, seconds, text)
+    return Run(int(reported.group(1)), boxes, seconds, text, windows)
 
 
 def expect_fatal(run, message):
@@ -635,6 +643,46 @@ def program_leaves_files():
           "the folder behind a link was changed: %r" % os.listdir(outside))
     # What this wine could make of the program's own links.
     print("links made: junction=%s symlink=%s" % (record.get("junction"), record.get("symlink")))
+
+
+# The progress window of a bundle packed with --progress, on the launcher's
+# test build with slow writes (extraction then takes about 1.5 s): the
+# arguments, the window station, and whether the window shows.  Whatever it
+# shows, the bundle runs through.
+PROGRESS_RUNS = [
+    ([], False, True),
+    (["/qn"], False, False),
+    ([], True, False),
+]
+PROGRESS_TEXT = "Preparing Satchel Test \u00e9\u2026"
+
+
+@case
+def progress_window():
+    msi, exe = installer_inputs(msi_size=1 << 20)
+    showing = pack(scratch("showing.exe"), "--msi", msi, "--exe", exe, "--pass-arguments",
+                   "--progress", PROGRESS_TEXT, stub=seam_stub())
+    plain = pack(scratch("plain.exe"), "--msi", msi, "--exe", exe, "--pass-arguments",
+                 stub=seam_stub())
+    runs = [(showing, args, hidden, shown) for args, hidden, shown in PROGRESS_RUNS]
+    runs.append((plain, [], False, False))
+    for bundle_path, args, hidden, shown in runs:
+        temp = new_temp()
+        record = scratch("record.txt")
+        env = probe_env(record)
+        env["SATCHEL_SEAM_WRITE_DELAY"] = "80"
+        if hidden:
+            env["SATCHEL_SEAM_WINDOW_STATION"] = "hidden"
+        what = "%s %r%s" % (os.path.basename(bundle_path), args, " hidden" if hidden else "")
+        run = run_bundle(bundle_path, args=args, temp=temp, env=env)
+        try:
+            # Wine without a display refuses the window; its making is seen.
+            check(set(run.windows) == ({PROGRESS_TEXT} if shown else set()),
+                  "windows with text %r" % run.windows)
+            check_complete_run(run, temp, record, msi, exe, arguments=" ".join(args))
+        except Failure as failure:
+            raise Failure("%s: %s" % (what, failure))
+        os.remove(record)
 
 
 def complete_run_with_msi_of(msi_size):
@@ -1309,7 +1357,7 @@ def setup():
     # cleanup stops the server.  Neither may hold on to ctest's output pipes.
     subprocess.run([WINESERVER, "-p60"], env=wine_env(), check=True, **quiet)
     subprocess.run([wine(), "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
-                    "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"],
+                    "/t", "REG_SZ", "/d", "user32.MessageBoxA;user32.CreateWindowExW", "/f"],
                    env=wine_env(), check=True, **quiet)
     subprocess.Popen([wine(), program("satchel-sleeper"), "1200000", "NUL"], env=wine_env(),
                      start_new_session=True, **quiet)

@@ -6,6 +6,9 @@
 // SATCHEL_SEAM_TEMP_PATH: the temporary-path query answers this value, else
 // the system's answer (seam_answer.h).
 //
+// SATCHEL_SEAM_WRITE_DELAY=MS: every file write of the payload library's
+// table waits MS milliseconds first (a slow disk, for the progress window).
+//
 // SATCHEL_SEAM_WINDOW_STATION=hidden: the window station is not visible
 // (seam_answer.h).
 //
@@ -98,6 +101,15 @@ BOOL WINAPI FailingDeleteFileW(const WCHAR *) {
   return FALSE;
 }
 
+DWORD writeDelay;
+BOOL(WINAPI *systemWriteFile)(HANDLE, const void *, DWORD, DWORD *, OVERLAPPED *);
+
+BOOL WINAPI SlowWriteFile(HANDLE file, const void *buffer, DWORD size, DWORD *written,
+                          OVERLAPPED *overlapped) {
+  ::Sleep(writeDelay);
+  return systemWriteFile(file, buffer, size, written, overlapped);
+}
+
 // Replaces the entry named `name` with its failing twin; 0 when no call of
 // that name can be made to fail.
 int InstallFailure(const WCHAR *name) {
@@ -127,6 +139,14 @@ __attribute__((constructor)) void InstallSeams(void) {
   systemGetTempPathW = launcherCalls.GetTempPathW;
   launcherCalls.GetTempPathW = SeamGetTempPathW;
   InstallWindowStationSeam();
+
+  WCHAR delay[16];
+  DWORD delayLength = GetEnvironmentVariableW(L"SATCHEL_SEAM_WRITE_DELAY", delay, 16);
+  if (delayLength != 0 && delayLength < 16) {
+    writeDelay = (DWORD)std::wcstoul(delay, nullptr, 10);
+    systemWriteFile = platformCalls.WriteFile;
+    platformCalls.WriteFile = SlowWriteFile;
+  }
 
   static WCHAR fail[256];
   DWORD length = GetEnvironmentVariableW(L"SATCHEL_SEAM_FAIL", fail, 256);

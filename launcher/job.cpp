@@ -79,11 +79,13 @@ static int BuildCommandLine(WCHAR *commandLine, const WCHAR *exePath, const WCHA
 }
 
 // Ends the program that was started suspended and could not be let run, and
-// waits until it has gone, so that its file can be deleted; closes both of
-// its handles.
+// waits until it has gone, so that its file can be deleted (one that cannot
+// be ended is not waited for: it would never end); closes both of its
+// handles.
 static void EndSuspendedProgram(PROCESS_INFORMATION *process) {
-  TerminateProcess(process->hProcess, 1);
-  WaitForSingleObject(process->hProcess, INFINITE);
+  if (TerminateProcess(process->hProcess, 1)) {
+    WaitForSingleObject(process->hProcess, INFINITE);
+  }
   CloseHandle(process->hThread);
   CloseHandle(process->hProcess);
 }

@@ -1,4 +1,4 @@
-// Starting the packaged program in a job, waiting for the job, cleaning up.
+// Starting the packaged program in a job and waiting for the job to empty.
 #include "launcher.h"
 #include "startup.h"
 

@@ -57,7 +57,7 @@
 #define LAUNCHER_PROGRESS_DELAY_MS 500
 
 // File entries named "files/NAME" are extracted beside the msi and the exe
-// under NAME, a plain file name, and deleted with them.
+// under NAME, a plain file name, and go with the folder.
 #define LAUNCHER_FILES_PREFIX "files/"
 #define LAUNCHER_FILES_PREFIX_LENGTH 6
 

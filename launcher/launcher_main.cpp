@@ -95,8 +95,8 @@ static const char *ConvertFileName(const char *name, WCHAR *path, DWORD capacity
 // files, the program and the wait.  `msiPath`, `exePath` and `extraPath`
 // start with the folder path and a separator (`prefixLength` units).  Null
 // after the wait, with `*exitCode` the program's; else the failure's
-// message.  `*programMayRun` as LaunchAndWait writes it (0 when the program
-// was never started).
+// message.  `arguments` and `*programMayRun` as LaunchAndWait takes and
+// writes them (0 when the program was never started).
 static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR *exePath,
                                  WCHAR *extraPath, DWORD prefixLength, const WCHAR *arguments,
                                  DWORD *exitCode, DWORD *programMayRun) {

@@ -89,6 +89,34 @@ Bytes Deflate(const Bytes &data, const Bytes &dictionary) {
   return out;
 }
 
+Bytes DeflateInBlocks(const Bytes &data, size_t blockSize, const Bytes &dictionary) {
+  Bytes out;
+  size_t at = 0;
+  do {
+    size_t size = std::min(blockSize, data.size() - at);
+    Bytes window = at == 0 ? dictionary : Bytes(data.begin() + at - std::min<size_t>(at, 32768),
+                                                data.begin() + at);
+    if (window.size() > 32768) window.erase(window.begin(), window.end() - 32768);
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);
+    EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY));
+    if (!window.empty()) {
+      EXPECT_EQ(Z_OK, deflateSetDictionary(&stream, window.data(), (uInt)window.size()));
+    }
+    bool last = at + size == data.size();
+    Bytes piece(deflateBound(&stream, size) + 64);
+    stream.next_in = const_cast<unsigned char *>(data.data() + at);
+    stream.avail_in = (uInt)size;
+    stream.next_out = piece.data();
+    stream.avail_out = (uInt)piece.size();
+    EXPECT_EQ(last ? Z_STREAM_END : Z_OK, deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH));
+    out.insert(out.end(), piece.begin(), piece.begin() + stream.total_out);
+    deflateEnd(&stream);
+    at += size;
+  } while (at < data.size());
+  return out;
+}
+
 bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out) {
   z_stream stream;
   memset(&stream, 0, sizeof stream);

@@ -25,6 +25,11 @@ Bytes NoiseContent(size_t size, unsigned seed);
 
 // Raw deflate at level 9 with an optional preset dictionary.
 Bytes Deflate(const Bytes &data, const Bytes &dictionary = Bytes());
+// The same stream made of pieces of `blockSize` bytes, each deflated on its
+// own with the 32 KiB before it (the dictionary before the first) preset and
+// ended on a byte boundary with a sync flush, the last with the stream's end:
+// how a parallel compressor cuts a stream, done here with zlib alone.
+Bytes DeflateInBlocks(const Bytes &data, size_t blockSize, const Bytes &dictionary = Bytes());
 // Raw inflate of a whole stream; false when zlib fails.
 bool Inflate(const Bytes &compressed, const Bytes &dictionary, Bytes *out);
 

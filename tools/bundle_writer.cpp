@@ -1,14 +1,15 @@
 // Writes bundles: stub, filler, header, table of contents, entries.
 //
-// The stub is checked first.  Then each entry is compressed, a piece at a
-// time, into a scratch file beside the output, and its CRC-32 taken from the
-// same bytes on the way; the table of contents (offsets, sizes, checksums)
-// and the header follow from that.  Only then is anything written under the
-// output's name: stub, filler, header and table through a temporary file,
-// the entries copied behind them from the scratch file, and the temporary
-// file renamed over the output once complete.  zlib's deflate gives the same
-// bytes for the same input, level, window and memLevel however the input is
-// cut into pieces, so the same inputs give the same bundle.
+// The stub is checked first.  Then the entries are compressed in blocks on
+// every thread asked for (block_deflate.h), in table order into a scratch
+// file beside the output, with each entry's CRC-32 taken from the same bytes;
+// the table of contents (offsets, sizes, checksums) and the header follow
+// from that.  Only then is anything written under the output's name: stub,
+// filler, header and table through a temporary file, the entries copied
+// behind them from the scratch file, and the temporary file renamed over the
+// output once complete.  Each block's compressed bytes follow from its own
+// bytes, the window before it and the level alone, so the same inputs give
+// the same bundle whatever the number of threads.
 #include "bundle_writer.h"
 
 #include <errno.h>
@@ -16,9 +17,11 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "block_deflate.h"
 #include "file_names.h"
 #include "payload.h"
 #include "pe_image.h"
+#include "progress_line.h"
 #include "shown_text.h"
 #include "tool_files.h"
 #include "tool_messages.h"
@@ -301,11 +304,17 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 namespace {
 bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
-                     std::string *error);
+                     const BundleWriteOptions &options, std::string *error);
 }  // namespace
 
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error) {
+  return WriteBundle(stubPath, outPath, contents, BundleWriteOptions(), error);
+}
+
+bool WriteBundle(const std::string &stubPath, const std::string &outPath,
+                 const BundleContents &contents, const BundleWriteOptions &options,
+                 std::string *error) {
   error->clear();
   if (!CheckContents(outPath, contents, error)) return false;
 
@@ -322,7 +331,8 @@ bool WriteBundle(const std::string &stubPath, const std::string &outPath,
     fclose(stub);
     return false;
   }
-  bool written = WriteBundleFrom(stub, (uint64_t)stubSize, stubPath, outPath, contents, error);
+  bool written =
+      WriteBundleFrom(stub, (uint64_t)stubSize, stubPath, outPath, contents, options, error);
   fclose(stub);
   return written;
 }
@@ -358,90 +368,227 @@ struct CompressedEntries {
   uint64_t size = 0;                  // bytes in the scratch file: entryDataSize
   std::vector<unsigned char> toc;     // the file records so far
   std::string checksums;              // the checksum property's value so far
-  std::vector<unsigned char> buffer;  // pieces read from input files
+  std::vector<unsigned char> buffer;  // pieces read back from the scratch file
 };
 
-bool WriteToScratch(const unsigned char *data, size_t size, void *context) {
-  return fwrite(data, 1, size, static_cast<FILE *>(context)) == size;
+// Every entry of the bundle, in table order, cut into blocks for the block
+// compressor, and put back together behind it.  The producer reads the
+// inputs and the consumer writes the scratch file, both on the calling
+// thread; only the compression runs on the others.
+struct EntryRun {
+  const BundleContents *contents = nullptr;
+  const JavaDictionaryStages *stages = nullptr;
+  const std::string *outPath = nullptr;
+  CompressedEntries *entries = nullptr;
+  std::string *error = nullptr;
+  ProgressLine *progress = nullptr;
+
+  // The producer: the entry being read and how far.
+  size_t next = 0;                 // the entry whose next block comes
+  bool entryOpen = false;          // a block of it was produced
+  FILE *file = nullptr;            // an input file being read
+  InputStamp opened;               // what it looked like when opened
+  uint64_t taken = 0;              // bytes of the entry read so far
+  std::vector<unsigned char> carry;  // the last 32 KiB read of a file entry
+
+  // The consumer: the entry being written.
+  size_t current = 0;              // the entry of the next block
+  uint64_t compressedSize = 0;     // its compressed bytes so far
+  uint64_t uncompressedSize = 0;   // its input bytes so far
+  uLong crc = crc32(0, nullptr, 0);  // their CRC-32
+  uint64_t done = 0;               // input bytes of every entry consumed
+};
+
+void CloseEntryInput(EntryRun *run) {
+  if (run->file) fclose(run->file);
+  run->file = nullptr;
 }
 
-// Compresses one file behind the others and adds its record and its CRC-32.
-// False with *error set; what was written to the scratch file is then of
-// no use.
-bool CompressEntry(const BundleFile &file, const std::vector<unsigned char> &dictionary,
-                   const std::string &outPath, CompressedEntries *entries, std::string *error) {
-  DeflateSource source;
-  InputStamp opened, finished;
-  if (file.path.empty()) {
-    source.data = file.content.data();
-    source.left = file.content.size();
-  } else {
-    source.file = OpenFileForReading(file.path);
-    if (!source.file) {
-      *error = MessageText(TOOL_MSG_CANNOT_OPEN, file.path.c_str(), ErrnoText(errno).c_str());
-      return false;
-    }
-    if (!StampOpenFile(source.file, &opened)) {
-      *error = MessageText(TOOL_MSG_CANNOT_TELL_SIZE, file.path.c_str(), ErrnoText(errno).c_str());
-      fclose(source.file);
-      return false;
-    }
-    source.buffer = entries->buffer.data();
-    source.bufferSize = entries->buffer.size();
-  }
-  uint64_t compressedSize = 0;
-  DeflateOutcome outcome =
-      DeflateToSink(&source, dictionary.data(), dictionary.size(), kBundleLimit - entries->size,
-                    WriteToScratch, entries->scratch, &compressedSize);
-  int savedErrno = errno;
-  bool stamped = true;
-  if (source.file) {
-    stamped = StampOpenFile(source.file, &finished);
-    fclose(source.file);
-  }
-  switch (outcome) {
-    case kDeflated:
-      break;
-    case kReadFailed:
-      *error = MessageText(TOOL_MSG_READ_FAILED_BECAUSE, file.path.c_str(), ErrnoText(savedErrno).c_str());
-      return false;
-    case kSinkFailed:
-      *error = MessageText(TOOL_MSG_WRITE_FAILED, outPath.c_str(), ErrnoText(savedErrno).c_str());
-      return false;
-    case kTooLarge:
-      *error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, outPath.c_str());
-      return false;
-    default:
-      *error = MessageText(TOOL_MSG_ENTRY_CANNOT_COMPRESS, outPath.c_str(), Quoted(file.name).c_str());
-      return false;
-  }
-  if (source.taken >= kEntryLimit) {
-    *error = MessageText(TOOL_MSG_ENTRY_FILE_TOO_LARGE, file.path.c_str());
+// Opens the next entry's input file.  False with *error set.
+bool OpenEntryInput(EntryRun *run, const BundleFile &file) {
+  run->file = OpenFileForReading(file.path);
+  if (!run->file) {
+    *run->error = MessageText(TOOL_MSG_CANNOT_OPEN, file.path.c_str(), ErrnoText(errno).c_str());
     return false;
   }
-  // A regular file's stamp tells whether the bytes read are the file as it
-  // stood from the first byte to the last; anything else (a pipe) is what
-  // was read.
-  bool changed = !stamped || !SameStamp(opened, finished) ||
-                 (opened.regular && source.taken != opened.size);
-  if (source.file && changed) {
-    *error = MessageText(TOOL_MSG_INPUT_CHANGED, file.path.c_str());
+  if (!StampOpenFile(run->file, &run->opened)) {
+    *run->error =
+        MessageText(TOOL_MSG_CANNOT_TELL_SIZE, file.path.c_str(), ErrnoText(errno).c_str());
+    CloseEntryInput(run);
     return false;
   }
+  return true;
+}
 
+// Reads the next block of an input file into `block`; tells whether it is
+// the file's last by looking one byte ahead.  False with *error set.
+bool ReadFileBlock(EntryRun *run, const BundleFile &file, DeflateBlock *block) {
+  block->input.resize(kDeflateBlockSize);
+  size_t got = 0;
+  while (got < kDeflateBlockSize) {
+    size_t n = fread(block->input.data() + got, 1, kDeflateBlockSize - got, run->file);
+    if (n == 0) break;
+    got += n;
+  }
+  int ahead = got == kDeflateBlockSize ? getc(run->file) : EOF;
+  if (ferror(run->file)) {
+    *run->error =
+        MessageText(TOOL_MSG_READ_FAILED_BECAUSE, file.path.c_str(), ErrnoText(errno).c_str());
+    return false;
+  }
+  if (ahead != EOF) ungetc(ahead, run->file);
+  block->data = block->input.data();
+  block->size = got;
+  block->last = ahead == EOF;
+  return true;
+}
+
+// The entry's file was read to its end: it must look as it did when opened.
+// A regular file's stamp tells whether the bytes read are the file as it
+// stood from the first byte to the last; anything else (a pipe) is what was
+// read.  False with *error set.
+bool FinishEntryInput(EntryRun *run, const BundleFile &file) {
+  InputStamp finished;
+  bool stamped = StampOpenFile(run->file, &finished);
+  CloseEntryInput(run);
+  if (!stamped || !SameStamp(run->opened, finished) ||
+      (run->opened.regular && run->taken != run->opened.size)) {
+    *run->error = MessageText(TOOL_MSG_INPUT_CHANGED, file.path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The next block of the entries: blocks of kDeflateBlockSize, each with the
+// window of input before it, the entry's preset dictionary before its first.
+int ProduceEntryBlock(DeflateBlock *block, void *context) {
+  EntryRun *run = static_cast<EntryRun *>(context);
+  const std::vector<BundleFile> &files = run->contents->files;
+  if (run->next == files.size()) return 0;
+  const BundleFile &file = files[run->next];
+  bool first = !run->entryOpen;
+  if (first) {
+    run->taken = 0;
+    run->carry.clear();
+    if (!file.path.empty() && !OpenEntryInput(run, file)) return -1;
+    const std::vector<unsigned char> &dictionary =
+        DictionaryForEntry(*run->contents, *run->stages, file.name);
+    block->window = dictionary.data();
+    block->windowSize = dictionary.size();
+  }
+  if (file.path.empty()) {
+    // In memory: the block and its window point into the content.
+    const std::vector<unsigned char> &content = file.content;
+    size_t at = (size_t)run->taken, left = content.size() - at;
+    block->data = content.data() + at;
+    block->size = left < kDeflateBlockSize ? left : kDeflateBlockSize;
+    block->last = block->size == left;
+    if (!first) {
+      size_t back = at < kWindowSize ? at : kWindowSize;
+      block->window = content.data() + at - back;
+      block->windowSize = back;
+    }
+  } else {
+    // A file: its window is kept from the blocks read before.
+    if (!first) {
+      block->windowCopy = run->carry;
+      block->window = block->windowCopy.data();
+      block->windowSize = block->windowCopy.size();
+    }
+    if (!ReadFileBlock(run, file, block)) {
+      CloseEntryInput(run);
+      return -1;
+    }
+    run->carry.insert(run->carry.end(), block->data, block->data + block->size);
+    if (run->carry.size() > kWindowSize)
+      run->carry.erase(run->carry.begin(), run->carry.end() - kWindowSize);
+  }
+  run->taken += block->size;
+  // Stop reading an input that will not fit an entry as soon as it shows.
+  if (run->taken >= kEntryLimit) {
+    *run->error = MessageText(TOOL_MSG_ENTRY_FILE_TOO_LARGE, file.path.c_str());
+    CloseEntryInput(run);
+    return -1;
+  }
+  if (block->last && run->file && !FinishEntryInput(run, file)) return -1;
+  block->tag = run->next;
+  run->entryOpen = !block->last;
+  if (block->last) run->next++;
+  return 1;
+}
+
+// Writes a compressed block behind the others; the entry's last adds its
+// record and its CRC-32.  False with *error set.
+bool ConsumeEntryBlock(const DeflateBlock &block, void *context) {
+  EntryRun *run = static_cast<EntryRun *>(context);
+  CompressedEntries *entries = run->entries;
+  run->compressedSize += block.output.size();
+  run->uncompressedSize += block.size;
+  run->crc = crc32_combine(run->crc, block.crc, (z_off_t)block.size);
+  if (entries->size + run->compressedSize >= kBundleLimit) {
+    *run->error = MessageText(TOOL_MSG_BUNDLE_TOO_LARGE, run->outPath->c_str());
+    return false;
+  }
+  if (fwrite(block.output.data(), 1, block.output.size(), entries->scratch) != block.output.size()) {
+    *run->error =
+        MessageText(TOOL_MSG_WRITE_FAILED, run->outPath->c_str(), ErrnoText(errno).c_str());
+    return false;
+  }
+  run->done += block.size;
+  AdvanceProgressLine(run->progress, run->done);
+  if (!block.last) return true;
+
+  const BundleFile &file = run->contents->files[run->current];
   std::vector<unsigned char> &toc = entries->toc;
   toc.push_back(PAYLOAD_TOC_FILE_ENTRY);
   toc.insert(toc.end(), file.name.begin(), file.name.end());
   toc.push_back(0);
   PutU32(&toc, (uint32_t)entries->size);
-  PutU32(&toc, (uint32_t)compressedSize);
-  PutU32(&toc, (uint32_t)source.taken);
-  entries->size += compressedSize;
+  PutU32(&toc, (uint32_t)run->compressedSize);
+  PutU32(&toc, (uint32_t)run->uncompressedSize);
+  entries->size += run->compressedSize;
   char digits[16];
   snprintf(digits, sizeof digits, "%s%08lx", entries->checksums.empty() ? "" : " ",
-           (unsigned long)source.crc);
+           (unsigned long)run->crc);
   entries->checksums += digits;
+  run->current++;
+  run->compressedSize = 0;
+  run->uncompressedSize = 0;
+  run->crc = crc32(0, nullptr, 0);
   return true;
+}
+
+// Compresses every entry into the scratch file, in table order, and adds
+// their records and CRC-32s.  False with *error set; what was written to
+// the scratch file is then of no use.
+bool CompressEntries(const BundleContents &contents, const JavaDictionaryStages &stages,
+                     const BundleWriteOptions &options, const std::string &outPath,
+                     CompressedEntries *entries, std::string *error) {
+  uint64_t total = 0;
+  for (const BundleFile &file : contents.files) {
+    uint64_t size = file.content.size();
+    std::string ignored;
+    if (!file.path.empty() && !CheckInputFile(file.path, &size, &ignored)) size = 0;
+    total += size;
+  }
+  EntryRun run;
+  run.contents = &contents;
+  run.stages = &stages;
+  run.outPath = &outPath;
+  run.entries = entries;
+  run.error = error;
+  run.progress = StartProgressLine("packing", total, !options.progress);
+  int threads = options.threads > 0 ? options.threads : DefaultDeflateThreads();
+  DeflateRunOutcome outcome =
+      DeflateBlocks(threads, options.level, ProduceEntryBlock, ConsumeEntryBlock, &run);
+  CloseEntryInput(&run);
+  EndProgressLine(run.progress);
+  if (outcome == kDeflateRunZlibFailed) {
+    size_t failed = run.current < contents.files.size() ? run.current : contents.files.size() - 1;
+    *error = MessageText(TOOL_MSG_ENTRY_CANNOT_COMPRESS, outPath.c_str(),
+                         Quoted(contents.files[failed].name).c_str());
+  }
+  return outcome == kDeflateRunDone;
 }
 
 // Copies the scratch file's bytes behind what the output holds so far.
@@ -466,7 +613,8 @@ bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
 
 bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
-                     CompressedEntries *entries, std::string *error) {
+                     const BundleWriteOptions &options, CompressedEntries *entries,
+                     std::string *error) {
   uint64_t headerOffset =
       (stubSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
   if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
@@ -495,11 +643,7 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   // The three dictionary stages, built once, not per entry.  Entries back to
   // back in table order, the first at offset 0.
   JavaDictionaryStages stages = BuildJavaDictionaryStages(contents);
-  for (const BundleFile &file : contents.files) {
-    if (!CompressEntry(file, DictionaryForEntry(contents, stages, file.name), outPath, entries,
-                       error))
-      return false;
-  }
+  if (!CompressEntries(contents, stages, options, outPath, entries, error)) return false;
   std::vector<unsigned char> &toc = entries->toc;
   std::vector<BundleProperty> properties = contents.properties;
   properties.push_back({PAYLOAD_CHECKSUM_KEY, entries->checksums});
@@ -553,12 +697,13 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
 
 bool WriteBundleFrom(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
-                     std::string *error) {
+                     const BundleWriteOptions &options, std::string *error) {
   CompressedEntries entries;
   entries.scratch = OpenScratchFile(outPath, error);
   if (!entries.scratch) return false;
   entries.buffer.resize(1 << 18);
-  bool written = WriteBundleWith(stub, stubSize, stubPath, outPath, contents, &entries, error);
+  bool written =
+      WriteBundleWith(stub, stubSize, stubPath, outPath, contents, options, &entries, error);
   fclose(entries.scratch);
   return written;
 }

@@ -1,6 +1,7 @@
 // Writing bundles: a launcher stub, filler to the next 512-byte boundary, the
-// header, the table of contents and the entries, each entry compressed at the
-// best level with exactly the preset dictionary that its reader will set.
+// header, the table of contents and the entries, each entry compressed (at
+// the best level unless told) with exactly the preset dictionary that its
+// reader will set.
 #ifndef SATCHEL_BUNDLE_WRITER_H
 #define SATCHEL_BUNDLE_WRITER_H
 
@@ -62,10 +63,11 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // folder that is renamed into place only when complete.  False with *error
 // naming the file and the reason; nothing is left under outPath then.
 //
-// The entries are compressed one after the other into a scratch file beside
-// the output (the table of contents, which lies in front of them, is known
-// only when the last one is done), then copied behind the table: memory stays
-// small whatever the inputs' size.  An input file read as an entry must
+// The entries are compressed in blocks of 128 KiB on several threads, in
+// table order into a scratch file beside the output (the table of contents,
+// which lies in front of them, is known only when the last one is done),
+// then copied behind the table: memory stays small whatever the inputs'
+// size (a few blocks per thread, see block_deflate.h).  An input file read as an entry must
 // look the same after its last byte as when it was opened (size and time of
 // last change) and yield as many bytes as its size; else the bundle is
 // refused ("changed while it was read").
@@ -80,6 +82,19 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // that is no PE image.
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error);
+
+// How the entries are compressed, and whether the work shows.  The bytes of
+// a bundle depend on the level, never on the number of threads.
+struct BundleWriteOptions {
+  int threads = 0;  // threads that compress; 0: one per core
+  int level = 9;    // zlib's level, 1 (fastest) to 9 (best)
+  // A progress line on standard error while the entries are compressed, when
+  // that is a terminal (progress_line.h).
+  bool progress = false;
+};
+bool WriteBundle(const std::string &stubPath, const std::string &outPath,
+                 const BundleContents &contents, const BundleWriteOptions &options,
+                 std::string *error);
 
 // ---- helpers shared by the tool and its tests ----
 

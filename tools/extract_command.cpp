@@ -10,6 +10,7 @@
 
 #include "bundle_reading.h"
 #include "payload.h"
+#include "progress_line.h"
 #include "satchel_commands.h"
 #include "shown_text.h"
 #include "tool_files.h"
@@ -23,22 +24,26 @@
 namespace {
 
 const char kExtractUsage[] =
-    "usage: satchel extract BUNDLE NAME -o FILE\n"
+    "usage: satchel extract BUNDLE NAME -o FILE [--quiet]\n"
     "\n"
     "Writes the content of the entry NAME to FILE (\"-\" for standard output),\n"
     "read through the payload library's entry streams with the preset\n"
-    "dictionary that the entry's reader uses.  FILE appears only when complete.\n";
+    "dictionary that the entry's reader uses.  FILE appears only when complete.\n"
+    "On a terminal, a line shows the progress of work that takes more than a\n"
+    "second; --quiet leaves it out.\n";
 
 }  // namespace
 
 int ExtractCommand(int argc, char **argv) {
   std::string path, name, out;
-  bool haveName = false;
+  bool haveName = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       fputs(kExtractUsage, stdout);
       return EXIT_OK;
+    } else if (arg == "--quiet") {
+      quiet = true;
     } else if (arg == "-o" || arg == "--output") {
       if (i + 1 >= argc) {
         PrintError(TOOL_MSG_NEEDS_VALUE, "-o", "extract");
@@ -116,18 +121,22 @@ int ExtractCommand(int argc, char **argv) {
   const size_t kBufferSize = 256 * 1024;
   std::vector<unsigned char> buffer(kBufferSize);
   size_t filled = 0;
+  uint64_t written = 0;
   bool failed = false;
+  ProgressLine *progress = StartProgressLine("extracting", entry->uncompressedSize, quiet);
   for (;;) {
     int n = ReadEntryStream(stream, buffer.data() + filled, (uint32_t)(kBufferSize - filled), nullptr);
     if (n > 0) filled += (size_t)n;
     if (filled == kBufferSize || (n <= 0 && filled > 0)) {
-      bool written = toStdout ? fwrite(buffer.data(), 1, filled, stdout) == filled
-                              : WriteAtomicOutput(&output, buffer.data(), filled, &error);
-      if (!written) {
+      bool whole = toStdout ? fwrite(buffer.data(), 1, filled, stdout) == filled
+                            : WriteAtomicOutput(&output, buffer.data(), filled, &error);
+      if (!whole) {
         if (toStdout) error = TOOL_MSG_STDOUT_FAILED;
         failed = true;
         break;
       }
+      written += filled;
+      AdvanceProgressLine(progress, written);
       filled = 0;
     }
     if (n < 0) {
@@ -146,6 +155,7 @@ int ExtractCommand(int argc, char **argv) {
       break;
     }
   }
+  EndProgressLine(progress);
   CloseEntryStream(stream);
   ClosePayload();
   if (!failed) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "compression_options.h"
 #include "default_stubs.h"
 #include "file_names.h"
 #include "satchel_commands.h"
@@ -22,11 +23,12 @@ const char kPackUsage[] =
     "usage: satchel pack [--stub STUB] -o OUT --msi FILE [--exe FILE]\n"
     "                    [--file NAME=PATH]... [--property KEY=VALUE]...\n"
     "                    [--pass-arguments] [--quiet-switch SWITCH]...\n"
-    "                    [--progress TEXT]\n"
+    "                    [--progress TEXT] [-j N] [--level N] [--quiet]\n"
     "\n"
     "Writes OUT: the launcher stub STUB, zero filler up to the next multiple of\n"
     "512 bytes, and a payload holding the given files and properties.  Every\n"
-    "entry is raw deflate at the best level; the same inputs give the same bytes.\n"
+    "entry is raw deflate, at the best level unless --level says otherwise; the\n"
+    "same inputs and level give the same bytes.\n"
     "\n"
     "  --stub STUB          the launcher executable that goes in front (default:\n"
     "                       the i686 launcher of satchel's data folder,\n"
@@ -59,6 +61,7 @@ const char kPackUsage[] =
     "                       launcher shows a small window with TEXT and a progress\n"
     "                       bar until it ends (never when quiet; the property\n"
     "                       \"" PROGRESS_KEY "\")\n"
+    COMPRESSION_OPTIONS_USAGE
     "\n"
     "A bundle holds both an msi and an exe, each as an entry and a name.\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
@@ -219,6 +222,8 @@ int PackCommand(int argc, char **argv) {
   std::string stub, out, msi, exe, quietSwitches, progress;
   std::vector<std::pair<std::string, std::string>> files, properties;
   bool passArguments = false, progressGiven = false;
+  BundleWriteOptions writeOptions;
+  writeOptions.progress = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i], value, left, right;
     if (arg == "--help" || arg == "-h") {
@@ -263,6 +268,8 @@ int PackCommand(int argc, char **argv) {
         return EXIT_USAGE;
       }
       (arg == "--file" ? files : properties).push_back({left, right});
+    } else if (int taken = TakeCompressionOption(argc, argv, &i, "pack", &writeOptions)) {
+      if (taken < 0) return EXIT_USAGE;
     } else {
       PrintError(TOOL_MSG_PACK_UNKNOWN_ARGUMENT, arg.c_str());
       return EXIT_USAGE;
@@ -353,7 +360,7 @@ int PackCommand(int argc, char **argv) {
   }
   for (const auto &property : properties) contents.properties.push_back({property.first, property.second});
 
-  if (!WriteBundle(stub, out, contents, &error)) {
+  if (!WriteBundle(stub, out, contents, writeOptions, &error)) {
     PrintError("%s", error.c_str());
     return EXIT_FAILED;
   }

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "bundle_writer.h"
+#include "compression_options.h"
 #include "default_stubs.h"
 #include "jar_signature.h"
 #include "payload.h"
@@ -67,6 +68,7 @@ namespace {
 const char kUsage[] =
     "usage: satchel pack-java [--stub STUB] -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
     "                         [--java-option OPTION]... [--min-java N] [--gui]\n"
+    "                         [-j N] [--level N] [--quiet]\n"
     "\n"
     "Packs the Java application in the jars into one executable: STUB (the\n"
     "satchel-java front end) with every file of the jars behind it, compressed\n"
@@ -90,6 +92,7 @@ const char kUsage[] =
     "  --gui                a desktop application: the executable opens no\n"
     "                       console window and shows failures in a box\n"
     "                       (STUB must be a Windows front end)\n"
+    COMPRESSION_OPTIONS_USAGE
     "\n"
     "Files of the same name in several jars are all kept, the first first, as\n"
     "on a class path.  The jars that a manifest's\n"
@@ -130,6 +133,7 @@ struct PackJavaOptions {
   std::vector<std::string> javaOptions;
   int minJava = 0;  // 0: from the class files
   bool gui = false;
+  BundleWriteOptions write;  // threads, level, progress line
 };
 
 // One attribute of a manifest's main section.
@@ -190,6 +194,10 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     }
     if (argument == "--gui") {
       options->gui = true;
+      continue;
+    }
+    if (int compression = TakeCompressionOption(argc, argv, &i, "pack-java", &options->write)) {
+      if (compression < 0) return -1;
       continue;
     }
     std::string javaOption, minJava;
@@ -611,6 +619,7 @@ void AddFrontEndProperties(const PackJavaOptions &options,
 
 int PackJavaCommand(int argc, char **argv) {
   PackJavaOptions options;
+  options.write.progress = true;
   int parsed = ParseOptions(argc, argv, &options);
   if (parsed <= 0) return parsed == 0 ? 0 : 2;
 
@@ -673,7 +682,7 @@ int PackJavaCommand(int argc, char **argv) {
   AddFrontEndProperties(options, firstManifest, &contents);
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
 
-  if (!WriteBundle(options.stub, options.output, contents, &error)) {
+  if (!WriteBundle(options.stub, options.output, contents, options.write, &error)) {
     PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }

@@ -37,6 +37,11 @@
 #define TOOL_MSG_MSI_EXE_SAME_NAME \
   "the msi name \"%s\" and the exe name \"%s\" are the same file name when case is ignored"
 
+// pack's and pack-java's -j and --level: the command, (for -j the option as
+// given,) the range, then the value given.
+#define TOOL_MSG_BAD_JOBS "%s: %s takes a number of threads from 1 to %d, not \"%s\""
+#define TOOL_MSG_BAD_LEVEL "%s: --level takes a level from %d (fastest) to %d (smallest), not \"%s\""
+
 // ---- the tool's files (tool_files) ----
 
 #define TOOL_MSG_TEMP_FILE_FAILED "%s: cannot create a temporary file beside it: %s"  // errno text

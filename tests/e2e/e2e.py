@@ -705,6 +705,18 @@ def msi_of_whole_blocks():
 
 
 @case
+def msi_packed_on_many_threads():
+    # An msi of several of the tool's compression blocks (128 KiB each, and
+    # one byte over) is one deflate stream whatever the threads that packed
+    # it: the same bundle on one thread and on eight, read whole.
+    msi, exe = installer_inputs(msi_size=3 * 128 * 1024 + 1)
+    one = pack(scratch("one-thread.exe"), "--msi", msi, "--exe", exe, "-j", "1")
+    many = pack(scratch("installer.exe"), "--msi", msi, "--exe", exe, "-j", "8")
+    check(read_bytes(one) == read_bytes(many), "-j 1 and -j 8 packed different bundles")
+    run_complete(many, msi, exe)
+
+
+@case
 def temp_path_without_separator():
     # The folder goes below the temporary path with one separator added.
     msi, exe = installer_inputs()

@@ -105,6 +105,14 @@ pack)
     fail "jar failed"
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/long" "$WORK/long.jar" ||
     fail "pack-java of long.jar failed"
+  # Packed on one thread and on eight: the same bytes.  The bundle's
+  # sample/data/big.bin (300,000 bytes) spans three compression blocks, which
+  # the same_output case reads back through the payload class loader.
+  for threads in 1 8; do
+    "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$WORK/app-j$threads" -j "$threads" "$APP_JAR" ||
+      fail "pack-java -j $threads failed"
+    cmp -s "$bundle" "$WORK/app-j$threads" || fail "pack-java -j $threads made another bundle"
+  done
   # Without --stub: the front end of the build tree's data folder, the same bytes.
   "$SATCHEL" pack-java -o "$WORK/default-stub" "$APP_JAR" || fail "pack-java without --stub failed"
   cmp -s "$bundle" "$WORK/default-stub" || fail "pack-java without --stub made another bundle"

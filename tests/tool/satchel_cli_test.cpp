@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "block_deflate.h"
 #include "bundle_writer.h"
 #include "file_names.h"
 #include "tool_files.h"
@@ -136,9 +137,14 @@ TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
 }
 
 TEST_F(SatchelTest, PackIsDeterministicAndMatchesTheWriter) {
+  // The same bytes on every number of threads (the exe spans three blocks).
   ASSERT_EQ(0, Pack(InstallerArgs(), "a.exe").status);
-  ASSERT_EQ(0, Pack(InstallerArgs(), "b.exe").status);
-  EXPECT_EQ(ReadBytes(Path("a.exe")), ReadBytes(Path("b.exe")));
+  for (const char *threads : {"1", "2", "8"}) {
+    std::vector<std::string> args = InstallerArgs();
+    args.insert(args.end(), {"-j", threads});
+    ASSERT_EQ(0, Pack(args, "b.exe").status) << threads;
+    EXPECT_EQ(ReadBytes(Path("a.exe")), ReadBytes(Path("b.exe"))) << threads << " threads";
+  }
 
   BundleContents contents;
   contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"readme", BytesOf("read me\n")}};
@@ -149,14 +155,15 @@ TEST_F(SatchelTest, PackIsDeterministicAndMatchesTheWriter) {
 
   // The layout byte for byte, put together here from zlib alone: the stub,
   // zeros to the next 512-byte boundary, the header, the table (the file records in order, then the
-  // properties, the checksums last) and the entries back to back.
+  // properties, the checksums last) and the entries back to back, each cut
+  // into blocks.
   Bytes toc, data, expected = ReadBytes(stub);
   auto u32 = [](Bytes *out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out->push_back((unsigned char)(value >> (8 * i)));
   };
   std::string checksums;
   for (const BundleFile &file : contents.files) {
-    Bytes compressed = Deflate(file.content);
+    Bytes compressed = DeflateInBlocks(file.content, kDeflateBlockSize);
     toc.push_back(1);
     toc.insert(toc.end(), file.name.begin(), file.name.end());
     toc.push_back(0);

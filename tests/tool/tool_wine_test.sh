@@ -34,6 +34,13 @@ wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath wine.exe)" \
 "$native" pack --stub stub.exe -o native.exe --msi "dist/Prodükt.msi" --exe dist/setup.exe \
   --property Version=1 || fail "native pack"
 cmp wine.exe native.exe || fail "the Windows and the native build packed different bytes"
+# setup.exe spans two compression blocks: one thread or three, the same bytes.
+for threads in 1 3; do
+  wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath wine-j$threads.exe)" -j $threads \
+    --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
+    || fail "pack -j $threads under wine"
+  cmp wine-j$threads.exe native.exe || fail "pack -j $threads under wine packed other bytes"
+done
 
 out=$(wsatchel verify "$(winpath wine.exe)") || fail "verify under wine: $out"
 case $out in *"OK (2 entries, 3 properties"*) ;; *) fail "verify said: $out" ;; esac

@@ -19,6 +19,7 @@
 
 #include "block_deflate.h"
 #include "file_names.h"
+#include "pe_resources.h"
 #include "payload.h"
 #include "pe_image.h"
 #include "progress_line.h"
@@ -53,6 +54,16 @@ int64_t StubSize(FILE *file) {
 // with the magic and a matching CRC: a reader would take that one and never
 // see the new payload.  Returns 0 when done, 1 on such a header, -1 when
 // reading fails, -2 when the sink failed.
+// True when a 512-byte block start of `bytes` (a piece that begins at such a
+// boundary) holds a header with the magic and a matching CRC.
+bool HoldsHeader(const unsigned char *bytes, size_t size) {
+  for (size_t at = 0; at + PAYLOAD_HEADER_SIZE <= size; at += PAYLOAD_BLOCK_SIZE) {
+    PayloadHeader found;
+    if (DecodePayloadHeader(bytes + at, &found) == PAYLOAD_HEADER_FOUND) return true;
+  }
+  return false;
+}
+
 int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_t, void *),
              void *context) {
   static unsigned char buffer[64 * PAYLOAD_BLOCK_SIZE];
@@ -61,10 +72,7 @@ int PassStub(FILE *stub, int64_t size, bool (*sink)(const unsigned char *, size_
   while (done < size) {
     size_t want = size - done < (int64_t)sizeof buffer ? (size_t)(size - done) : sizeof buffer;
     if (fread(buffer, 1, want, stub) != want) return -1;
-    for (size_t at = 0; at + PAYLOAD_HEADER_SIZE <= want; at += PAYLOAD_BLOCK_SIZE) {
-      PayloadHeader found;
-      if (DecodePayloadHeader(buffer + at, &found) == PAYLOAD_HEADER_FOUND) return 1;
-    }
+    if (HoldsHeader(buffer, want)) return 1;
     if (sink && !sink(buffer, want, context)) return -2;
     done += (int64_t)want;
   }
@@ -361,6 +369,67 @@ bool WriteStubPiece(const unsigned char *data, size_t size, void *context) {
   return WriteAtomicOutput(sink->output, piece.data(), size, sink->error);
 }
 
+// The largest stub that is rewritten in memory for an identity: far beyond
+// any of satchel's stubs.
+const uint64_t kRewrittenStubLimit = 64u << 20;
+
+// The copy of the stub with the identity's resources (and the subsystem, when
+// one is asked) in `image`.  False with *error naming the stub or the icon.
+bool RewriteStub(FILE *stub, uint64_t stubSize, const std::string &stubPath,
+                 const BundleContents &contents, std::vector<unsigned char> *image,
+                 std::string *error) {
+  if (stubSize >= kRewrittenStubLimit) {
+    *error = MessageText(TOOL_MSG_STUB_TOO_LARGE_FOR_RESOURCES, stubPath.c_str(),
+                         (unsigned long long)stubSize);
+    return false;
+  }
+  image->resize((size_t)stubSize);
+  if (!SeekFile(stub, 0) || fread(image->data(), 1, image->size(), stub) != image->size()) {
+    *error = MessageText(TOOL_MSG_FILE_READ_FAILED, stubPath.c_str());
+    return false;
+  }
+  PeImage pe;
+  std::vector<Resource> resources;
+  std::string problem;
+  if (!ReadPeImageBytes(image->data(), image->size(), &pe)) {
+    *error = MessageText(TOOL_MSG_STUB_NO_RESOURCES, stubPath.c_str(), TOOL_MSG_PE_NOT_AN_IMAGE);
+    return false;
+  }
+  if (!ReadResources(*image, pe, &resources, &problem)) {
+    problem = MessageText(TOOL_MSG_RESOURCES_BROKEN, problem.c_str());
+    *error = MessageText(TOOL_MSG_STUB_NO_RESOURCES, stubPath.c_str(), problem.c_str());
+    return false;
+  }
+  if (!AddIdentityResources(contents.identity, &resources, error)) return false;
+  if (!ReplaceResources(image, resources, &problem)) {
+    *error = MessageText(TOOL_MSG_STUB_NO_RESOURCES, stubPath.c_str(), problem.c_str());
+    return false;
+  }
+  if (contents.peSubsystem) {
+    uint64_t at = pe.subsystemOffset;
+    (*image)[at] = (unsigned char)(contents.peSubsystem & 0xFF);
+    (*image)[at + 1] = (unsigned char)(contents.peSubsystem >> 8);
+  }
+  // Icon bytes could hold what a reader takes for a header.
+  if (HoldsHeader(image->data(), image->size())) {
+    *error = MessageText(TOOL_MSG_STUB_HAS_PAYLOAD, stubPath.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The output with the PE checksum of everything written through it, when
+// `checksum` is given.
+struct SummedOutput {
+  AtomicOutput *output;
+  PeChecksum *checksum;  // null: nothing is summed
+};
+
+bool WriteSummed(SummedOutput *out, const unsigned char *data, size_t size, std::string *error) {
+  if (out->checksum) AddToPeChecksum(out->checksum, data, size);
+  return WriteAtomicOutput(out->output, data, size, error);
+}
+
 // The compressed entries, back to back in table order in the scratch file,
 // and what the table of contents says of them.
 struct CompressedEntries {
@@ -592,8 +661,9 @@ bool CompressEntries(const BundleContents &contents, const JavaDictionaryStages 
 }
 
 // Copies the scratch file's bytes behind what the output holds so far.
-bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
+bool CopyScratch(FILE *scratch, uint64_t size, SummedOutput *summed,
                  std::vector<unsigned char> *buffer, std::string *error) {
+  AtomicOutput *output = summed->output;
   if (fflush(scratch) != 0 || ferror(scratch) || !SeekFile(scratch, 0)) {
     *error = MessageText(TOOL_MSG_WRITE_FAILED, output->path.c_str(), ErrnoText(errno).c_str());
     return false;
@@ -605,7 +675,7 @@ bool CopyScratch(FILE *scratch, uint64_t size, AtomicOutput *output,
                            ErrnoText(errno).c_str());
       return false;
     }
-    if (!WriteAtomicOutput(output, buffer->data(), want, error)) return false;
+    if (!WriteSummed(summed, buffer->data(), want, error)) return false;
     left -= want;
   }
   return true;
@@ -615,13 +685,6 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
                      const BundleWriteOptions &options, CompressedEntries *entries,
                      std::string *error) {
-  uint64_t headerOffset =
-      (stubSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
-  if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
-    *error = MessageText(TOOL_MSG_STUB_TOO_LARGE, outPath.c_str(), (unsigned long long)stubSize);
-    return false;
-  }
-
   // The stub is checked before any entry is compressed: a stub that carries
   // a payload of its own would hide the new one.
   int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
@@ -630,8 +693,20 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                          stubPath.c_str());
     return false;
   }
+  // With an identity the stub is rewritten in memory, before any entry is
+  // compressed, so that a faulty icon or stub is told at once.
+  bool rewritten = IdentityGiven(contents.identity);
+  std::vector<unsigned char> image;
+  if (rewritten && !RewriteStub(stub, stubSize, stubPath, contents, &image, error)) return false;
+  uint64_t frontSize = rewritten ? image.size() : stubSize;
+  uint64_t headerOffset =
+      (frontSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
+  if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
+    *error = MessageText(TOOL_MSG_STUB_TOO_LARGE, outPath.c_str(), (unsigned long long)frontSize);
+    return false;
+  }
   int64_t subsystemOffset = -1;
-  if (contents.peSubsystem) {
+  if (contents.peSubsystem && !rewritten) {
     PeImage image;
     if (ReadPeImage(stub, stubSize, &image)) subsystemOffset = (int64_t)image.subsystemOffset;
     if (subsystemOffset < 0) {
@@ -677,17 +752,34 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   AtomicOutput output;
   if (!BeginAtomicOutputWithMode(outPath, 0777, &output, error)) return false;
   static const unsigned char zeros[PAYLOAD_BLOCK_SIZE] = {0};
-  StubSink sink = {&output, error, 0, subsystemOffset, contents.peSubsystem};
-  passed = PassStub(stub, (int64_t)stubSize, WriteStubPiece, &sink);
-  if (passed != 0) {
-    if (passed != -2) *error = MessageText(TOOL_MSG_STUB_CHANGED, stubPath.c_str());
-    AbortAtomicOutput(&output);
-    return false;
+  // A rewritten stub also gets the checksum of the whole bundle, summed on
+  // the way out and written into its field at the end.
+  PeChecksum checksum;
+  SummedOutput summed = {&output, nullptr};
+  if (rewritten) {
+    PeImage pe;
+    ReadPeImageBytes(image.data(), image.size(), &pe);
+    checksum.checksumOffset = pe.optionalOffset + PE_CHECKSUM_AT;
+    summed.checksum = &checksum;
+    if (!WriteSummed(&summed, image.data(), image.size(), error)) return false;
+  } else {
+    StubSink sink = {&output, error, 0, subsystemOffset, contents.peSubsystem};
+    passed = PassStub(stub, (int64_t)stubSize, WriteStubPiece, &sink);
+    if (passed != 0) {
+      if (passed != -2) *error = MessageText(TOOL_MSG_STUB_CHANGED, stubPath.c_str());
+      AbortAtomicOutput(&output);
+      return false;
+    }
   }
-  bool ok = WriteAtomicOutput(&output, zeros, headerOffset - stubSize, error) &&
-            WriteAtomicOutput(&output, header, sizeof header, error) &&
-            WriteAtomicOutput(&output, tocCompressed.data(), tocCompressed.size(), error) &&
-            CopyScratch(entries->scratch, entries->size, &output, &entries->buffer, error);
+  bool ok = WriteSummed(&summed, zeros, headerOffset - frontSize, error) &&
+            WriteSummed(&summed, header, sizeof header, error) &&
+            WriteSummed(&summed, tocCompressed.data(), tocCompressed.size(), error) &&
+            CopyScratch(entries->scratch, entries->size, &summed, &entries->buffer, error);
+  if (ok && rewritten) {
+    unsigned char field[4];
+    WriteU32LE(field, FinishPeChecksum(checksum));
+    ok = PatchAtomicOutput(&output, checksum.checksumOffset, field, sizeof field, error);
+  }
   if (!ok) {
     AbortAtomicOutput(&output);
     return false;

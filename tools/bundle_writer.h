@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bundle_identity.h"
+
 struct BundleFile {
   std::string name;                    // entry name, no NUL
   std::vector<unsigned char> content;  // uncompressed bytes, unless `path` is given
@@ -37,6 +39,10 @@ struct BundleContents {
   // Non-zero: the Windows subsystem written into the copy of the stub's PE
   // header (2: GUI, 3: console); the stub must then be a PE image.
   uint16_t peSubsystem = 0;
+  // Given: the copy of the stub (a PE image) gets this icon, version block
+  // and manifest in a rebuilt resource section, and the whole bundle's PE
+  // checksum.  Not given: the stub's bytes go in front unchanged.
+  BundleIdentity identity = BundleIdentity();
 };
 
 // The three stages of a Java bundle's preset dictionary, in full: stage 1 is
@@ -79,7 +85,8 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // read or is a folder, a Java bundle's internal class given as a file, a
 // bundle that would reach 2^31 bytes, a stub that already carries a payload
 // (the reader would find the old one first), and a subsystem asked of a stub
-// that is no PE image.
+// that is no PE image.  With an identity, also an icon file that is not one
+// and a stub that cannot take a new resource section (pe_resources.h).
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error);
 

@@ -24,6 +24,8 @@ const char kPackUsage[] =
     "                    [--file NAME=PATH]... [--property KEY=VALUE]...\n"
     "                    [--pass-arguments] [--quiet-switch SWITCH]...\n"
     "                    [--progress TEXT] [-j N] [--level N] [--quiet]\n"
+    "                    [--icon FILE.ico] [--version-info KEY=VALUE]...\n"
+    "                    [--manifest LEVEL]\n"
     "\n"
     "Writes OUT: the launcher stub STUB, zero filler up to the next multiple of\n"
     "512 bytes, and a payload holding the given files and properties.  Every\n"
@@ -62,6 +64,7 @@ const char kPackUsage[] =
     "                       bar until it ends (never when quiet; the property\n"
     "                       \"" PROGRESS_KEY "\")\n"
     COMPRESSION_OPTIONS_USAGE
+    IDENTITY_USAGE
     "\n"
     "A bundle holds both an msi and an exe, each as an entry and a name.\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
@@ -224,8 +227,15 @@ int PackCommand(int argc, char **argv) {
   bool passArguments = false, progressGiven = false;
   BundleWriteOptions writeOptions;
   writeOptions.progress = true;
+  BundleIdentity identity;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i], value, left, right;
+    std::string arg = argv[i], value, left, right, refusal;
+    int taken = TakeIdentityOption(argc, argv, &i, &identity, &refusal);
+    if (taken < 0) {
+      PrintError("%s", refusal.c_str());
+      return EXIT_USAGE;
+    }
+    if (taken > 0) continue;
     if (arg == "--help" || arg == "-h") {
       fputs(kPackUsage, stdout);
       return EXIT_OK;
@@ -298,6 +308,7 @@ int PackCommand(int argc, char **argv) {
   // Names first, then whether the bundle is whole, and only then are the
   // inputs read.
   BundleContents contents;
+  contents.identity = identity;
   std::string msiName, exeName;
   if (!msi.empty() && !LauncherFileName(msi, &msiName)) return EXIT_FAILED;
   // Without an exe of the packager's own, an msi gets the ready bootstrap.

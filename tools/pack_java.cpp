@@ -68,7 +68,8 @@ namespace {
 const char kUsage[] =
     "usage: satchel pack-java [--stub STUB] -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
     "                         [--java-option OPTION]... [--min-java N] [--gui]\n"
-    "                         [-j N] [--level N] [--quiet]\n"
+    "                         [-j N] [--level N] [--quiet] [--icon FILE.ico]\n"
+    "                         [--version-info KEY=VALUE]... [--manifest LEVEL]\n"
     "\n"
     "Packs the Java application in the jars into one executable: STUB (the\n"
     "satchel-java front end) with every file of the jars behind it, compressed\n"
@@ -93,6 +94,9 @@ const char kUsage[] =
     "                       console window and shows failures in a box\n"
     "                       (STUB must be a Windows front end)\n"
     COMPRESSION_OPTIONS_USAGE
+    IDENTITY_USAGE
+    "                       and with --gui per-monitor DPI awareness; these\n"
+    "                       three need a Windows front end\n"
     "\n"
     "Files of the same name in several jars are all kept, the first first, as\n"
     "on a class path.  The jars that a manifest's\n"
@@ -134,6 +138,7 @@ struct PackJavaOptions {
   int minJava = 0;  // 0: from the class files
   bool gui = false;
   BundleWriteOptions write;  // threads, level, progress line
+  BundleIdentity identity;  // --icon, --version-info, --manifest
 };
 
 // One attribute of a manifest's main section.
@@ -200,7 +205,13 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
       if (compression < 0) return -1;
       continue;
     }
-    std::string javaOption, minJava;
+    std::string javaOption, minJava, refusal;
+    int identity = TakeIdentityOption(argc, argv, &i, &options->identity, &refusal);
+    if (identity < 0) {
+      PrintError("%s", refusal.c_str());
+      return -1;
+    }
+    if (identity > 0) continue;
     int taken = TakeOption(argc, argv, &i, "--stub", &options->stub);
     if (!taken) taken = TakeOption(argc, argv, &i, "--output", &options->output);
     if (!taken) taken = TakeOption(argc, argv, &i, "-o", &options->output);
@@ -681,6 +692,8 @@ int PackJavaCommand(int argc, char **argv) {
   contents.properties.push_back(BundleProperty{"Main-Class", mainClass});
   AddFrontEndProperties(options, firstManifest, &contents);
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
+  contents.identity = options.identity;
+  contents.identity.perMonitorDpi = options.gui;
 
   if (!WriteBundle(options.stub, options.output, contents, options.write, &error)) {
     PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());

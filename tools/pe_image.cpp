@@ -17,13 +17,24 @@ const size_t kSectionHeaderSize = 40;
 const size_t kSectionAlignmentAt = 32, kFileAlignmentAt = 36, kSizeOfImageAt = 56,
              kSizeOfHeadersAt = 60, kSubsystemAt = 68;
 
-bool ReadAt(FILE *file, uint64_t offset, unsigned char *into, size_t size) {
-  return SeekFile(file, (int64_t)offset) && fread(into, 1, size, file) == size;
+// Where the headers are read from: an open file, or bytes in memory.
+struct ImageSource {
+  FILE *file;
+  const unsigned char *bytes;
+  uint64_t size;
+};
+
+bool ReadAt(const ImageSource &source, uint64_t offset, unsigned char *into, size_t size) {
+  if (!source.file) {
+    if (offset > source.size || size > source.size - offset) return false;
+    memcpy(into, source.bytes + offset, size);
+    return true;
+  }
+  return SeekFile(source.file, (int64_t)offset) && fread(into, 1, size, source.file) == size;
 }
 
-}  // namespace
-
-bool ReadPeImage(FILE *file, uint64_t fileSize, PeImage *image) {
+bool ReadHeaders(const ImageSource &file, PeImage *image) {
+  uint64_t fileSize = file.size;
   *image = PeImage();
   unsigned char dos[64];
   if (fileSize < sizeof dos || !ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
@@ -79,6 +90,16 @@ bool ReadPeImage(FILE *file, uint64_t fileSize, PeImage *image) {
   }
   image->sectionsEnd = end < fileSize ? end : fileSize;
   return true;
+}
+
+}  // namespace
+
+bool ReadPeImage(FILE *file, uint64_t fileSize, PeImage *image) {
+  return ReadHeaders(ImageSource{file, nullptr, fileSize}, image);
+}
+
+bool ReadPeImageBytes(const unsigned char *bytes, size_t size, PeImage *image) {
+  return ReadHeaders(ImageSource{nullptr, bytes, size}, image);
 }
 
 bool ReadPeImageFile(const std::string &path, PeImage *image, std::string *error) {

@@ -33,6 +33,10 @@
 // Data directories the tool looks at.
 #define PE_DIRECTORY_RESOURCE 2
 #define PE_DIRECTORY_CERTIFICATE 4
+#define PE_DIRECTORY_BASE_RELOCATION 5
+
+// The optional header's checksum field, from its start (PE32 and PE32+).
+#define PE_CHECKSUM_AT 64
 
 struct PeSection {
   char name[9];            // up to 8 bytes, NUL-terminated here
@@ -74,6 +78,9 @@ struct PeImage {
 // hold its data directory count, or a section table that the file does not
 // hold.  The file position is left anywhere.
 bool ReadPeImage(FILE *file, uint64_t fileSize, PeImage *image);
+
+// The same for an image held in memory (`size` bytes at `bytes`).
+bool ReadPeImageBytes(const unsigned char *bytes, size_t size, PeImage *image);
 
 // The same for the file at `path`.  False with *error naming the path: why it
 // cannot be read, or that it is no Windows program.

@@ -144,6 +144,24 @@ bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std:
   return true;
 }
 
+bool PatchAtomicOutput(AtomicOutput *output, uint64_t offset, const void *data, size_t size,
+                       std::string *error) {
+  if (!output->file) {
+    *error = MessageText(TOOL_MSG_NOT_OPEN_FOR_WRITING, output->path.c_str());
+    return false;
+  }
+  bool written = fflush(output->file) == 0 && SeekFile(output->file, (int64_t)offset) &&
+                 fwrite(data, 1, size, output->file) == size && fflush(output->file) == 0 &&
+                 FileSize(output->file) >= 0;
+  if (!written) {
+    int saved = errno;
+    *error = MessageText(TOOL_MSG_WRITE_FAILED, output->path.c_str(), ErrnoText(saved).c_str());
+    AbortAtomicOutput(output);
+    return false;
+  }
+  return true;
+}
+
 bool CommitAtomicOutput(AtomicOutput *output, std::string *error) {
   if (!output->file) {
     *error = MessageText(TOOL_MSG_NOT_OPEN_FOR_WRITING, output->path.c_str());

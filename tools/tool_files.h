@@ -25,6 +25,10 @@ bool BeginAtomicOutput(const std::string &path, AtomicOutput *output, std::strin
 bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *output,
                                std::string *error);
 bool WriteAtomicOutput(AtomicOutput *output, const void *data, size_t size, std::string *error);
+// Overwrites `size` bytes at `offset` of what was written so far, and goes
+// on writing at the end.
+bool PatchAtomicOutput(AtomicOutput *output, uint64_t offset, const void *data, size_t size,
+                       std::string *error);
 bool CommitAtomicOutput(AtomicOutput *output, std::string *error);
 void AbortAtomicOutput(AtomicOutput *output);
 

@@ -338,4 +338,54 @@
 // The output, the entry's name in quotes.
 #define TOOL_MSG_ENTRY_CANNOT_COMPRESS "%s: entry %s cannot be compressed"
 
+// ---- a bundle's icon, version information and manifest (pe_resources,
+// bundle_identity) ----
+
+// Why an image's headers or resource section do not hold together; verify
+// puts TOOL_MSG_RESOURCES_BROKEN in front, pack the stub's path.
+#define TOOL_MSG_PE_NOT_AN_IMAGE "it is no Windows program"
+#define TOOL_MSG_PE_HEADERS_BROKEN "its PE headers do not hold together"
+#define TOOL_MSG_RESOURCE_DIRECTORY_OUTSIDE \
+  "the resource directory (RVA 0x%x, %u bytes) lies outside the sections' bytes"
+#define TOOL_MSG_RESOURCE_TABLE_OUTSIDE "a resource table or data entry lies outside the resource directory"
+#define TOOL_MSG_RESOURCE_NAME_OUTSIDE "a resource name lies outside the resource directory"
+#define TOOL_MSG_RESOURCE_DEPTH "the resource tree is not three levels deep (at level %d)"
+#define TOOL_MSG_RESOURCE_NAMED_LANGUAGE "a resource language is given by name"
+#define TOOL_MSG_RESOURCE_TOO_MANY "the resource tree holds more than %zu resources"
+#define TOOL_MSG_RESOURCE_DATA_OUTSIDE "resource data (RVA 0x%x, %u bytes) lies outside the sections' bytes"
+#define TOOL_MSG_RESOURCE_GROUP_MISSING_ICON "icon group %u names icon %u, which the image does not hold"
+#define TOOL_MSG_RESOURCE_GROUP_BROKEN "icon group %u is cut short"
+#define TOOL_MSG_RESOURCE_VERSION_BROKEN "the version block is not well formed: %s"
+#define TOOL_MSG_RESOURCES_BROKEN "the resource section is not well formed: %s"
+// Why the stub cannot take new resources (the stub's path in front).
+#define TOOL_MSG_PE_SYMBOL_TABLE "it carries a symbol table behind its sections (strip it first)"
+#define TOOL_MSG_PE_BYTES_BEHIND "it has %llu bytes behind its last section"
+#define TOOL_MSG_PE_RESOURCES_NOT_A_SECTION "its resource directory does not start a section"
+#define TOOL_MSG_PE_SECTION_BEHIND_RESOURCES \
+  "its section \"%s\" stands behind the resource section and is not the base relocations"
+#define TOOL_MSG_PE_SIGNED "it is signed"
+#define TOOL_MSG_PE_DIRECTORY_MOVES "its data directory %u points into a section that would move"
+#define TOOL_MSG_PE_NO_ROOM_FOR_SECTION "its headers have no room for one more section"
+#define TOOL_MSG_STUB_NO_RESOURCES "%s: cannot take an icon, version information or manifest: %s"
+#define TOOL_MSG_STUB_TOO_LARGE_FOR_RESOURCES "%s: the stub is too large to rewrite in memory (%llu bytes)"
+
+// The options, refused before anything is read (the option's value).
+#define TOOL_MSG_VERSION_KEY_UNKNOWN                                                     \
+  "--version-info %s: unknown key; the keys are ProductName, ProductVersion, FileVersion, " \
+  "CompanyName, FileDescription, LegalCopyright, OriginalFilename, InternalName, Comments"
+#define TOOL_MSG_VERSION_KEY_TWICE "--version-info %s: the key is given twice"
+#define TOOL_MSG_VERSION_MALFORMED \
+  "--version-info %s: a version is one to four numbers from 0 to 65535 between dots, such as 1.2.3.4"
+#define TOOL_MSG_VERSION_VALUE_NOT_UTF8 "--version-info %s: the value is not well-formed UTF-8"
+#define TOOL_MSG_VERSION_VALUE_TOO_LONG "--version-info %s: the value is longer than %u characters"
+#define TOOL_MSG_MANIFEST_LEVEL_UNKNOWN \
+  "--manifest %s: unknown level; the levels are asInvoker, highestAvailable, requireAdministrator"
+// The .ico file, then what is wrong with it.
+#define TOOL_MSG_ICON_NOT_AN_ICON "%s: not a Windows icon file (.ico): %s"
+#define TOOL_MSG_ICON_NO_HEADER "it does not begin with an icon directory"
+#define TOOL_MSG_ICON_NO_IMAGES "it holds no image"
+#define TOOL_MSG_ICON_IMAGE_OUTSIDE "image %u lies outside the file"
+#define TOOL_MSG_ICON_IMAGE_UNKNOWN "image %u is neither a bitmap nor a PNG"
+#define TOOL_MSG_ICON_TOO_LARGE "%s: the icon file is %llu bytes; an icon holds less than 16 MiB"
+
 #endif  // SATCHEL_TOOL_MESSAGES_H

@@ -727,10 +727,10 @@ def temp_path_without_separator():
     check_complete_run(run, temp, record, msi, exe)
 
 
-@case
-def signed_bundle():
-    msi, exe = installer_inputs()
-    unsigned = pack_installer(msi, exe)
+def sign_bundle(unsigned):
+    """Signs the bundle with osslsigncode and a fresh test certificate, checks
+    that the signature verifies and that the payload stayed where it was;
+    returns the signed copy."""
     key, cert = scratch("test.key"), scratch("test.crt")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=Satchel test signer", "-keyout", key, "-out", cert,
@@ -751,7 +751,50 @@ def signed_bundle():
     header_at = bundle.find_header(signed_bytes)
     check(header_at == bundle.find_header(unsigned_bytes) and header_at is not None,
           "signing moved the payload header")
-    run_complete(signed, msi, exe)
+    return signed
+
+
+@case
+def signed_bundle():
+    msi, exe = installer_inputs()
+    run_complete(sign_bundle(pack_installer(msi, exe)), msi, exe)
+
+
+MAKE_ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources",
+                         "make_icon.py")
+VERSION_INFO = {"ProductName": "Satchel Test Product", "ProductVersion": "4.3.2",
+                "FileVersion": "4.3.2.17", "CompanyName": "Tessel \u00dcml\u00e4ut Ltd",
+                "LegalCopyright": "\u00a9 2026 Tessel", "FileDescription": "Test installer"}
+
+
+def version_info(path):
+    """What GetFileVersionInfoW and VerQueryValueW read from the file: the
+    fixed versions and each string of VERSION_INFO."""
+    result = subprocess.run([wine(), program("satchel-version-info"), windows_path(path)]
+                            + list(VERSION_INFO), env=wine_env(), stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, timeout=120)
+    text = result.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    check(result.returncode == 0, "no version information read back: " + text)
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+@case
+def bundle_identity():
+    """A bundle with an icon, version information and a manifest runs as any
+    other, Windows reads its version information back, and so it does once
+    the bundle is signed."""
+    msi, exe = installer_inputs()
+    icon = scratch("app.ico")
+    subprocess.run([sys.executable, MAKE_ICON, icon, "16", "32", "48"], check=True)
+    options = ["--msi", msi, "--exe", exe, "--icon", icon, "--manifest", "asInvoker"]
+    for key, value in VERSION_INFO.items():
+        options += ["--version-info", key + "=" + value]
+    unsigned = pack(scratch("installer.exe"), *options)
+    expected = dict(VERSION_INFO, fixed="4.3.2.17 4.3.2.0")
+    for path in (unsigned, sign_bundle(unsigned)):
+        info = version_info(path)
+        check(info == expected, "version information %r, expected %r" % (info, expected))
+        run_complete(path, msi, exe)
 
 
 # ---- failures ------------------------------------------------------------

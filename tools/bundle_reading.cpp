@@ -8,7 +8,10 @@
 
 #include <algorithm>
 
+#include "pe_image.h"
+#include "pe_resources.h"
 #include "satchel_commands.h"
+#include "shown_text.h"
 #include "tool_files.h"
 #include "tool_messages.h"
 
@@ -104,6 +107,31 @@ FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header) {
     return nullptr;
   }
   return file;
+}
+
+bool ReadFrontResources(FILE *file, int64_t imageEnd, bool *windows, IdentitySummary *summary,
+                        std::string *problem) {
+  *windows = false;
+  *summary = IdentitySummary();
+  // A front end's image is small; what is read of it stays bounded whatever
+  // the bundle holds.
+  const int64_t kLimit = 64 << 20;
+  std::vector<unsigned char> image((size_t)std::min(imageEnd, kLimit));
+  if (!SeekFile(file, 0) || fread(image.data(), 1, image.size(), file) != image.size()) {
+    *problem = TOOL_MSG_READ_FAILED;
+    return false;
+  }
+  PeImage pe;
+  if (!ReadPeImageBytes(image.data(), image.size(), &pe)) return true;
+  *windows = true;
+  std::vector<Resource> resources;
+  std::string why;
+  if (!ReadResources(image, pe, &resources, &why) ||
+      !SummarizeIdentity(resources, summary, &why)) {
+    *problem = MessageText(TOOL_MSG_RESOURCES_BROKEN, why.c_str());
+    return false;
+  }
+  return true;
 }
 
 std::vector<const FileEntry *> AllFileEntries() {

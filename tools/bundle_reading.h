@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle_identity.h"
 #include "payload.h"
 
 // The header as a reader finds it: the first 512-byte block start holding the
@@ -34,6 +35,13 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error);
 // opens it and finds its header.  The open file (the caller closes it), or
 // null after printing why, with nothing left open.
 FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header);
+
+// What the executable in front of the payload (the bytes before the header
+// at `imageEnd`) shows of its resources.  *windows is false for a front end
+// that is no Windows program (it has none).  False with *problem when its
+// resource section is not well formed.
+bool ReadFrontResources(FILE *file, int64_t imageEnd, bool *windows, IdentitySummary *summary,
+                        std::string *problem);
 
 // Indexes the bundle through the payload library, as a launcher would; false
 // after printing why (nothing of the index stays open then).

@@ -32,8 +32,10 @@ const char kVerifyUsage[] =
     "bundle records (property \"" PAYLOAD_CHECKSUM_KEY "\").  Then whether the bundle would\n"
     "run: an installer bundle needs the properties \"msi\" and \"exe\" (plain Windows\n"
     "file names), both entries and a non-empty exe; a Java bundle both internal\n"
-    "classes, a \"Main-Class\" property and that class's entry.  Prints the\n"
-    "problems found; exit status 0 when there are none.\n";
+    "classes, a \"Main-Class\" property and that class's entry.  A Windows\n"
+    "program in front must have a well-formed resource section (its tree, its\n"
+    "icon groups and its version block).  Prints the problems found; exit\n"
+    "status 0 when there are none.\n";
 
 // Inflates one entry's compressed bytes straight from the file, the way a
 // reader fetches them (4096 at a time from the entry's start), and checks
@@ -140,6 +142,13 @@ int VerifyCommand(int argc, char **argv) {
     problems.push_back(MessageText(TOOL_MSG_FILE_BEYOND_LIMIT, (long long)header.fileSize));
   if (payloadEnd > header.fileSize)
     problems.push_back(MessageText(TOOL_MSG_TOC_PAST_END, header.tocCompressedSize));
+  // The program in front: a Windows program's resources must be readable as
+  // the system reads them (icon, version information, manifest).
+  bool windows = false;
+  IdentitySummary resources;
+  std::string resourceProblem;
+  if (!ReadFrontResources(file, header.offset, &windows, &resources, &resourceProblem))
+    problems.push_back(resourceProblem);
 
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {

@@ -764,7 +764,7 @@ MAKE_ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                          "make_icon.py")
 VERSION_INFO = {"ProductName": "Satchel Test Product", "ProductVersion": "4.3.2",
                 "FileVersion": "4.3.2.17", "CompanyName": "Tessel \u00dcml\u00e4ut Ltd",
-                "LegalCopyright": "\u00a9 2026 Tessel", "FileDescription": "Test installer"}
+                "LegalCopyright": "\u00a9 2026 Tessel", "FileDescription": "Test installer \U0001F4E6"}
 
 
 def version_info(path):

@@ -420,6 +420,7 @@ bool ReplaceResources(std::vector<unsigned char> *file, const std::vector<Resour
 }
 
 void AddToPeChecksum(PeChecksum *checksum, const unsigned char *data, size_t size) {
+  if (size == 0) return;
   // The bytes of the CheckSum field count as zeros: add around them.
   uint64_t start = checksum->length, fieldStart = checksum->checksumOffset,
            fieldEnd = fieldStart + 4;

@@ -237,6 +237,13 @@ def main():
         if not check(os.path.exists(stub), "not built: " + stub):
             continue
         check_bundle(label, kind, stub, gui, icon, images)
+    # The Linux front end is no Windows program: it takes none of them.
+    linux = os.path.join(DATA, "satchel-java")
+    out = os.path.join(SCRATCH, "linux-app")
+    result = subprocess.run([TOOL, "pack-java", "--stub", linux, "-o", out, APP_JAR, "--manifest",
+                             "asInvoker"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(result.returncode == 1 and b"it is no Windows program" in result.stdout
+          and not os.path.exists(out), "pack-java of the Linux front end said %r" % result.stdout)
     for failure in failures:
         print("FAIL " + failure)
     print("%d stubs checked, %d failures" % (len(stubs), len(failures)))

@@ -331,6 +331,14 @@ TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
                 "readme.txt", "given twice", before);
   // What a launcher could not run, refused before anything is read or written.
   WriteBytes(Path("dist/empty.exe"), Bytes());
+  // Icon files that are none: no images, an image beyond the file's end, an
+  // image that is neither a bitmap nor a PNG.
+  Bytes directory = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 40, 0, 0, 0, 22, 0, 0, 0};
+  WriteBytes(Path("dist/none.ico"), Bytes{0, 0, 1, 0, 0, 0});
+  WriteBytes(Path("dist/short.ico"), directory);
+  Bytes odd = directory;
+  odd.resize(directory.size() + 40, 'x');
+  WriteBytes(Path("dist/odd.ico"), odd);
   struct Case {
     std::vector<std::string> args;
     const char *named, *reason;
@@ -352,12 +360,38 @@ TEST_F(SatchelTest, RefusesMissingInputsAndBadArguments) {
       {{"--property", "msi=Setup.msi", "--exe", exe}, "out.exe",
        "the property \"msi\" names a file but no entry \"msi\" holds it"},
       {{"--file", "readme=" + Path("readme.txt")}, "out.exe", "no msi is given"},
+      // The bundle's icon, version information and manifest.
+      {{"--msi", msi, "--exe", exe, "--icon", Path("readme.txt")}, "readme.txt",
+       "not a Windows icon file (.ico): it does not begin with an icon directory"},
+      {{"--msi", msi, "--exe", exe, "--icon", Path("dist/none.ico")}, "none.ico", "it holds no image"},
+      {{"--msi", msi, "--exe", exe, "--icon", Path("dist/short.ico")}, "short.ico",
+       "image 1 lies outside the file"},
+      {{"--msi", msi, "--exe", exe, "--icon", Path("dist/odd.ico")}, "odd.ico",
+       "image 1 is neither a bitmap nor a PNG"},
+      {{"--msi", msi, "--exe", exe, "--icon", Path("dist/missing.ico")}, "missing.ico", "cannot open"},
+      {{"--msi", msi, "--version-info", "Product=X"}, "--version-info Product=X", "unknown key"},
+      {{"--msi", msi, "--version-info", "ProductName"}, "--version-info ProductName", "KEY=VALUE"},
+      {{"--msi", msi, "--version-info", "FileVersion=1.2.3.4.5"}, "FileVersion=1.2.3.4.5",
+       "one to four numbers from 0 to 65535"},
+      {{"--msi", msi, "--version-info", "ProductVersion=2.65536"}, "ProductVersion=2.65536",
+       "one to four numbers"},
+      {{"--msi", msi, "--version-info", "ProductVersion=1.0-beta"}, "ProductVersion=1.0-beta",
+       "one to four numbers"},
+      {{"--msi", msi, "--version-info", "FileVersion=.1"}, "FileVersion=.1", "one to four numbers"},
+      {{"--msi", msi, "--version-info", "CompanyName=\xff"}, "CompanyName", "not well-formed UTF-8"},
+      {{"--msi", msi, "--version-info", "Comments=a", "--version-info", "Comments=b"}, "Comments",
+       "given twice"},
+      {{"--msi", msi, "--manifest", "admin"}, "--manifest admin", "unknown level"},
+      {{"--msi", msi, "--manifest"}, "--manifest", "needs a value"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.reason);
     ExpectRefused(Pack(c.args), c.named, c.reason, before);
   }
   EXPECT_EQ(2, RunSatchel({"pack", "-o", Path("out.exe")}).status);
+  EXPECT_EQ(2, Pack({"--msi", msi, "--manifest", "asinvoker"}).status);
+  EXPECT_EQ(2, RunSatchel({"pack-java", "--stub", javaStub, "-o", Path("out.exe"), Path("app.jar"),
+                           "--version-info", "Nonsense=1"}).status);
   EXPECT_EQ(2, RunSatchel({"frobnicate"}).status);
   EXPECT_EQ(2, RunSatchel({}).status);
 }

@@ -22,7 +22,7 @@ namespace {
 
 // Where an installed Java runtime keeps its registry entries, below
 // HKEY_LOCAL_MACHINE.
-const char kRuntimeKeyPath[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+const char kRuntimeKeyPath[] = JAVA_RUNTIME_KEY_PATH;
 const char kCurrentVersionValue[] = "CurrentVersion";
 const WCHAR kRuntimeLibValue[] = {'R', 'u', 'n', 't', 'i', 'm', 'e', 'L', 'i', 'b', 0};
 
@@ -30,12 +30,6 @@ const WCHAR kRuntimeLibValue[] = {'R', 'u', 'n', 't', 'i', 'm', 'e', 'L', 'i', '
 const int kPathUnits = 4096;
 // The registry value "CurrentVersion" is read into this many bytes.
 const DWORD kVersionNameBytes = 80;
-
-// What an argument is, by the command-line conventions.  The "-J" test comes
-// first: "-JVM" is an option, "-jvm" names the library, "-jvmx" is the
-// application's.
-bool IsVmOption(const char *argument) { return strncmp(argument, "-J", 2) == 0; }
-bool IsLibraryPathSwitch(const char *argument) { return strcmp(argument, "-jvm") == 0; }
 
 // Releases the option strings filled so far and the option array (null is
 // fine).  The array is zero-filled, so unfilled elements hold null strings.
@@ -132,6 +126,13 @@ CreateJavaVmEntry LoadJvmEntryPoint(const char *path, const char **message) {
   return (CreateJavaVmEntry)(void (*)(void))entry;
 }
 
+ArgumentRole RoleOfArgument(const char *argument, ArgumentRole previous) {
+  if (previous == kLibraryPathSwitch) return kLibraryPath;
+  if (strncmp(argument, "-J", 2) == 0) return kVmOption;
+  if (strcmp(argument, "-jvm") == 0) return kLibraryPathSwitch;
+  return kApplicationArgument;
+}
+
 int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *applicationCount,
                 char ***applicationArguments, const char **message) {
   *message = nullptr;
@@ -146,15 +147,16 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
   int optionCount = 0;
   int argumentCount = 0;
   const char *libraryPath = nullptr;
+  ArgumentRole role = kApplicationArgument;
   for (int i = 0; i < count; i++) {
-    if (IsVmOption(arguments[i])) {
+    role = RoleOfArgument(arguments[i], role);
+    if (role == kVmOption) {
       optionCount++;
-    } else if (IsLibraryPathSwitch(arguments[i])) {
-      i++;
+    } else if (role == kLibraryPathSwitch) {
       // The entry after the last argument is the vector's ending null; it
       // is not read, so a vector without one is safe too.
-      libraryPath = i < count ? arguments[i] : nullptr;
-    } else {
+      libraryPath = i + 1 < count ? arguments[i + 1] : nullptr;
+    } else if (role == kApplicationArgument) {
       argumentCount++;
     }
   }
@@ -182,9 +184,11 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
   // alone gives "-".  Application arguments are the caller's own pointers.
   int optionIndex = 0;
   int argumentIndex = 0;
+  role = kApplicationArgument;
   for (int i = 0; i < count; i++) {
     const char *argument = arguments[i];
-    if (IsVmOption(argument)) {
+    role = RoleOfArgument(argument, role);
+    if (role == kVmOption) {
       size_t length = strlen(argument);
       char *option = (char *)malloc(length);
       if (!option) {
@@ -196,9 +200,7 @@ int StartJavaVm(int count, char **arguments, JavaVM **vm, JNIEnv **env, int *app
       option[0] = '-';
       memcpy(option + 1, argument + 2, length - 1);
       options[optionIndex++].optionString = option;
-    } else if (IsLibraryPathSwitch(argument)) {
-      i++;
-    } else {
+    } else if (role == kApplicationArgument) {
       applicationArray[argumentIndex++] = arguments[i];
     }
   }

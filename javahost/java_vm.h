@@ -6,8 +6,20 @@
 
 #include <jni.h>
 
+// The registry key (below HKEY_LOCAL_MACHINE) that StartJavaVm reads when no
+// "-jvm" names the library: where runtimes before Java 9 kept their entries.
+#define JAVA_RUNTIME_KEY_PATH "SOFTWARE\\JavaSoft\\Java Runtime Environment"
+
 // The JVM library's exported entry point, JNI_CreateJavaVM.
 typedef jint(JNICALL *CreateJavaVmEntry)(JavaVM **vm, void **env, void *arguments);
+
+// What an argument is by the command-line conventions, told in one walk from
+// the first argument: each argument's role depends on the one before it
+// (kApplicationArgument before the first).  The "-J" test comes first: "-JVM"
+// is an option, "-jvm" is the switch whose next argument, whatever it is, is
+// the JVM library's path, "-jvmx" is the application's.
+enum ArgumentRole { kVmOption, kLibraryPathSwitch, kLibraryPath, kApplicationArgument };
+ArgumentRole RoleOfArgument(const char *argument, ArgumentRole previous);
 
 // Creates the virtual machine from count arguments (argument vector with its
 // ending null entry).  1 on success, with the VM, the calling thread's JNI

@@ -3,6 +3,10 @@
 //
 //   main                     satchel_java.cpp         the road: payload, runtime, VM, main
 //                                                     class, arguments, main, exit code
+//   BuildArgumentVector ...  front_end_arguments.cpp  its portable steps (front_end.h): the
+//   ReadBundleOptions ...    bundle_options.cpp       command line, the bundle's options,
+//   FindJavaRuntime ...      runtime_search.cpp       the runtime search and its messages,
+//   SetLaunchProperties ...  application_start.cpp    what comes before and after main
 //   OpenCommandLine ...      satchel_java_win32.cpp   what differs between systems: runtime
 //   ShowMessage, ...         satchel_java_posix.cpp   discovery, argument decoding, message
 //                                                     display, thread start (satchel_java.h)

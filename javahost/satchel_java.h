@@ -110,12 +110,6 @@ char *ApplicationArgument(const char *given);
 
 void CloseCommandLine(void);
 
-// Appends the modified UTF-8 form of code point c (the form that JNI's
-// NewStringUTF takes: U+0000 as two bytes, supplementary characters as two
-// three-byte surrogates) and returns the new end.  Portable; used by both
-// halves' ApplicationArgument.
-char *PutModifiedUtf8(char *out, unsigned long c);
-
 // ---- message display ----
 
 // Shows a message of the front end (UTF-8, or JNI's modified UTF-8): on

@@ -15,6 +15,7 @@
 #include <wchar.h>
 
 #include "javahost_messages.h"
+#include "payload.h"
 #include "satchel_java.h"
 
 // ---- runtime discovery ----
@@ -185,7 +186,7 @@ char *ApplicationArgument(const char *text) {
       i++;
       continue;
     }
-    out = PutModifiedUtf8(out, (unsigned long)c);
+    out = PutModifiedUtf8(out, (uint32_t)c);
     i += n;
   }
   *out = 0;

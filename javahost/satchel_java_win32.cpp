@@ -12,6 +12,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "java_vm.h"
 #include "javahost_messages.h"
 #include "payload.h"
 #include "satchel_java.h"
@@ -118,7 +119,7 @@ FILE *OpenForReading(const char *path) {
 // HKEY_LOCAL_MACHINE: the key that StartJavaVm reads itself, and the keys
 // that current development kits and runtimes write, in the registry view of
 // this program's own bitness.
-static const char kLegacyRuntimeKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+static const char kLegacyRuntimeKey[] = JAVA_RUNTIME_KEY_PATH;
 static const wchar_t *const kRuntimeKeys[] = {L"SOFTWARE\\JavaSoft\\JDK", L"SOFTWARE\\JavaSoft\\JRE"};
 static const char *const kRuntimeKeyNames[] = {"JDK", "JRE"};
 #ifdef _WIN64
@@ -311,30 +312,18 @@ static wchar_t *MessageToWide(const char *text) {
   wchar_t *wide = (wchar_t *)malloc((length + 1) * sizeof(wchar_t));
   if (!wide) return NULL;
   size_t out = 0;
-  for (size_t i = 0; i < length;) {
-    unsigned long c = in[i];
-    size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    unsigned long minimum = n == 2 ? 0x80 : n == 3 ? 0x800 : n == 4 ? 0x10000 : 0;
-    int good = n > 0 && i + n <= length;
-    if (n > 1) c &= 0x7Fu >> n;
-    for (size_t k = 1; good && k < n; k++) {
-      if ((in[i + k] & 0xC0) != 0x80) good = 0;
-      else c = (c << 6) | (in[i + k] & 0x3F);
-    }
-    // U+0000 comes as C0 80 in modified UTF-8; it would end the text.
-    if (good && (c < minimum || c > 0x10FFFF)) good = 0;
-    if (!good) {
+  for (size_t i = 0, used; i < length; i += used) {
+    uint32_t c = DecodeModifiedUtf8(in + i, length - i, &used);
+    // U+0000 would end the text.
+    if (c == UTF8_ILL_FORMED || c == 0) {
       wide[out++] = 0xFFFD;
-      i++;
-      continue;
-    }
-    if (c >= 0x10000) {
+      used = 1;
+    } else if (c >= 0x10000) {
       wide[out++] = (wchar_t)(0xD800 + ((c - 0x10000) >> 10));
       wide[out++] = (wchar_t)(0xDC00 + ((c - 0x10000) & 0x3FF));
     } else {
       wide[out++] = (wchar_t)c;
     }
-    i += n;
   }
   wide[out] = 0;
   return wide;

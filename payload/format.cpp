@@ -55,12 +55,19 @@ int PayloadDictionaryStage(const char *name) {
 // not tell an overlong form, a surrogate or a value past U+10FFFF, the second
 // byte does, so that the ill-formed prefix is as short as the system's
 // converter makes it.
-uint32_t DecodeUtf8(const unsigned char *text, size_t length, size_t *used) {
+// The one decoder behind DecodeUtf8 and DecodeModifiedUtf8: `modified`
+// also takes what modified UTF-8 adds, U+0000 as C0 80 and surrogates as
+// three-byte sequences of their own.
+static uint32_t DecodeSequence(const unsigned char *text, size_t length, size_t *used, bool modified) {
   unsigned char b = text[0];
   *used = 1;
   if (b < 0x80) return b;
   size_t need;
   uint32_t c;
+  if (modified && b == 0xC0 && length > 1 && text[1] == 0x80) {
+    *used = 2;
+    return 0;
+  }
   if (b >= 0xC2 && b <= 0xDF) {
     need = 1, c = b & 0x1F;
   } else if (b >= 0xE0 && b <= 0xEF) {
@@ -72,13 +79,40 @@ uint32_t DecodeUtf8(const unsigned char *text, size_t length, size_t *used) {
   }
   for (size_t k = 1; k <= need; k++) {
     if (k >= length || (text[k] & 0xC0) != 0x80) return UTF8_ILL_FORMED;
-    if (k == 1 && ((b == 0xE0 && text[1] < 0xA0) || (b == 0xED && text[1] > 0x9F) ||
+    if (k == 1 && ((b == 0xE0 && text[1] < 0xA0) || (b == 0xED && text[1] > 0x9F && !modified) ||
                    (b == 0xF0 && text[1] < 0x90) || (b == 0xF4 && text[1] > 0x8F)))
       return UTF8_ILL_FORMED;
     c = (c << 6) | (text[k] & 0x3F);
     *used = k + 1;
   }
   return c;
+}
+
+uint32_t DecodeUtf8(const unsigned char *text, size_t length, size_t *used) {
+  return DecodeSequence(text, length, used, false);
+}
+
+uint32_t DecodeModifiedUtf8(const unsigned char *text, size_t length, size_t *used) {
+  return DecodeSequence(text, length, used, true);
+}
+
+char *PutModifiedUtf8(char *out, uint32_t c) {
+  if (c >= 0x10000) {
+    uint32_t v = c - 0x10000;
+    out = PutModifiedUtf8(out, 0xD800 + (v >> 10));
+    return PutModifiedUtf8(out, 0xDC00 + (v & 0x3FF));
+  }
+  if (c != 0 && c < 0x80) {
+    *out++ = (char)c;
+  } else if (c < 0x800) {
+    *out++ = (char)(0xC0 | (c >> 6));
+    *out++ = (char)(0x80 | (c & 0x3F));
+  } else {
+    *out++ = (char)(0xE0 | (c >> 12));
+    *out++ = (char)(0x80 | ((c >> 6) & 0x3F));
+    *out++ = (char)(0x80 | (c & 0x3F));
+  }
+  return out;
 }
 
 static int IsReservedDeviceName(const char *base, size_t length) {

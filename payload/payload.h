@@ -169,6 +169,16 @@ int PayloadDictionaryStage(const char *name);
 // U+FFFD.
 #define UTF8_ILL_FORMED 0xFFFFFFFFu
 uint32_t DecodeUtf8(const unsigned char *text, size_t length, size_t *used);
+// The same for the modified UTF-8 of JNI and of Java's class files and
+// DataOutput: also U+0000 as C0 80 (0, *used 2) and a surrogate encoded by
+// itself in three bytes (its own value: U+D800 to U+DFFF).
+uint32_t DecodeModifiedUtf8(const unsigned char *text, size_t length, size_t *used);
+
+// Appends the modified UTF-8 form of code point c (U+0000 as two bytes,
+// supplementary characters as two three-byte surrogates: what JNI's
+// NewStringUTF and Java's DataInput.readUTF take) and returns the new end; at
+// most six bytes.
+char *PutModifiedUtf8(char *out, uint32_t c);
 
 // The plain Windows file-name rule: `name` (UTF-8, `length` bytes) can be used
 // unchanged as the last component of a Windows path.  Not empty, not "." or

@@ -510,41 +510,69 @@ bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *r
   return true;
 }
 
-// The jars named by a manifest's Class-Path, as paths: relative URLs (with
-// %XX escapes) taken from the folder of the jar that names them.  What is no
-// relative path to a jar that exists is named in a warning and left out.
+// The jars named by a manifest's Class-Path, as paths, resolved as the JDK's
+// class path resolves them against the URL of the jar that names them: the
+// value is split at white space; a relative URL (with %XX escapes) is taken
+// from the jar's folder, a path-absolute one ("/usr/share/...") and a "file:"
+// URL as they stand; a URL of any other scheme (a drive letter among them) is
+// ignored, as java ignores it.  What names no jar that exists is named in a
+// warning and left out.
 std::vector<std::string> ClassPathJars(const std::string &jar,
                                        const std::vector<ManifestAttribute> &manifest) {
   std::vector<std::string> found;
   std::string classPath = ManifestValue(manifest, "Class-Path");
   std::string folder = jar.substr(0, jar.size() - PathFileName(jar).size());
-  size_t at = 0;
-  while (at < classPath.size()) {
-    size_t end = classPath.find(' ', at);
-    if (end == std::string::npos) end = classPath.size();
-    std::string url = classPath.substr(at, end - at);
-    at = end + 1;
-    if (url.empty()) continue;
+  if (folder.empty()) folder = "./";
+  static const char kBlanks[] = " \t\n\r\f";
+  size_t at = classPath.find_first_not_of(kBlanks);
+  while (at != std::string::npos) {
+    size_t end = classPath.find_first_of(kBlanks, at);
+    std::string url = classPath.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? end : classPath.find_first_not_of(kBlanks, end);
+    // A scheme: letters, digits, "+", "-" and "." before a ":" that comes
+    // before any "/".
+    std::string rest = url;
+    size_t colon = url.find(':');
+    bool otherScheme = false;
+    if (colon != std::string::npos && colon < url.find('/') && colon > 0 && isalpha((unsigned char)url[0]) &&
+        url.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") >= colon) {
+      std::string scheme = url.substr(0, colon);
+      for (char &c : scheme) c = (char)tolower((unsigned char)c);
+      if (scheme == "file") rest = url.substr(colon + 1);
+      else otherScheme = true;
+    }
+    // "file://localhost/..." and "file:///..." name local paths.
+    if (!otherScheme && rest.compare(0, 2, "//") == 0) {
+      size_t slash = rest.find('/', 2);
+      std::string host = rest.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
+      if (host.empty() || host == "localhost") rest = slash == std::string::npos ? "/" : rest.substr(slash);
+      else otherScheme = true;  // a host's share: no file here
+    }
+    // A query or a fragment is no part of the file's name.
+    rest = rest.substr(0, rest.find_first_of("?#"));
     std::string path;
     bool escaped = true;
-    for (size_t k = 0; k < url.size() && escaped; k++) {
-      if (url[k] != '%') {
-        path += url[k];
-      } else if (k + 2 < url.size() && isxdigit((unsigned char)url[k + 1]) &&
-                 isxdigit((unsigned char)url[k + 2])) {
-        path += (char)strtol(url.substr(k + 1, 2).c_str(), nullptr, 16);
+    for (size_t k = 0; k < rest.size() && escaped; k++) {
+      if (rest[k] != '%') {
+        path += rest[k];
+      } else if (k + 2 < rest.size() && isxdigit((unsigned char)rest[k + 1]) &&
+                 isxdigit((unsigned char)rest[k + 2])) {
+        path += (char)strtol(rest.substr(k + 1, 2).c_str(), nullptr, 16);
         k += 2;
       } else {
         escaped = false;
       }
     }
+    if (!otherScheme && escaped && !path.empty() && path[0] != '/') path = folder + path;
     const char *problem = nullptr;
     struct stat status;
-    if (!escaped || path.empty() || path[0] == '/' || url.find(':') != std::string::npos)
-      problem = TOOL_MSG_NOT_RELATIVE;
-    else if (path.back() == '/')
+    if (otherScheme)
+      problem = TOOL_MSG_NOT_FILE_URL;
+    else if (!escaped)
+      problem = TOOL_MSG_BAD_ESCAPE;
+    else if (path.empty() || path.back() == '/')
       problem = TOOL_MSG_A_FOLDER;
-    else if (stat((folder + path).c_str(), &status) != 0)
+    else if (stat(path.c_str(), &status) != 0)
       problem = TOOL_MSG_NOT_FOUND;
     else if (!S_ISREG(status.st_mode))
       problem = TOOL_MSG_NOT_A_FILE;
@@ -552,7 +580,7 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
       PrintError(TOOL_MSG_CLASS_PATH_LEFT_OUT, jar.c_str(), url.c_str(), problem);
       continue;
     }
-    found.push_back(folder + path);
+    found.push_back(path);
   }
   return found;
 }

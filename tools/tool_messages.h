@@ -269,7 +269,8 @@
 #define TOOL_MSG_MAIN_CLASS_MISSING "pack-java: main class %s: no entry %s in the jars"
 // The jar, the Class-Path entry, one of the four reasons below.
 #define TOOL_MSG_CLASS_PATH_LEFT_OUT "pack-java: warning: %s: Class-Path entry %s left out: %s"
-#define TOOL_MSG_NOT_RELATIVE "not a relative path"
+#define TOOL_MSG_NOT_FILE_URL "not a file URL (java ignores it too)"
+#define TOOL_MSG_BAD_ESCAPE "a % that begins no %XX escape"
 #define TOOL_MSG_A_FOLDER "a folder (only jars are packed)"
 #define TOOL_MSG_NOT_FOUND "not found"
 #define TOOL_MSG_NOT_A_FILE "not a file"

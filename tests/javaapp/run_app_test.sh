@@ -329,24 +329,37 @@ two_jars)
 
 class_path)
   # The jars that the manifest's Class-Path names are packed behind it, as
-  # java -jar finds them; one that is missing is named and left out; one
-  # named twice is packed once.
+  # java -jar finds them: relative URLs from the jar's folder, path-absolute
+  # ones and file: URLs as they stand, entries split at any white space; one
+  # that is missing is named and left out, one of another scheme is named and
+  # ignored (as java ignores it), one named twice is packed once.
   folder=$WORK/class-path
-  rm -rf "$folder" && mkdir -p "$folder/lib"
+  rm -rf "$folder" && mkdir -p "$folder/lib" "$folder/abs/services/META-INF/services"
   cp "$APP_JAR" "$folder/app.jar"
   cp "$EXTRA_JAR" "$folder/lib/extra%.jar"
-  printf 'Class-Path: lib/extra%%25.jar lib/missing.jar ./lib/extra%%25.jar\n' >"$folder/add.mf"
+  # Two jars that add a service file each, found only through absolute entries.
+  echo sample.shapes.Hexagon >"$folder/abs/services/META-INF/services/sample.spi.Shape"
+  for name in second third; do
+    (cd "$folder/abs/services" && zip -q -r "$folder/abs/$name.jar" META-INF) || fail "zip failed"
+  done
+  printf 'Class-Path: lib/extra%%25.jar lib/missing.jar ./lib/extra%%25.jar %s\n  file:%s\thttp://example.invalid/x.jar\n' \
+    "$folder/abs/second.jar" "$folder/abs/third.jar" >"$folder/add.mf"
   "$JDK_HOME/bin/jar" --update --file "$folder/app.jar" --manifest "$folder/add.mf" || fail "jar failed"
   "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$folder/app" "$folder/app.jar" \
     >"$results/pack.out" 2>"$results/pack.err" || fail "pack-java failed: $(cat "$results/pack.err")"
   expect_error pack "warning: $folder/app.jar: Class-Path entry lib/missing.jar left out: not found"
-  [ "$(grep -c warning "$results/pack.err")" = 1 ] || fail "not one warning: $(cat "$results/pack.err")"
+  expect_error pack "warning: $folder/app.jar: Class-Path entry http://example.invalid/x.jar left out: not a file URL"
+  [ "$(grep -c warning "$results/pack.err")" = 2 ] || fail "not two warnings: $(cat "$results/pack.err")"
   [ "$("$SATCHEL" list "$folder/app" | grep -c 'sample/shapes/Hexagon.class')" = 1 ] ||
     fail "extra.jar is not packed once"
   run_java reference -jar "$folder/app.jar" shapes
   run_bundle bundle "$folder/app" -jvm "$LIBJVM" -JXcheck:jni shapes
   same_as reference bundle
   grep -q "shape hexagon" "$results/bundle.out" || fail "the provider of the Class-Path jar is missing"
+  run_java reference-all -jar "$folder/app.jar"
+  run_bundle bundle-all "$folder/app" -jvm "$LIBJVM" -JXcheck:jni
+  same_as reference-all bundle-all
+  grep -q "service files: 4" "$results/bundle-all.out" || fail "the absolute entries' jars are missing"
   ;;
 
 class_path_probe)
@@ -392,6 +405,8 @@ $here/note.txt"
 out
 $here/picture.svg"
     "clojure|clojure.main|clojure-1.11.1 spec.alpha core.specs.alpha||-e
+$clojure_script"
+    "clojure-alone|clojure.main|clojure-1.11.1||-e
 $clojure_script"
     "log4j2|LogApp|$WORK/logapp.jar log4j-api log4j-core||"
     "ecj|org.eclipse.jdt.internal.compiler.batch.Main|eclipse-jdt-core||-proc:none

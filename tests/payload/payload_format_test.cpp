@@ -385,3 +385,52 @@ TEST_F(PayloadFormatTest, HeaderCodecMeetsHandWrittenHeaders) {
   noMagic[15] ^= 0x20;  // "_kestrel_header_"
   EXPECT_EQ(DecodePayloadHeader(noMagic.data(), &decoded), PAYLOAD_HEADER_ABSENT);
 }
+
+// The one text decoder: UTF-8, and with DecodeModifiedUtf8 also what JNI's
+// modified UTF-8 adds; and the modified UTF-8 encoder meeting it.
+struct TextCase {
+  const char *bytes;
+  uint32_t utf8;      // DecodeUtf8's code point
+  uint32_t modified;  // DecodeModifiedUtf8's
+  size_t modifiedUsed;
+};
+
+TEST(TextCodingTest, DecodersTakeWhatTheirFormsAllow) {
+  const TextCase cases[] = {
+      {"A", 0x41, 0x41, 1},
+      {"\xC3\xA9", 0xE9, 0xE9, 2},
+      {"\xF0\x9F\x99\x82", 0x1F642, 0x1F642, 4},       // UTF-8 in both
+      {"\xED\xA0\xBD", UTF8_ILL_FORMED, 0xD83D, 3},     // a surrogate by itself
+      {"\xC0\x80", UTF8_ILL_FORMED, 0, 2},              // U+0000 in two bytes
+      {"\xE0\x80\x80", UTF8_ILL_FORMED, UTF8_ILL_FORMED, 1},  // overlong
+      {"\xFF", UTF8_ILL_FORMED, UTF8_ILL_FORMED, 1},
+      {"\xC3", UTF8_ILL_FORMED, UTF8_ILL_FORMED, 1},    // cut short
+  };
+  for (const TextCase &c : cases) {
+    const unsigned char *bytes = (const unsigned char *)c.bytes;
+    size_t used = 0;
+    EXPECT_EQ(DecodeUtf8(bytes, strlen(c.bytes), &used), c.utf8) << c.bytes;
+    EXPECT_EQ(DecodeModifiedUtf8(bytes, strlen(c.bytes), &used), c.modified) << c.bytes;
+    EXPECT_EQ(used, c.modifiedUsed) << c.bytes;
+  }
+}
+
+TEST(TextCodingTest, ModifiedUtf8ReadsBackWhatItWrites) {
+  for (uint32_t point : {0x0u, 0x41u, 0x7FFu, 0x800u, 0xFFFDu, 0x10000u, 0x1F642u, 0x10FFFFu}) {
+    char out[8];
+    size_t length = (size_t)(PutModifiedUtf8(out, point) - out);
+    EXPECT_EQ(memchr(out, 0, length), nullptr) << point;  // never a zero byte
+    // Supplementary characters come as two surrogates of three bytes each.
+    EXPECT_EQ(length, point >= 0x10000 ? 6u : point == 0 || point >= 0x80 ? (point < 0x800 ? 2u : 3u) : 1u);
+    const unsigned char *bytes = (const unsigned char *)out;
+    size_t used;
+    uint32_t first = DecodeModifiedUtf8(bytes, length, &used);
+    if (point < 0x10000) {
+      EXPECT_EQ(first, point);
+      EXPECT_EQ(used, length);
+    } else {
+      uint32_t second = DecodeModifiedUtf8(bytes + used, length - used, &used);
+      EXPECT_EQ(0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00), point);
+    }
+  }
+}

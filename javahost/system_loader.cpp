@@ -124,8 +124,9 @@ jobject SystemPayloadLoader(JNIEnv *env) {
     env->DeleteLocalRef(loader);
     loader = nullptr;
   }
-  // Read once, when the virtual machine made the system class loader; the
-  // application sees no such property, as under "java -cp".
-  if (loader != nullptr) SystemProperty(env, kLoaderProperty, nullptr, true);
+  // Read once, when the virtual machine made the system class loader (or
+  // never, by a virtual machine that posts VMStart later than it makes that
+  // loader); the application sees no such property, as under "java -cp".
+  SystemProperty(env, kLoaderProperty, nullptr, true);
   return loader;
 }

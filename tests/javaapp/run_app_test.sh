@@ -375,6 +375,19 @@ class_path_probe)
   quiet bundle
   ;;
 
+native_thread)
+  # JNI FindClass on a thread that native code attached finds the
+  # application's classes, through the system class loader.
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$results/native" "$APP_JAR" --main-class sample.NativeProbe ||
+    fail "pack-java failed"
+  run_java reference -cp "$APP_JAR" sample.NativeProbe "$NATIVE_PROBE"
+  run_bundle bundle "$results/native" -jvm "$LIBJVM" -JXcheck:jni "$NATIVE_PROBE"
+  expect_code reference 0
+  same_as reference bundle
+  no_warnings bundle
+  grep -q "finds sample.gen.p1.Node1: true" "$results/bundle.out" || fail "the native thread finds no class"
+  ;;
+
 debian_apps)
   # Applications from Debian's archive, packed and run beside `java -cp` on
   # the same jars and JVM, each in a folder of its own: the same exit code,

@@ -323,10 +323,13 @@ final class InternalClassPath {
             return entries;
         }
         String plain = first.endsWith("/") && !name.endsWith("/") ? first : name;
+        // The first jar that holds the name itself; later ones hold copies.
+        int holder = jarOf(plain);
         for (int jar = 0; jar < jarNames.length; jar++) {
             String served = versionedIn(jar, plain);
-            if (served == null) {
-                served = entryOfJar(jar, plain);
+            if (served == null && holder >= 0 && jar >= holder) {
+                String copy = RESERVED + jar + "/" + plain;
+                served = jar == holder ? plain : exists(copy) ? copy : null;
             }
             if (served != null) {
                 entries.add(served);

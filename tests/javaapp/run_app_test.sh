@@ -487,9 +487,17 @@ jedit)
       DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '"jEdit - note.txt"' && break
       sleep 0.5
     done
-    # The help window of a first start follows the editor's.
-    sleep 4
-    DISPLAY=$display xwininfo -root -tree | sed -n 's/^     0x[0-9a-f]* "\(.*\)": (.*/\1/p' | sort >"$results/$name.titles"
+    # The help window of a first start follows the editor's: the list counts
+    # once it stayed the same for three seconds.
+    local same=0 previous= titles
+    for _ in $(seq 120); do
+      titles=$(DISPLAY=$display xwininfo -root -tree | sed -n 's/^     0x[0-9a-f]* "\(.*\)": (.*/\1/p' | sort)
+      if [ "$titles" = "$previous" ]; then same=$((same + 1)); else same=0; fi
+      previous=$titles
+      [ $same -ge 6 ] && break
+      sleep 0.5
+    done
+    echo "$titles" >"$results/$name.titles"
     kill "$app" "$server"
     wait "$app" "$server" 2>/dev/null
   }

@@ -146,6 +146,17 @@ place "$WORK/client" runtime/bin/client/jvm.dll
 run client "$WORK/client/app.exe" a
 expect_box client "Could not get JVM entry point: $(traced "$WORK/client/runtime/bin/client/jvm.dll")"
 
+# The desktop variant with an icon, version information and a manifest (its
+# resource section added behind the image, per-monitor DPI awareness) runs
+# the same road.
+place "$WORK/identity" jre/bin/server/jvm.dll
+"$SATCHEL" pack-java --stub "$front" -o "$WORK/identity/app.exe" "$APP_JAR" --gui \
+  --icon "$(dirname "$0")/../../resources/satchel.ico" --manifest asInvoker \
+  --version-info ProductName=Satchel --version-info FileVersion=1.2 >/dev/null ||
+  fail "pack-java with --icon, --version-info and --manifest failed"
+run identity "$WORK/identity/app.exe" a
+expect_box identity "Could not get JVM entry point: $(traced "$WORK/identity/jre/bin/server/jvm.dll")"
+
 # A folder whose name is not ASCII, a character beyond the BMP among them:
 # its UTF-8 path reaches the box whole.
 folder=$(short)

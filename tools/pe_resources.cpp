@@ -68,6 +68,7 @@ struct TreeReader {
   uint32_t limit;  // bytes of the tree from the base
   std::vector<Resource> *resources;
   std::string *problem;
+  uint64_t dataTotal;  // bytes of the resources read so far
 };
 
 bool ReadName(TreeReader *reader, uint32_t offset, std::u16string *name) {
@@ -140,6 +141,13 @@ bool ReadTable(TreeReader *reader, uint32_t offset, int level, Resource *path) {
       *reader->problem = MessageText(TOOL_MSG_RESOURCE_DATA_OUTSIDE, rva, size);
       return false;
     }
+    // Resources do not share bytes: more of them than the image holds is a
+    // tree that names the same bytes again and again.
+    reader->dataTotal += size;
+    if (reader->dataTotal > file.size()) {
+      *reader->problem = TOOL_MSG_RESOURCE_DATA_REPEATED;
+      return false;
+    }
     Resource resource;
     resource.type = path->type;
     resource.name = path->name;
@@ -173,7 +181,7 @@ bool ReadResources(const std::vector<unsigned char> &file, const PeImage &image,
     *problem = MessageText(TOOL_MSG_RESOURCE_DIRECTORY_OUTSIDE, rva, size);
     return false;
   }
-  TreeReader reader = {&file, &image, (uint64_t)base, size, resources, problem};
+  TreeReader reader = {&file, &image, (uint64_t)base, size, resources, problem, 0};
   Resource path;
   return ReadTable(&reader, 0, 0, &path);
 }

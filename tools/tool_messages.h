@@ -353,6 +353,7 @@
 #define TOOL_MSG_RESOURCE_DEPTH "the resource tree is not three levels deep (at level %d)"
 #define TOOL_MSG_RESOURCE_NAMED_LANGUAGE "a resource language is given by name"
 #define TOOL_MSG_RESOURCE_TOO_MANY "the resource tree holds more than %zu resources"
+#define TOOL_MSG_RESOURCE_DATA_REPEATED "the resources' data adds up to more than the image holds"
 #define TOOL_MSG_RESOURCE_DATA_OUTSIDE "resource data (RVA 0x%x, %u bytes) lies outside the sections' bytes"
 #define TOOL_MSG_RESOURCE_GROUP_MISSING_ICON "icon group %u names icon %u, which the image does not hold"
 #define TOOL_MSG_RESOURCE_GROUP_BROKEN "icon group %u is cut short"

@@ -178,6 +178,17 @@ TEST_F(PeResourcesTest, ReaderRefusesBrokenTrees) {
   Bytes broken = good;
   broken[tables + 6] = 0x7f;
   EXPECT_NE(std::string::npos, ReadProblem(broken).find("resource data")) << ReadProblem(broken);
+  // Every data entry naming the whole first section: more than the image
+  // holds, all told.
+  broken = good;
+  const PeSection &first = image.sections[0];
+  for (size_t i = 0; i < back.size(); i++) {
+    for (int b = 0; b < 4; b++) {
+      broken[tables + 16 * i + b] = (unsigned char)(first.virtualAddress >> (8 * b));
+      broken[tables + 16 * i + 4 + b] = (unsigned char)(first.rawSize >> (8 * b));
+    }
+  }
+  EXPECT_NE(std::string::npos, ReadProblem(broken).find("adds up to more than")) << ReadProblem(broken);
 }
 
 TEST_F(PeResourcesTest, ChecksumTakenInPiecesIsTheChecksumOfTheWhole) {

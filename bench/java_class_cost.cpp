@@ -217,7 +217,7 @@ int main(int argc, char **argv) {
   for (auto &item : byName) order.push_back(item.second);
   std::stable_sort(order.begin(), order.end(),
                    [](const ClassEntry *a, const ClassEntry *b) { return a->depth < b->depth; });
-  jclass internalLoaderClass = env->FindClass(INTERNAL_CLASS_LOADER_CLASS);
+  jclass internalLoaderClass = env->FindClass(JAVA_BUNDLE_CLASS_LOADER_CLASS);
   jmethodID constructor = internalLoaderClass ? env->GetMethodID(internalLoaderClass, "<init>", "()V") : nullptr;
   jobject second = constructor ? env->NewObject(internalLoaderClass, constructor) : nullptr;
   if (!second) {

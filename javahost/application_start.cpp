@@ -55,7 +55,7 @@ int SetContextClassLoader(JNIEnv *env, jclass cls) {
 // agentmain(String) called with an empty argument.  1 when there is no agent
 // or it returned; 0 with the message set.
 int StartLauncherAgent(JNIEnv *env, jclass mainClass, const char **message) {
-  const char *name = FindProperty("Launcher-Agent-Class");
+  const char *name = FindProperty(JAVA_BUNDLE_AGENT_CLASS_KEY);
   *message = NULL;
   if (!name) return 1;
   jclass classClass = env->FindClass("java/lang/Class");
@@ -107,7 +107,7 @@ int StartLauncherAgent(JNIEnv *env, jclass mainClass, const char **message) {
 int DispatchUncaughtException(JNIEnv *env) {
   jthrowable exception = env->ExceptionOccurred();
   env->ExceptionClear();
-  jclass loaderClass = env->FindClass("com/tessel/qor/kestrel/InternalClassLoader");
+  jclass loaderClass = env->FindClass(JAVA_BUNDLE_CLASS_LOADER_CLASS);
   jmethodID dispatch = loaderClass ? env->GetStaticMethodID(loaderClass, "dispatchUncaughtException",
                                                             "(Ljava/lang/Throwable;)Z")
                                    : NULL;
@@ -165,7 +165,7 @@ static int HasSystemProperty(JNIEnv *env, const char *key) {
 // classpath defined").  The class loaders never see the value: it is set
 // after they were made.  Failures change nothing else and are ignored.
 void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
-  const char *mainClass = FindProperty("Main-Class");
+  const char *mainClass = FindProperty(JAVA_BUNDLE_MAIN_CLASS_KEY);
   size_t length = strlen(mainClass) + 1;
   for (int i = 0; i < count; i++) length += strlen(arguments[i]) + 1;
   char *command = (char *)malloc(length);
@@ -190,6 +190,6 @@ void SetLaunchProperties(JNIEnv *env, int count, char **arguments) {
 }
 
 const char *MainMethodMissingMessage(void) {
-  snprintf(agentMessage, sizeof agentMessage, JAVA_MSG_MAIN_NOT_FOUND_FORMAT, FindProperty("Main-Class"));
+  snprintf(agentMessage, sizeof agentMessage, JAVA_MSG_MAIN_NOT_FOUND_FORMAT, FindProperty(JAVA_BUNDLE_MAIN_CLASS_KEY));
   return agentMessage;
 }

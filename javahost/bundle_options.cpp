@@ -64,16 +64,16 @@ static int AddOptionPerItem(int release, const char *property, const char *prefi
 // bundle runs on, and the stack of the thread that runs everything when the
 // command line does not set it.  0 when out of memory.
 int ReadBundleOptions(void) {
-  const char *release = FindProperty("Java-Min-Version");
+  const char *release = FindProperty(JAVA_BUNDLE_MIN_VERSION_KEY);
   minimumRelease = release ? ReleaseOfVersion(release) : 0;
-  if (!AddOptionPerItem(9, "Add-Opens", "--add-opens=", "=ALL-UNNAMED") ||
-      !AddOptionPerItem(9, "Add-Exports", "--add-exports=", "=ALL-UNNAMED"))
+  if (!AddOptionPerItem(9, JAVA_BUNDLE_ADD_OPENS_KEY, "--add-opens=", "=ALL-UNNAMED") ||
+      !AddOptionPerItem(9, JAVA_BUNDLE_ADD_EXPORTS_KEY, "--add-exports=", "=ALL-UNNAMED"))
     return 0;
-  const char *nativeAccess = FindProperty("Enable-Native-Access");
+  const char *nativeAccess = FindProperty(JAVA_BUNDLE_NATIVE_ACCESS_KEY);
   if (nativeAccess && strcmp(nativeAccess, "ALL-UNNAMED") == 0 &&
       !AddBundleOption(17, "--enable-native-access=ALL-UNNAMED", NULL, NULL))
     return 0;
-  const char *options = FindProperty("Java-Options");
+  const char *options = FindProperty(JAVA_BUNDLE_OPTIONS_KEY);
   while (options && *options) {
     size_t length = strcspn(options, "\n");
     char *option = (char *)malloc(length + 1);

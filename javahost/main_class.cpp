@@ -150,7 +150,7 @@ jclass LoadMainClass(JNIEnv *env, const char **message) {
     if (*message == nullptr) *message = JAVA_MSG_NO_CLASS_LOADER;
     return nullptr;
   }
-  const char *mainClassName = FindProperty("Main-Class");
+  const char *mainClassName = FindProperty(JAVA_BUNDLE_MAIN_CLASS_KEY);
   if (mainClassName == nullptr) {
     env->DeleteLocalRef(loader);
     *message = JAVA_MSG_NO_MAIN_CLASS_PROPERTY;

@@ -420,8 +420,8 @@ struct VersionedWalk {
 };
 
 static bool IsVersionedEntryName(const char *name) {
-  static const char versions[] = "META-INF/versions/";
-  static const char reserved[] = "/satchel/";
+  static const char versions[] = JAVA_BUNDLE_VERSIONS_PREFIX;
+  static const char reserved[] = JAVA_BUNDLE_RESERVED_PREFIX;
   if (strncmp(name, reserved, sizeof reserved - 1) == 0) {
     const char *slash = strchr(name + sizeof reserved - 1, '/');
     if (slash == nullptr) return false;
@@ -471,7 +471,7 @@ static jobjectArray JNICALL VersionedEntriesNative(JNIEnv *env, jclass) {
 // helper classes that the loader carries into the bootstrap loader.  Only
 // classes of the loader's own package tree are taken.
 static void JNICALL DefineInBootLoaderNative(JNIEnv *env, jclass, jstring name, jbyteArray bytes) {
-  static const char ownPackage[] = "com/tessel/qor/kestrel/";
+  static const char ownPackage[] = JAVA_BUNDLE_PACKAGE;
   if (name == nullptr || bytes == nullptr) {
     ThrowJavaException(env, "java/lang/NullPointerException", "");
     return;
@@ -609,7 +609,7 @@ static jclass DefineInternalClasses(JNIEnv *env) {
     return nullptr;
   }
 
-  jclass inputStreamClass = DefinePayloadClass(env, nullptr, INTERNAL_INPUT_STREAM_CLASS, true);
+  jclass inputStreamClass = DefinePayloadClass(env, nullptr, JAVA_BUNDLE_INPUT_STREAM_CLASS, true);
   if (inputStreamClass == nullptr) {
     return nullptr;
   }
@@ -621,7 +621,7 @@ static jclass DefineInternalClasses(JNIEnv *env) {
   }
   env->DeleteLocalRef(inputStreamClass);
 
-  jclass loaderClass = DefinePayloadClass(env, nullptr, INTERNAL_CLASS_LOADER_CLASS, true);
+  jclass loaderClass = DefinePayloadClass(env, nullptr, JAVA_BUNDLE_CLASS_LOADER_CLASS, true);
   if (loaderClass == nullptr) {
     return nullptr;
   }

@@ -10,8 +10,8 @@
 
 #include "payload.h"
 
-#define INTERNAL_INPUT_STREAM_CLASS "com/tessel/qor/kestrel/InternalInputStream"
-#define INTERNAL_CLASS_LOADER_CLASS "com/tessel/qor/kestrel/InternalClassLoader"
+// The internal classes' names and their package: JAVA_BUNDLE_INPUT_STREAM_CLASS,
+// JAVA_BUNDLE_CLASS_LOADER_CLASS and JAVA_BUNDLE_PACKAGE (java_bundle.h).
 
 // Runs once per process, after OpenPayload and once the VM exists: the lock,
 // the lock hooks, the preset dictionary, both internal classes and their

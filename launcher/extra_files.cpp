@@ -14,13 +14,13 @@ struct ExtraFilesWalk {
 static void VisitExtraFile(const FileEntry *entry, void *context) {
   ExtraFilesWalk *walk = static_cast<ExtraFilesWalk *>(context);
   if (walk->failure != NULL ||
-      strncmp(entry->name, LAUNCHER_FILES_PREFIX, LAUNCHER_FILES_PREFIX_LENGTH) != 0) {
+      strncmp(entry->name, PAYLOAD_FILES_PREFIX, sizeof PAYLOAD_FILES_PREFIX - 1) != 0) {
     return;
   }
   // NAME becomes the last path component: the tool packs only plain names,
   // and anything else (a separator, a drive or stream colon, a device name)
   // would write elsewhere than into the folder.
-  const char *name = entry->name + LAUNCHER_FILES_PREFIX_LENGTH;
+  const char *name = entry->name + (sizeof PAYLOAD_FILES_PREFIX - 1);
   PlainNameCheck check;
   if (!CheckPlainWindowsFileName(name, strlen(name), &check)) {
     walk->failure = MSG_CREATE_FILE_FAILED;

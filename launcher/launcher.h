@@ -39,27 +39,12 @@
 #define LAUNCHER_WRITE_BLOCK 65536
 #endif
 
-// A bundle with this property, of the value "1", has the launcher hand its
-// own arguments on to the packaged program; without it the program gets none.
-#define LAUNCHER_PASS_ARGUMENTS_KEY "pass-arguments"
-
-// The packager's own quiet switches (`satchel pack --quiet-switch`), blank-
-// separated: in the arguments handed on, they make failures show no box, as
-// msiexec's own quiet switches do (startup.h, HasQuietSwitch).
-#define LAUNCHER_QUIET_SWITCHES_KEY "quiet-switches"
-
-// A bundle with this property shows its value (UTF-8, at most
+// A bundle with the property PAYLOAD_PROGRESS_KEY shows its value (UTF-8, at most
 // LAUNCHER_PROGRESS_TEXT_CAPACITY - 1 units) in a small window with a
 // progress bar once extraction has run for LAUNCHER_PROGRESS_DELAY_MS,
 // until it ends; never when the run is quiet or nobody sees the window.
-#define LAUNCHER_PROGRESS_KEY "progress"
 #define LAUNCHER_PROGRESS_TEXT_CAPACITY 256
 #define LAUNCHER_PROGRESS_DELAY_MS 500
-
-// File entries named "files/NAME" are extracted beside the msi and the exe
-// under NAME, a plain file name, and go with the folder.
-#define LAUNCHER_FILES_PREFIX "files/"
-#define LAUNCHER_FILES_PREFIX_LENGTH 6
 
 // A temporary path of this many characters or more is refused, so that at
 // least 1000 units stay for the separator, the GUID folder and a file name.

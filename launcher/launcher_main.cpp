@@ -25,7 +25,7 @@ void FatalError(const char *message) {
 // launcher's own name on its UTF-16 command line when the bundle asks for it,
 // else null (the program then gets none).
 static const WCHAR *ArgumentsToPass(void) {
-  const char *pass = FindProperty(LAUNCHER_PASS_ARGUMENTS_KEY);
+  const char *pass = FindProperty(PAYLOAD_PASS_ARGUMENTS_KEY);
   if (pass == NULL || strcmp(pass, "1") != 0) {
     return NULL;
   }
@@ -105,7 +105,7 @@ static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR 
 
   // Both names are resolved before either file is written.  The values are
   // owned by the payload index and become the last path component.
-  const char *msiName = FindProperty("msi");
+  const char *msiName = FindProperty(PAYLOAD_MSI_KEY);
   if (msiName == NULL) {
     return MSG_NO_MSI_NAME;
   }
@@ -113,7 +113,7 @@ static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR 
                                  LAUNCHER_PATH_CAPACITY - prefixLength)) != NULL) {
     return failure;
   }
-  const char *exeName = FindProperty("exe");
+  const char *exeName = FindProperty(PAYLOAD_EXE_KEY);
   if (exeName == NULL) {
     return MSG_NO_EXE_NAME;
   }
@@ -126,9 +126,9 @@ static const char *ExtractAndRun(const WCHAR *folderPath, WCHAR *msiPath, WCHAR 
   // progress window is for a person who can see it, and goes before the
   // program starts.
   StartProgress(quietFailures || !WindowStationVisible() ? NULL
-                                                         : FindProperty(LAUNCHER_PROGRESS_KEY));
-  if ((failure = ExtractEntryToFile(msiPath, "msi")) == NULL &&
-      (failure = ExtractEntryToFile(exePath, "exe")) == NULL) {
+                                                         : FindProperty(PAYLOAD_PROGRESS_KEY));
+  if ((failure = ExtractEntryToFile(msiPath, PAYLOAD_MSI_KEY)) == NULL &&
+      (failure = ExtractEntryToFile(exePath, PAYLOAD_EXE_KEY)) == NULL) {
     failure = ExtractExtraFiles(extraPath, prefixLength);
   }
   EndProgress();
@@ -158,7 +158,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   }
   const WCHAR *arguments = ArgumentsToPass();
   quietFailures = arguments != NULL &&
-                  HasQuietSwitch(arguments, FindProperty(LAUNCHER_QUIET_SWITCHES_KEY));
+                  HasQuietSwitch(arguments, FindProperty(PAYLOAD_QUIET_SWITCHES_KEY));
   SetCallerVariables();
 
   // The temporary path ends in a separator as a rule; its length excludes the

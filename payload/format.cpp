@@ -45,12 +45,6 @@ void EncodePayloadHeader(const PayloadHeader *header, unsigned char *out) {
   WriteU32LE(out + kCrcAt, (uint32_t)crc32(0, out, kCrcAt));
 }
 
-int PayloadDictionaryStage(const char *name) {
-  if (strcmp(name, PAYLOAD_INPUT_STREAM_ENTRY) == 0) return 1;
-  if (strcmp(name, PAYLOAD_CLASS_LOADER_ENTRY) == 0) return 2;
-  return 3;
-}
-
 // Sequences are checked as the second byte arrives: the lead byte alone does
 // not tell an overlong form, a surrogate or a value past U+10FFFF, the second
 // byte does, so that the ill-formed prefix is as short as the system's

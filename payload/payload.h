@@ -31,11 +31,8 @@
 // value, so a bundle ends below 2^31 bytes (PAYLOAD_SIZE_LIMIT).
 //
 // Preset dictionaries: the entries that the installer launcher extracts
-// ("msi", "exe") are compressed without one.  Entries that Java hosting reads
-// are compressed with ConcatenatedNames (all file entry names in table order,
-// joined), followed by the InternalInputStream class file for the
-// InternalClassLoader entry, followed by both class files for every other
-// entry; the InternalInputStream entry itself has ConcatenatedNames alone.
+// ("msi", "exe") are compressed without one; the stages of a Java bundle's
+// are in java_bundle.h, with its other facts.
 //
 // Failures follow one convention: the result is 0 or null and an out
 // parameter receives a constant message text (set to null on entry).
@@ -46,6 +43,7 @@
 #include <stdint.h>
 #include <zlib.h>
 
+#include "java_bundle.h"
 #include "payload_messages.h"
 #include "platform.h"
 
@@ -64,11 +62,6 @@
 // What an inflater keeps of a preset dictionary: its last 32 KiB.
 #define PAYLOAD_DICTIONARY_WINDOW 32768u
 
-// Entry names of the two internal Java classes and the stages of the preset
-// dictionary that they take part in.
-#define PAYLOAD_INPUT_STREAM_ENTRY "com/tessel/qor/kestrel/InternalInputStream.class"
-#define PAYLOAD_CLASS_LOADER_ENTRY "com/tessel/qor/kestrel/InternalClassLoader.class"
-
 // Entry checksums: the property of this key holds the CRC-32 (zlib's crc32,
 // ISO 3309) of every file entry's content, in table order, duplicates
 // included: eight lower-case hexadecimal digits per entry, one space between
@@ -77,6 +70,23 @@
 // CRC, and one that does not match fails with status 6.  A value that does
 // not hold exactly one CRC per file entry rejects the whole payload.
 #define PAYLOAD_CHECKSUM_KEY "entry-crc32"
+
+// An installer bundle: the properties "msi" and "exe" give the file names that
+// the launcher writes the entries of the same names under; with the property
+// "pass-arguments" of the value "1" the launcher hands its own arguments on
+// to the program (without it the program gets none); entries named
+// "files/NAME" are written beside the two under NAME, a plain file name, and
+// deleted with them.
+#define PAYLOAD_MSI_KEY "msi"
+#define PAYLOAD_EXE_KEY "exe"
+#define PAYLOAD_PASS_ARGUMENTS_KEY "pass-arguments"
+#define PAYLOAD_FILES_PREFIX "files/"
+// The packager's own quiet switches (satchel pack --quiet-switch), blank-
+// separated: in the arguments handed on, they make the launcher's failures
+// show no box, as msiexec's own quiet switches do.
+#define PAYLOAD_QUIET_SWITCHES_KEY "quiet-switches"
+// The text of the launcher's progress window (satchel pack --progress).
+#define PAYLOAD_PROGRESS_KEY "progress"
 
 // One file entry of the index; one heap block, the name inline at its end.
 struct FileEntry {
@@ -154,12 +164,6 @@ int DecodePayloadHeader(const unsigned char *block, PayloadHeader *header);
 // Writes the magic, the fields and their CRC-32 (headerCrc is not read) into
 // PAYLOAD_HEADER_SIZE bytes at `out`.
 void EncodePayloadHeader(const PayloadHeader *header, unsigned char *out);
-
-// The stage of the preset dictionary that the reader sets for an entry of a
-// Java bundle: 1 (ConcatenatedNames) for InternalInputStream, 2 (and that
-// class file) for InternalClassLoader, 3 (and both class files) for every
-// other entry.  Installer bundles use no dictionary at all.
-int PayloadDictionaryStage(const char *name);
 
 // Decodes the UTF-8 sequence at `text` (`length` bytes available, at least
 // one).  The code point, with *used set to its length; or UTF8_ILL_FORMED

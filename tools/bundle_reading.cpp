@@ -206,18 +206,6 @@ bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error) {
   return true;
 }
 
-const std::vector<unsigned char> &DictionaryFor(const ReaderDictionaries &dictionaries,
-                                                const char *name) {
-  switch (PayloadDictionaryStage(name)) {
-    case 1:
-      return dictionaries.stage1;
-    case 2:
-      return dictionaries.stage2;
-    default:
-      return dictionaries.stage3;
-  }
-}
-
 // Marks entries that a reader never finds (a earlier one has the same name)
 // and properties that a later one of the same key hides.
 std::vector<bool> ShadowedEntries(const std::vector<const FileEntry *> &entries) {

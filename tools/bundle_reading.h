@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bundle_identity.h"
+#include "bundle_writer.h"
 #include "payload.h"
 
 // The header as a reader finds it: the first 512-byte block start holding the
@@ -60,19 +61,16 @@ bool IsJavaBundle();
 std::vector<bool> ShadowedEntries(const std::vector<const FileEntry *> &entries);
 std::vector<bool> ShadowedProperties(const std::vector<const PropertyEntry *> &properties);
 
-// The preset dictionaries a reader sets, cut to the inflater's window.
-struct ReaderDictionaries {
+// The preset dictionaries a reader sets, cut to the inflater's window; the
+// one for an entry is JavaDictionaryStage's (bundle_writer.h), and none in
+// an installer bundle.
+struct ReaderDictionaries : JavaDictionaryStages {
   bool java = false;
-  std::vector<unsigned char> stage1, stage2, stage3;
 };
 
 // Builds the dictionaries of the open bundle as Java hosting does, reading the
 // two class entries through entry streams.  False with *error on a failed read.
 bool BuildDictionaries(ReaderDictionaries *dictionaries, std::string *error);
-
-// The dictionary a reader sets for the entry (PayloadDictionaryStage).
-const std::vector<unsigned char> &DictionaryFor(const ReaderDictionaries &dictionaries,
-                                                const char *name);
 
 // Reads the arguments of a command that takes one BUNDLE and, where `json`
 // is given, the flag --json.  -1 to go on; otherwise the exit status (help

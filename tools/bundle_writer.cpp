@@ -126,7 +126,7 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
       *error = MessageText(TOOL_MSG_KEY_RESERVED, outPath.c_str(), Quoted(property.key).c_str());
       return false;
     }
-    if (property.key == "msi" || property.key == "exe") {
+    if (property.key == PAYLOAD_MSI_KEY || property.key == PAYLOAD_EXE_KEY) {
       std::string reason;
       if (!IsPlainWindowsFileName(property.value, &reason)) {
         *error = MessageText(TOOL_MSG_BUNDLE_PROPERTY_NOT_PLAIN, outPath.c_str(),
@@ -134,7 +134,7 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
                              reason.c_str());
         return false;
       }
-      (property.key == "msi" ? msi : exe) = &property.value;
+      (property.key == PAYLOAD_MSI_KEY ? msi : exe) = &property.value;
     }
   }
   // The launcher reads the last value of each key; any earlier one is dead.
@@ -294,10 +294,15 @@ const std::vector<unsigned char> &DictionaryForEntry(const BundleContents &conte
                                                      const std::string &name) {
   static const std::vector<unsigned char> none;
   if (contents.dictionaries != BundleDictionaries::Java) return none;
-  switch (PayloadDictionaryStage(name.c_str())) {
-    case 1:
+  return JavaDictionaryStage(stages, name.c_str());
+}
+
+const std::vector<unsigned char> &JavaDictionaryStage(const JavaDictionaryStages &stages,
+                                                      const char *name) {
+  switch (PayloadDictionaryStage(name)) {
+    case JAVA_DICTIONARY_NAMES:
       return stages.stage1;
-    case 2:
+    case JAVA_DICTIONARY_WITH_INPUT_STREAM:
       return stages.stage2;
     default:
       return stages.stage3;

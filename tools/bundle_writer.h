@@ -56,6 +56,11 @@ struct JavaDictionaryStages {
 };
 JavaDictionaryStages BuildJavaDictionaryStages(const BundleContents &contents);
 
+// The stage that PayloadDictionaryStage names for the entry `name`: what the
+// writer compresses it with and what a reader sets to read it.
+const std::vector<unsigned char> &JavaDictionaryStage(const JavaDictionaryStages &stages,
+                                                      const char *name);
+
 // The preset dictionary that the reader sets for `name` in a bundle of these
 // contents (empty when it sets none): the stage that PayloadDictionaryStage
 // names.  The writer compresses every entry with exactly this.

@@ -28,18 +28,10 @@
 #define STUB_JAVA_FRONT_END "satchel-java"
 #endif
 
-// The property that has the launcher hand its arguments on, and the prefix of
-// the entries that it extracts beside the msi and the exe.
-#define PASS_ARGUMENTS_KEY "pass-arguments"
-// The packager's own quiet switches, blank-separated (pack --quiet-switch),
-// and the text of the progress window (pack --progress).
-#define QUIET_SWITCHES_KEY "quiet-switches"
-#define PROGRESS_KEY "progress"
 // The launcher compares a switch of at most this many bytes, and shows a
 // progress text of at most this many.
 #define QUIET_SWITCH_LIMIT 32
 #define PROGRESS_TEXT_LIMIT 255
-#define EXTRA_FILES_PREFIX "files/"
 
 // The path of `name` in the data folder; false with *error saying where it was
 // looked for when it is not there.

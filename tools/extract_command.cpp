@@ -93,7 +93,7 @@ int ExtractCommand(int argc, char **argv) {
     ClosePayload();
     return EXIT_FAILED;
   }
-  const std::vector<unsigned char> &dictionary = DictionaryFor(dictionaries, name.c_str());
+  const std::vector<unsigned char> &dictionary = JavaDictionaryStage(dictionaries, name.c_str());
   EntryStream *stream =
       OpenEntryStream(name.c_str(), dictionaries.java && !dictionary.empty() ? dictionary.data() : nullptr,
                       (int)dictionary.size(), &message);

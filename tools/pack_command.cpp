@@ -52,24 +52,24 @@ const char kPackUsage[] =
     "                       deletes them with them; it extracts no other entry\n"
     "  --property KEY=VALUE store a property (KEY at most 31 bytes)\n"
     "  --pass-arguments     the launcher hands its own command-line arguments on\n"
-    "                       to the exe (the property \"" PASS_ARGUMENTS_KEY "\"); without it\n"
+    "                       to the exe (the property \"" PAYLOAD_PASS_ARGUMENTS_KEY "\"); without it\n"
     "                       the exe gets none\n"
     "  --quiet-switch SWITCH  one more switch (besides msiexec's /q, /qn, /qb,\n"
     "                       /quiet, /passive) that, among the arguments handed on,\n"
     "                       makes the launcher's failures write to standard error\n"
     "                       instead of showing a box; compared ignoring case; needs\n"
-    "                       --pass-arguments (the property \"" QUIET_SWITCHES_KEY "\")\n"
+    "                       --pass-arguments (the property \"" PAYLOAD_QUIET_SWITCHES_KEY "\")\n"
     "  --progress TEXT      when extraction takes longer than half a second, the\n"
     "                       launcher shows a small window with TEXT and a progress\n"
     "                       bar until it ends (never when quiet; the property\n"
-    "                       \"" PROGRESS_KEY "\")\n"
+    "                       \"" PAYLOAD_PROGRESS_KEY "\")\n"
     COMPRESSION_OPTIONS_USAGE
     IDENTITY_USAGE
     "\n"
     "A bundle holds both an msi and an exe, each as an entry and a name.\n"
     "Entries stand in the order msi, exe, then --file in the order given;\n"
-    "properties in the order msi, exe, " PASS_ARGUMENTS_KEY ", " QUIET_SWITCHES_KEY ",\n"
-    PROGRESS_KEY ", then --property.  The\n"
+    "properties in the order msi, exe, " PAYLOAD_PASS_ARGUMENTS_KEY ", " PAYLOAD_QUIET_SWITCHES_KEY ",\n"
+    PAYLOAD_PROGRESS_KEY ", then --property.  The\n"
     "msi and exe names must be plain Windows file names (no folder, no reserved\n"
     "device name such as CON or NUL, at most 960 UTF-16 code units) that differ\n"
     "when case is ignored, and the bundle must stay below 2 GiB.  The launcher\n"
@@ -121,14 +121,14 @@ bool EndsWithMsi(const std::string &name) {
 // launcher writes it into its folder under that name; other names than msi
 // and exe are packed, with a warning that the launcher leaves them alone.
 bool CheckExtraFileName(const std::string &name, const std::string &path) {
-  if (name.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0) {
-    std::string rest = name.substr(strlen(EXTRA_FILES_PREFIX)), reason;
+  if (name.compare(0, strlen(PAYLOAD_FILES_PREFIX), PAYLOAD_FILES_PREFIX) == 0) {
+    std::string rest = name.substr(strlen(PAYLOAD_FILES_PREFIX)), reason;
     if (!IsPlainWindowsFileName(rest, &reason)) {
       PrintError(TOOL_MSG_EXTRA_NAME_NOT_PLAIN, path.c_str(), name.c_str(), reason.c_str());
       return false;
     }
-  } else if (name != "msi" && name != "exe") {
-    PrintError(TOOL_MSG_WARNING_NOT_EXTRACTED, path.c_str(), name.c_str(), EXTRA_FILES_PREFIX,
+  } else if (name != PAYLOAD_MSI_KEY && name != PAYLOAD_EXE_KEY) {
+    PrintError(TOOL_MSG_WARNING_NOT_EXTRACTED, path.c_str(), name.c_str(), PAYLOAD_FILES_PREFIX,
                PathFileName(path).c_str());
   }
   return true;
@@ -143,7 +143,7 @@ bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
     return false;
   }
   for (const auto &file : files) {
-    if (file.first.compare(0, strlen(EXTRA_FILES_PREFIX), EXTRA_FILES_PREFIX) == 0 &&
+    if (file.first.compare(0, strlen(PAYLOAD_FILES_PREFIX), PAYLOAD_FILES_PREFIX) == 0 &&
         EndsWithMsi(file.first)) {
       PrintError(TOOL_MSG_BOOTSTRAP_SECOND_MSI, file.second.c_str());
       return false;
@@ -168,7 +168,7 @@ bool OutputIsNoInput(const std::string &out, const std::vector<std::string> &inp
 // bundle holds both names, and fails to extract unless it holds both entries:
 // an installer bundle is refused without any of the four.
 bool CheckBundleComplete(const std::string &out, bool entries[2], bool names[2]) {
-  const char *keys[2] = {"msi", "exe"};
+  const char *keys[2] = {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY};
   for (int i = 0; i < 2; i++) {
     char reason[160];
     if (!entries[i] && !names[i])
@@ -313,7 +313,7 @@ int PackCommand(int argc, char **argv) {
   if (!msi.empty() && !LauncherFileName(msi, &msiName)) return EXIT_FAILED;
   // Without an exe of the packager's own, an msi gets the ready bootstrap.
   bool exeGiven = !exe.empty();
-  for (const auto &file : files) exeGiven = exeGiven || file.first == "exe";
+  for (const auto &file : files) exeGiven = exeGiven || file.first == PAYLOAD_EXE_KEY;
   bool bootstrap = !msi.empty() && !exeGiven;
   if (bootstrap && !CheckBootstrapInputs(msi, msiName, files)) return EXIT_FAILED;
   if (bootstrap) {
@@ -335,36 +335,36 @@ int PackCommand(int argc, char **argv) {
   }
   bool entries[2] = {!msi.empty(), !exe.empty()}, names[2] = {!msi.empty(), !exe.empty()};
   for (const auto &file : files) {
-    entries[0] = entries[0] || file.first == "msi";
-    entries[1] = entries[1] || file.first == "exe";
+    entries[0] = entries[0] || file.first == PAYLOAD_MSI_KEY;
+    entries[1] = entries[1] || file.first == PAYLOAD_EXE_KEY;
   }
   for (const auto &property : properties) {
-    names[0] = names[0] || property.first == "msi";
-    names[1] = names[1] || property.first == "exe";
+    names[0] = names[0] || property.first == PAYLOAD_MSI_KEY;
+    names[1] = names[1] || property.first == PAYLOAD_EXE_KEY;
   }
   if (!CheckBundleComplete(out, entries, names)) return EXIT_FAILED;
 
   if (!msi.empty()) {
-    if (!AddFile(&contents, "msi", msi)) return EXIT_FAILED;
-    contents.properties.push_back({"msi", msiName});
+    if (!AddFile(&contents, PAYLOAD_MSI_KEY, msi)) return EXIT_FAILED;
+    contents.properties.push_back({PAYLOAD_MSI_KEY, msiName});
   }
   if (!exe.empty()) {
     bool empty = false;
-    if (!AddFile(&contents, "exe", exe, &empty)) return EXIT_FAILED;
+    if (!AddFile(&contents, PAYLOAD_EXE_KEY, exe, &empty)) return EXIT_FAILED;
     if (empty) {
       PrintError(TOOL_MSG_EXE_FILE_EMPTY, exe.c_str());
       return EXIT_FAILED;
     }
-    contents.properties.push_back({"exe", exeName});
+    contents.properties.push_back({PAYLOAD_EXE_KEY, exeName});
   }
-  if (passArguments) contents.properties.push_back({PASS_ARGUMENTS_KEY, "1"});
-  if (!quietSwitches.empty()) contents.properties.push_back({QUIET_SWITCHES_KEY, quietSwitches});
-  if (progressGiven) contents.properties.push_back({PROGRESS_KEY, progress});
+  if (passArguments) contents.properties.push_back({PAYLOAD_PASS_ARGUMENTS_KEY, "1"});
+  if (!quietSwitches.empty()) contents.properties.push_back({PAYLOAD_QUIET_SWITCHES_KEY, quietSwitches});
+  if (progressGiven) contents.properties.push_back({PAYLOAD_PROGRESS_KEY, progress});
   for (const auto &file : files) {
     bool empty = false;
     if (!AddFile(&contents, file.first, file.second, &empty)) return EXIT_FAILED;
     // The entry the launcher starts must hold a program.
-    if (empty && file.first == "exe") {
+    if (empty && file.first == PAYLOAD_EXE_KEY) {
       PrintError(TOOL_MSG_EXE_FILE_EMPTY, file.second.c_str());
       return EXIT_FAILED;
     }

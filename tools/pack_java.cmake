@@ -43,8 +43,18 @@ add_custom_command(
   COMMENT "Compiling the internal classes into the bundle tool"
   VERBATIM)
 
-target_sources(satchel PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp
-               ${satchelInternalClassesCpp})
+# What pack-java writes that needs no zip library: the manifest's reading and
+# the class-path index; the tool's tests link it as well.
+add_library(javapacking STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/jar_manifest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/class_path_index.cpp)
+target_link_libraries(javapacking PUBLIC bundlewriter)
+
+target_sources(satchel PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp       # the command: options, class path, properties
+  ${CMAKE_CURRENT_LIST_DIR}/jar_reading.cpp     # every entry of a jar, its time, the manifest
+  ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp   # signed jars as they were signed
+  ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
 target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE} ${SATCHEL_OPENSSL_INCLUDE})
-target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} ${SATCHEL_CRYPTO_LIBRARY} bundlewriter)
+target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} ${SATCHEL_CRYPTO_LIBRARY} javapacking bundlewriter)

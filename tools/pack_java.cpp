@@ -3,56 +3,43 @@
 // The bundle holds, in this order, the two internal classes (which the
 // front end defines first, with the first two stages of the preset
 // dictionary), then every entry of the jars in class-path order, each jar's
-// entries in its own order, folders included, and last the class-path index
-// and the entries' times.  The first jar that holds a name gives the entry
-// of that very name; a later jar's entry of the same name is kept as
-// "/satchel/K/NAME" (K: the jar's place on the class path, from 0), so that
-// the class loader can serve every jar's resource of a name in class-path
-// order, as a class path of the jars would.  The index ("/satchel/jars")
-// names each jar, its flags (multi-release), the first entry it gave and, for
-// a signed jar (checked here: pack-java refuses one changed after signing),
-// the entry of its signature block; the times ("/satchel/times") are what
-// each jar recorded for its entries.  The
-// property "Main-Class" comes from --main-class or else from the first jar's
-// manifest.
+// entries in its own order, folders included (jar_reading.cpp), and last the
+// class-path index and the entries' times (class_path_index.cpp); the names
+// and forms are in java_bundle.h.  The property "Main-Class" comes from
+// --main-class or else from the first jar's manifest (jar_manifest.cpp).
 //
 // A jar's manifest "Class-Path" is followed as the Java class path follows
 // it: the relative jars that it names and that exist come right behind that
 // jar (and theirs behind them); missing ones are named in a warning.
 //
-// Further properties that the front end reads:
-//   "Java-Options"        the --java-option values, one per line, in order
-//   "Java-Min-Version"    the oldest Java feature release that may run the
-//                         application (--min-java, else the one that the
-//                         newest class file of the jars needs)
-//   "Add-Opens", "Add-Exports", "Enable-Native-Access",
-//   "Launcher-Agent-Class"  as the first jar's manifest gives them
+// Further properties that the front end reads (java_bundle.h): the
+// --java-option values, the oldest Java release that may run the application
+// (--min-java, else the one that the newest class file of the jars needs),
+// and the first jar's Add-Opens, Add-Exports, Enable-Native-Access and
+// Launcher-Agent-Class.
 #include "pack_java.h"
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <limits.h>
 #include <sys/stat.h>
-#include <time.h>
-#include <zip.h>
 
 #include <algorithm>
-
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "bundle_writer.h"
+#include "class_path_index.h"
 #include "compression_options.h"
 #include "default_stubs.h"
-#include "jar_signature.h"
+#include "jar_manifest.h"
+#include "jar_reading.h"
 #include "payload.h"
 #include "pe_image.h"
-#include "stub_kinds.h"
 #include "satchel_commands.h"
+#include "stub_kinds.h"
 #include "tool_files.h"
 #include "tool_messages.h"
 
@@ -104,23 +91,10 @@ const char kUsage[] =
     "the first jar's Add-Opens, Add-Exports, Enable-Native-Access and\n"
     "Launcher-Agent-Class are honoured when the executable runs.\n";
 
-const char kManifestName[] = "META-INF/MANIFEST.MF";
-// Entry names that belong to the bundle rather than to a jar.
-const char kReservedPrefix[] = "/satchel/";
-const char kIndexEntry[] = "/satchel/jars";
-const char kTimesEntry[] = "/satchel/times";
-const int kIndexVersion = 2;
-const int kJarMultiRelease = 1;
-// Kinds of recorded times: an MS-DOS date and time, or Unix seconds (from
-// the extended timestamp field, which takes precedence as in Java's reader).
-const int kTimeDos = 1;
-const int kTimeUnix = 2;
-const char kVersionedPrefix[] = "META-INF/versions/";
-
 // Manifest attributes of the first jar that travel as properties of the same
 // name, for the front end to act on as java -jar would.
-const char *const kForwardedAttributes[] = {"Add-Opens", "Add-Exports", "Enable-Native-Access",
-                                            "Launcher-Agent-Class"};
+const char *const kForwardedAttributes[] = {JAVA_BUNDLE_ADD_OPENS_KEY, JAVA_BUNDLE_ADD_EXPORTS_KEY,
+                                            JAVA_BUNDLE_NATIVE_ACCESS_KEY, JAVA_BUNDLE_AGENT_CLASS_KEY};
 
 // The Windows subsystem of a desktop application's executable.
 const uint16_t kGuiSubsystem = PE_SUBSYSTEM_GUI;
@@ -139,12 +113,6 @@ struct PackJavaOptions {
   bool gui = false;
   BundleWriteOptions write;  // threads, level, progress line
   BundleIdentity identity;  // --icon, --version-info, --manifest
-};
-
-// One attribute of a manifest's main section.
-struct ManifestAttribute {
-  std::string name;
-  std::string value;
 };
 
 bool StartsWith(const std::string &text, const char *prefix) {
@@ -258,256 +226,6 @@ int ParseOptions(int argc, char **argv, PackJavaOptions *options) {
     return -1;
   }
   return 1;
-}
-
-// The text of a libzip error code.
-std::string ZipErrorText(int code) {
-  zip_error_t error;
-  zip_error_init_with_code(&error, code);
-  std::string text = zip_error_strerror(&error);
-  zip_error_fini(&error);
-  return text;
-}
-
-// The attributes of a manifest's main section, values trimmed.  A line that
-// starts with one space continues the previous one; the main section ends at
-// the first empty line.
-std::vector<ManifestAttribute> ManifestAttributes(const std::vector<unsigned char> &manifest) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i <= manifest.size(); i++) {
-    char c = i < manifest.size() ? (char)manifest[i] : '\n';
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < manifest.size() && manifest[i + 1] == '\n') i++;
-      if (line.empty()) break;  // end of the main section
-      if (line[0] == ' ' && !lines.empty())
-        lines.back() += line.substr(1);
-      else
-        lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  std::vector<ManifestAttribute> attributes;
-  for (const std::string &entry : lines) {
-    size_t colon = entry.find(':');
-    if (colon == std::string::npos || colon == 0) continue;
-    size_t begin = colon + 1, end = entry.size();
-    while (begin < end && (entry[begin] == ' ' || entry[begin] == '\t')) begin++;
-    while (end > begin && (entry[end - 1] == ' ' || entry[end - 1] == '\t')) end--;
-    attributes.push_back(ManifestAttribute{entry.substr(0, colon), entry.substr(begin, end - begin)});
-  }
-  return attributes;
-}
-
-// The value of the named attribute (names match ignoring case); empty when
-// absent.
-std::string ManifestValue(const std::vector<ManifestAttribute> &attributes, const char *name) {
-  for (const ManifestAttribute &attribute : attributes) {
-    if (attribute.name.size() != strlen(name)) continue;
-    bool match = true;
-    for (size_t k = 0; k < attribute.name.size() && match; k++)
-      match = tolower((unsigned char)attribute.name[k]) == tolower((unsigned char)name[k]);
-    if (match) return attribute.value;
-  }
-  return std::string();
-}
-
-// Appends a u16, u32 or u64, big-endian (as java.io.DataInput reads them).
-void PutBigEndian(std::vector<unsigned char> *out, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; i--) out->push_back((unsigned char)(value >> (8 * i)));
-}
-
-// Appends a string as java.io.DataOutput.writeUTF writes it: a u16 length,
-// then modified UTF-8 (U+0000 as two bytes, a character beyond U+FFFF as two
-// three-byte surrogates).  Bytes that are no UTF-8 are taken as they are.
-// False when the text is longer than writeUTF allows.
-bool PutJavaUtf(std::vector<unsigned char> *out, const std::string &text) {
-  std::vector<unsigned char> bytes;
-  for (size_t i = 0; i < text.size(); i++) {
-    unsigned char c = (unsigned char)text[i];
-    if (c == 0) {
-      bytes.push_back(0xC0);
-      bytes.push_back(0x80);
-    } else if (c >= 0xF0 && c <= 0xF4 && i + 3 < text.size()) {
-      unsigned long cp = (unsigned long)(c & 0x07) << 18 | (unsigned long)(text[i + 1] & 0x3F) << 12 |
-                         (unsigned long)(text[i + 2] & 0x3F) << 6 | (unsigned long)(text[i + 3] & 0x3F);
-      unsigned long v = cp - 0x10000;
-      for (unsigned long unit : {0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF)}) {
-        bytes.push_back((unsigned char)(0xE0 | (unit >> 12)));
-        bytes.push_back((unsigned char)(0x80 | ((unit >> 6) & 0x3F)));
-        bytes.push_back((unsigned char)(0x80 | (unit & 0x3F)));
-      }
-      i += 3;
-    } else {
-      bytes.push_back(c);
-    }
-  }
-  if (bytes.size() > 0xFFFF) return false;
-  PutBigEndian(out, bytes.size(), 2);
-  out->insert(out->end(), bytes.begin(), bytes.end());
-  return true;
-}
-
-// The time that Java's zip reader gives an entry: the extended timestamp's
-// modification time (central directory) when there is one, else the MS-DOS
-// date and time, which libzip hands over converted to local time and which
-// is turned back here.  Kind 0 when the archive gives none.
-void EntryTime(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat, int *kind, uint64_t *value) {
-  *kind = 0;
-  *value = 0;
-  zip_uint16_t length = 0;
-  const zip_uint8_t *extended =
-      zip_file_extra_field_get_by_id(archive, index, 0x5455, 0, &length, ZIP_FL_CENTRAL);
-  if (extended && length >= 5 && (extended[0] & 1)) {
-    *kind = kTimeUnix;
-    *value = (uint64_t)extended[1] | (uint64_t)extended[2] << 8 | (uint64_t)extended[3] << 16 |
-             (uint64_t)extended[4] << 24;
-    return;
-  }
-  if (!(stat.valid & ZIP_STAT_MTIME)) return;
-  struct tm local;
-  time_t mtime = stat.mtime;
-  if (!localtime_r(&mtime, &local) || local.tm_year < 80) return;
-  *kind = kTimeDos;
-  *value = (uint64_t)(local.tm_year - 80) << 25 | (uint64_t)(local.tm_mon + 1) << 21 |
-           (uint64_t)local.tm_mday << 16 | (uint64_t)local.tm_hour << 11 | (uint64_t)local.tm_min << 5 |
-           (uint64_t)(local.tm_sec / 2);
-}
-
-// What the bundle records of the jars beside their entries, and the names
-// that earlier jars gave already.
-struct ClassPathRecord {
-  std::set<std::string> present;
-  int jarCount = 0;
-  std::vector<unsigned char> index;  // the jars, without the leading count
-  uint32_t timeCount = 0;
-  std::vector<unsigned char> times;  // the records, without the leading count
-};
-
-// The name in its jar of a stored entry: a later jar's copy loses its
-// "/satchel/K/" prefix.
-std::string NameInJar(const std::string &stored) {
-  if (!StartsWith(stored, kReservedPrefix)) return stored;
-  size_t slash = stored.find('/', sizeof kReservedPrefix - 1);
-  return slash == std::string::npos ? stored : stored.substr(slash + 1);
-}
-
-// Reads one entry of an open archive.  False with *error set.
-bool ReadZipEntry(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat,
-                  const std::string &jar, std::vector<unsigned char> *content,
-                  std::string *error) {
-  const char *problem = nullptr;
-  if (!(stat.valid & ZIP_STAT_SIZE))
-    problem = TOOL_MSG_ZIP_NO_SIZE;
-  else if (stat.size >= 0x80000000u)
-    problem = TOOL_MSG_ZIP_TOO_LARGE;
-  zip_file_t *file = problem ? nullptr : zip_fopen_index(archive, index, 0);
-  if (!file) {
-    *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
-                         problem ? problem : zip_strerror(archive));
-    return false;
-  }
-  content->resize(stat.size);
-  zip_uint64_t done = 0;
-  while (done < stat.size) {
-    zip_int64_t n = zip_fread(file, content->data() + done, stat.size - done);
-    if (n <= 0) {
-      *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
-                           n < 0 ? zip_file_strerror(file) : TOOL_MSG_ZIP_ENDS_EARLY);
-      zip_fclose(file);
-      return false;
-    }
-    done += (zip_uint64_t)n;
-  }
-  // Reading to the end makes libzip compare the checksum; a longer entry than
-  // stated would show here too.
-  unsigned char extra;
-  zip_int64_t more = zip_fread(file, &extra, 1);
-  if (more != 0) {
-    *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), stat.name,
-                         more < 0 ? zip_file_strerror(file) : TOOL_MSG_ZIP_TOO_LONG);
-    zip_fclose(file);
-    return false;
-  }
-  zip_fclose(file);
-  return true;
-}
-
-// Adds every entry of the jar (the next on the class path) to the contents,
-// and the jar and its entries' times to the record.  The attributes of the
-// jar's own manifest go to *manifest (none without one).  False with *error
-// set.
-bool AddJar(const std::string &jar, BundleContents *contents, ClassPathRecord *record,
-            std::vector<ManifestAttribute> *manifest, std::string *error) {
-  manifest->clear();
-  uint64_t size = 0;
-  if (!CheckInputFile(jar, &size, error)) return false;
-  int code = 0;
-  zip_t *archive = zip_open(jar.c_str(), ZIP_RDONLY, &code);
-  if (!archive) {
-    *error = MessageText(TOOL_MSG_AT_FILE, jar.c_str(), ZipErrorText(code).c_str());
-    return false;
-  }
-  int k = record->jarCount;
-  std::string firstEntry;
-  std::map<std::string, size_t> own;  // this jar's entries: name -> index in contents->files
-  zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_int64_t i = 0; i < count; i++) {
-    zip_stat_t stat;
-    if (zip_stat_index(archive, (zip_uint64_t)i, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
-      *error = MessageText(TOOL_MSG_JAR_ENTRY_AT, jar.c_str(), (long long)i, zip_strerror(archive));
-      zip_close(archive);
-      return false;
-    }
-    std::string name = stat.name;
-    // Names of the bundle's own are no jar's (no class loader asks for them).
-    if (name.empty() || StartsWith(name, kReservedPrefix)) continue;
-    std::vector<unsigned char> content;
-    if (!ReadZipEntry(archive, (zip_uint64_t)i, stat, jar, &content, error)) {
-      zip_close(archive);
-      return false;
-    }
-    if (name == kManifestName) *manifest = ManifestAttributes(content);
-    std::string stored =
-        record->present.insert(name).second ? name : kReservedPrefix + std::to_string(k) + "/" + name;
-    if (firstEntry.empty()) firstEntry = stored;
-    int kind;
-    uint64_t value;
-    EntryTime(archive, (zip_uint64_t)i, stat, &kind, &value);
-    if (kind != 0) {
-      if (!PutJavaUtf(&record->times, stored)) {
-        *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), name.c_str(),
-                             TOOL_MSG_NAME_TOO_LONG_FOR_INDEX);
-        zip_close(archive);
-        return false;
-      }
-      record->times.push_back((unsigned char)kind);
-      PutBigEndian(&record->times, value, 8);
-      record->timeCount++;
-    }
-    own.insert({name, contents->files.size()});
-    contents->files.push_back(BundleFile{stored, std::move(content)});
-  }
-  zip_close(archive);
-  // A signed jar must be as it was signed; its signer's block is noted.
-  JarEntries entries;
-  for (const auto &entry : own) entries[entry.first] = &contents->files[entry.second].content;
-  std::string block;
-  if (!CheckJarSignatures(jar, entries, &block, error)) return false;
-  std::string storedBlock = block.empty() ? std::string() : contents->files[own[block]].name;
-  std::string multiRelease = ManifestValue(*manifest, "Multi-Release");
-  for (char &c : multiRelease) c = (char)tolower((unsigned char)c);
-  int flags = multiRelease == "true" ? kJarMultiRelease : 0;
-  bool fits = PutJavaUtf(&record->index, PathFileName(jar));
-  PutBigEndian(&record->index, (uint64_t)flags, 4);
-  if (!fits || !PutJavaUtf(&record->index, firstEntry) || !PutJavaUtf(&record->index, storedBlock)) {
-    *error = MessageText(TOOL_MSG_AT_FILE, jar.c_str(), TOOL_MSG_NAME_TOO_LONG_FOR_INDEX);
-    return false;
-  }
-  record->jarCount++;
-  return true;
 }
 
 // The jars named by a manifest's Class-Path, as paths, resolved as the JDK's
@@ -624,7 +342,7 @@ int NeededJavaRelease(const BundleContents &contents) {
   for (const BundleFile &file : contents.files) {
     const std::string name = NameInJar(file.name);
     if (name.size() < 6 || name.compare(name.size() - 6, 6, ".class") != 0) continue;
-    if (StartsWith(name, kVersionedPrefix) || name == "module-info.class" ||
+    if (StartsWith(name, JAVA_BUNDLE_VERSIONS_PREFIX) || name == "module-info.class" ||
         name == PAYLOAD_INPUT_STREAM_ENTRY || name == PAYLOAD_CLASS_LOADER_ENTRY)
       continue;
     const std::vector<unsigned char> &c = file.content;
@@ -643,11 +361,11 @@ void AddFrontEndProperties(const PackJavaOptions &options,
     std::string joined;
     for (const std::string &option : options.javaOptions)
       joined += (joined.empty() ? "" : "\n") + option;
-    contents->properties.push_back(BundleProperty{"Java-Options", joined});
+    contents->properties.push_back(BundleProperty{JAVA_BUNDLE_OPTIONS_KEY, joined});
   }
   int release = options.minJava ? options.minJava : NeededJavaRelease(*contents);
   if (release > 0)
-    contents->properties.push_back(BundleProperty{"Java-Min-Version", std::to_string(release)});
+    contents->properties.push_back(BundleProperty{JAVA_BUNDLE_MIN_VERSION_KEY, std::to_string(release)});
   for (const char *name : kForwardedAttributes) {
     std::string value = ManifestValue(manifest, name);
     if (!value.empty()) contents->properties.push_back(BundleProperty{name, value});
@@ -691,16 +409,9 @@ int PackJavaCommand(int argc, char **argv) {
     PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }
-  BundleFile index{kIndexEntry, {}};
-  PutBigEndian(&index.content, kIndexVersion, 4);
-  PutBigEndian(&index.content, (uint64_t)record.jarCount, 4);
-  index.content.insert(index.content.end(), record.index.begin(), record.index.end());
-  BundleFile times{kTimesEntry, {}};
-  PutBigEndian(&times.content, record.timeCount, 4);
-  times.content.insert(times.content.end(), record.times.begin(), record.times.end());
-  contents.files.push_back(std::move(index));
-  contents.files.push_back(std::move(times));
-  std::string manifestMainClass = ManifestValue(firstManifest, "Main-Class");
+  contents.files.push_back(ClassPathIndexEntry(record));
+  contents.files.push_back(EntryTimesEntry(record));
+  std::string manifestMainClass = ManifestValue(firstManifest, JAVA_BUNDLE_MAIN_CLASS_KEY);
 
   std::string mainClass = options.mainClass.empty() ? manifestMainClass : options.mainClass;
   if (mainClass.empty()) {
@@ -717,7 +428,7 @@ int PackJavaCommand(int argc, char **argv) {
     PrintError(TOOL_MSG_MAIN_CLASS_MISSING, mainClass.c_str(), mainEntry.c_str());
     return 1;
   }
-  contents.properties.push_back(BundleProperty{"Main-Class", mainClass});
+  contents.properties.push_back(BundleProperty{JAVA_BUNDLE_MAIN_CLASS_KEY, mainClass});
   AddFrontEndProperties(options, firstManifest, &contents);
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
   contents.identity = options.identity;

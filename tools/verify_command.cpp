@@ -171,7 +171,7 @@ int VerifyCommand(int argc, char **argv) {
   uint64_t dataSize = 0;
   for (const FileEntry *entry : entries) {
     dataSize += entry->compressedSize;
-    const std::vector<unsigned char> &dictionary = DictionaryFor(dictionaries, entry->name);
+    const std::vector<unsigned char> &dictionary = JavaDictionaryStage(dictionaries, entry->name);
     std::string problem = CheckEntryData(file, dataStart, entry,
                                          dictionaries.java && !dictionary.empty() ? dictionary.data() : nullptr,
                                          dictionary.size());
@@ -187,13 +187,13 @@ int VerifyCommand(int argc, char **argv) {
   // Would it run?  A Java bundle needs its front end's two internal classes
   // and the main class; any other bundle is the installer launcher's, which
   // needs both names and both entries.
-  const char *msi = FindProperty("msi");
-  const char *exe = FindProperty("exe");
+  const char *msi = FindProperty(PAYLOAD_MSI_KEY);
+  const char *exe = FindProperty(PAYLOAD_EXE_KEY);
   FileEntry *found;
   if (dictionaries.java) {
     if (!FindFileEntry(PAYLOAD_CLASS_LOADER_ENTRY, &found, &message))
       problems.push_back(TOOL_MSG_NO_CLASS_LOADER);
-    const char *mainClass = FindProperty("Main-Class");
+    const char *mainClass = FindProperty(JAVA_BUNDLE_MAIN_CLASS_KEY);
     if (!mainClass) {
       problems.push_back(TOOL_MSG_NO_MAIN_CLASS_PROPERTY);
     } else {
@@ -205,13 +205,13 @@ int VerifyCommand(int argc, char **argv) {
                                        Shown(entryName).c_str()));
     }
   } else {
-    for (const char *key : {"msi", "exe"})
+    for (const char *key : {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY})
       if (!FindProperty(key))
         problems.push_back(MessageText(TOOL_MSG_NO_LAUNCHER_NAME, key, key));
-    if (exe && FindFileEntry("exe", &found, &message) && found->uncompressedSize == 0)
+    if (exe && FindFileEntry(PAYLOAD_EXE_KEY, &found, &message) && found->uncompressedSize == 0)
       problems.push_back(TOOL_MSG_EXE_EMPTY);
   }
-  for (const char *key : {"msi", "exe"}) {
+  for (const char *key : {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY}) {
     const char *value = FindProperty(key);
     if (!value) continue;
     std::string reason;

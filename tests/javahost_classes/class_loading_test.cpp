@@ -93,7 +93,7 @@ class ClassLoading : public JvmTest {
   }
 
   jclass InputStreamClass() {
-    jclass cls = env->FindClass(INTERNAL_INPUT_STREAM_CLASS);
+    jclass cls = env->FindClass(JAVA_BUNDLE_INPUT_STREAM_CLASS);
     EXPECT_NE(cls, nullptr);
     return cls;
   }
@@ -126,7 +126,7 @@ class ClassLoading : public JvmTest {
 
   // loader.findClass(name) through the native, on the given loader.
   jclass FindClassOn(jobject on, const char *name, JavaThrown *thrown) {
-    jclass cls = env->FindClass(INTERNAL_CLASS_LOADER_CLASS);
+    jclass cls = env->FindClass(JAVA_BUNDLE_CLASS_LOADER_CLASS);
     jmethodID findClass = env->GetMethodID(cls, "findClass", "(Ljava/lang/String;)Ljava/lang/Class;");
     jstring text = name != nullptr ? env->NewStringUTF(name) : nullptr;
     jclass result = (jclass)env->CallObjectMethod(on, findClass, text);
@@ -204,7 +204,7 @@ TEST_F(ClassLoading, FindClassTakesDotsAndSlashes) {
   EXPECT_TRUE(env->IsSameObject(LoaderOf(dotted), loader));
 
   // A second payload loader defines its own copy from the slashed name.
-  jclass loaderClass = env->FindClass(INTERNAL_CLASS_LOADER_CLASS);
+  jclass loaderClass = env->FindClass(JAVA_BUNDLE_CLASS_LOADER_CLASS);
   jobject second = env->NewObject(loaderClass, env->GetMethodID(loaderClass, "<init>", "()V"));
   ASSERT_NE(second, nullptr);
   jclass slashed = FindClassOn(second, "satchel/test/Alpha", &thrown);

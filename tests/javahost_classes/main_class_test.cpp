@@ -63,7 +63,7 @@ TEST_F(NoMainClass, IsReportedAfterTheWholeBootstrap) {
   uint32_t used, capacity;
   GetPresetDictionary(&used, &capacity);
   EXPECT_EQ(used, noMainExpectedDictionary);
-  jclass loaderClass = env->FindClass(INTERNAL_CLASS_LOADER_CLASS);
+  jclass loaderClass = env->FindClass(JAVA_BUNDLE_CLASS_LOADER_CLASS);
   EXPECT_NE(loaderClass, nullptr);
   EXPECT_FALSE(TakeException(env).pending);
 }

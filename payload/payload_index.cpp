@@ -19,14 +19,60 @@ namespace {
 const unsigned char NameMultipliers[16] = {61, 59, 53, 47, 43, 41, 37, 31,
                                            29, 23, 17, 13, 11, 7,  3,  1};
 
-// Sizes the table: more buckets than half the announced entries, at most
-// 16383, never grown afterwards.  0 when out of memory.
-int CreateEntryTable(uint32_t fileEntryCount) {
+// The number of buckets for that many entries: more than half of them, at
+// most 16383.
+uint32_t BucketsFor(uint32_t fileEntryCount) {
   int32_t half = (int32_t)fileEntryCount >> 1;
-  payloadState.bucketCount = 7;
-  for (int i = 0; i < 11 && (int64_t)payloadState.bucketCount <= half; i++) payloadState.bucketCount = 2 * payloadState.bucketCount + 1;
-  payloadState.buckets = (FileEntry **)calloc(payloadState.bucketCount, sizeof(FileEntry *));
+  uint32_t count = 7;
+  for (int i = 0; i < 11 && (int64_t)count <= half; i++) count = 2 * count + 1;
+  return count;
+}
+
+// Sizes the table for the announced entries; never grown afterwards.  Heads
+// and tails of the chains in one zeroed block.  0 when out of memory.
+int CreateEntryTable(uint32_t fileEntryCount) {
+  payloadState.bucketCount = BucketsFor(fileEntryCount);
+  payloadState.buckets = (FileEntry **)calloc(2 * (size_t)payloadState.bucketCount, sizeof(FileEntry *));
   return payloadState.buckets != nullptr;
+}
+
+// The file records of the inflated table, counted without building anything
+// (a walk that stops at the first record it cannot step over).
+uint32_t CountFileRecords(const unsigned char *records, size_t size) {
+  uint32_t count = 0;
+  for (size_t at = 0; at < size;) {
+    unsigned char type = records[at++];
+    const void *nul = memchr(records + at, 0, size - at);
+    if (!nul) break;
+    at = (size_t)((const unsigned char *)nul - records) + 1;
+    if (type == PAYLOAD_TOC_FILE_ENTRY) {
+      at += 12;
+      if (count < UINT32_MAX) count++;
+    } else if (type == PAYLOAD_TOC_PROPERTY) {
+      nul = at < size ? memchr(records + at, 0, size - at) : nullptr;
+      if (!nul) break;
+      at = (size_t)((const unsigned char *)nul - records) + 1;
+    } else {
+      break;
+    }
+  }
+  return count;
+}
+
+// A header that announces fewer file records than the table holds would
+// leave a few buckets to carry them all, and every lookup would walk a chain
+// as long as a fraction of the table: the table is then sized for the
+// records themselves, so that the index costs time linear in the table's
+// size whatever the header claims.  A truthful header changes nothing.
+int FitEntryTable(const unsigned char *records, size_t size) {
+  uint32_t buckets = BucketsFor(CountFileRecords(records, size));
+  if (buckets <= payloadState.bucketCount) return 1;
+  FileEntry **grown = (FileEntry **)calloc(2 * (size_t)buckets, sizeof(FileEntry *));
+  if (!grown) return 0;
+  free(payloadState.buckets);
+  payloadState.buckets = grown;
+  payloadState.bucketCount = buckets;
+  return 1;
 }
 
 // Appends the record at the tail of its chain, so that a chain keeps table
@@ -52,9 +98,13 @@ int AddFileEntry(const char *name, size_t nameLength, uint32_t offset, uint32_t 
   entry->compressedSize = compressedSize;
   entry->uncompressedSize = uncompressedSize;
   memcpy(entry->name, name, nameLength + 1);
-  FileEntry **link = &payloadState.buckets[HashEntryName(entry->name) % payloadState.bucketCount];
-  while (*link) link = &(*link)->next;
-  *link = entry;
+  uint32_t bucket = HashEntryName(entry->name) % payloadState.bucketCount;
+  FileEntry **tail = &payloadState.buckets[payloadState.bucketCount + bucket];
+  if (*tail)
+    (*tail)->next = entry;
+  else
+    payloadState.buckets[bucket] = entry;
+  *tail = entry;
   payloadState.entryOrder[payloadState.entryOrderCount++] = entry;
   return 1;
 }
@@ -209,6 +259,11 @@ int ParseTableOfContents(const unsigned char *compressed, uint32_t compressedSiz
   if (produced != uncompressedSize) {
     free(records);
     *message = PAYLOAD_MSG_TOC_TRUNCATED;
+    return 0;
+  }
+  if (!FitEntryTable(records, uncompressedSize)) {
+    free(records);
+    *message = PAYLOAD_MSG_ALLOCATION_ERROR;
     return 0;
   }
   int ok = WalkRecords(records, uncompressedSize, message);

@@ -24,8 +24,11 @@ struct PayloadState {
   // checksum property.
   int entryChecksums;
 
-  // The EntryTable: a chained hash table sized once from the header's count,
-  // never grown; each chain in table order.
+  // The EntryTable: a chained hash table sized once from the header's count
+  // (or from the records' own count when the table holds more file records
+  // than the header says), never grown; each chain in table order.  One
+  // block holds the chains' heads and, behind them, their tails, so that a
+  // record is appended in constant time however long its chain.
   uint32_t bucketCount;
   FileEntry **buckets;
 

@@ -74,6 +74,32 @@ TEST_F(PayloadIndexTest, BucketCountFollowsTheAnnouncedCount) {
   }
 }
 
+// A header that announces fewer records than the table holds would leave a
+// few long chains (and lookups and appends as slow as the table is large):
+// the table is sized for the records then, as a truthful header sizes it.
+// A header that announces more keeps its own size.
+TEST_F(PayloadIndexTest, MoreRecordsThanAnnouncedSizeTheTableForTheRecords) {
+  struct Case {
+    uint32_t count;
+    uint32_t buckets;
+  } cases[] = {{0, 2047}, {1, 2047}, {14, 2047}, {3000, 2047}, {0x80000000u, 2047},
+               {0xFFFFFFFFu, 2047}, {100000, 16383}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.count);
+    OpenOrFail(CountedBundle(3000, c.count));
+    EXPECT_EQ(GetPayloadBucketCount(), c.buckets);
+    for (int i = 0; i < 3000; i += 299) {
+      std::string name = "entry" + std::to_string(i);
+      FileEntry *entry = nullptr;
+      const char *message = nullptr;
+      ASSERT_EQ(FindFileEntry(name.c_str(), &entry, &message), 1) << name;
+      EXPECT_EQ(hand::ToBytes("content " + std::to_string(i)), ReadEntry(name));
+    }
+    EXPECT_EQ(FileEntryNames().size(), 3000u);
+    ClosePayload();
+  }
+}
+
 TEST_F(PayloadIndexTest, WrongCountChangesNoLookup) {
   for (uint32_t count : {0u, 1u, 14u, 100000u, 0x80000000u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(count);

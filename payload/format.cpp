@@ -119,10 +119,11 @@ static int IsReservedDeviceName(const char *base, size_t length) {
   for (size_t i = 0; i < sizeof names / sizeof names[0]; i++)
     if (strcmp(upper, names[i]) == 0) return 1;
   if (length < 4 || (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0)) return 0;
-  // COM1..COM9 and LPT1..LPT9, and the same with a superscript 1, 2 or 3.
+  // COM0..COM9 and LPT0..LPT9 (current Windows reserves the 0 as well), and
+  // the same with a superscript 1, 2 or 3.
   const char *digit = upper + 3;
   size_t digits = length - 3;
-  return (digits == 1 && digit[0] >= '1' && digit[0] <= '9') ||
+  return (digits == 1 && digit[0] >= '0' && digit[0] <= '9') ||
          (digits == 2 && (unsigned char)digit[0] == 0xC2 &&
           ((unsigned char)digit[1] == 0xB9 || (unsigned char)digit[1] == 0xB2 ||
            (unsigned char)digit[1] == 0xB3));

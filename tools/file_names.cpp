@@ -47,7 +47,17 @@ uint32_t UpperCase(uint32_t point) {
 
 bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
   PlainNameCheck check;
-  if (CheckPlainWindowsFileName(name.data(), name.size(), &check)) return true;
+  if (CheckPlainWindowsFileName(name.data(), name.size(), &check)) {
+    // The launcher's buffers take longer names than a Windows file system
+    // stores: such a name would fail only when the file is created.
+    size_t units = 0;
+    const unsigned char *text = (const unsigned char *)name.data();
+    for (size_t at = 0, used; at < name.size(); at += used)
+      units += DecodeUtf8(text + at, name.size() - at, &used) > 0xFFFF ? 2 : 1;
+    if (units <= WINDOWS_NAME_MAX_UNITS) return true;
+    *reason = MessageText(TOOL_MSG_NAME_TOO_LONG, units, WINDOWS_NAME_MAX_UNITS);
+    return false;
+  }
   switch (check.problem) {
     case PLAIN_NAME_EMPTY:
       *reason = TOOL_MSG_NAME_EMPTY;
@@ -77,6 +87,17 @@ bool IsPlainWindowsFileName(const std::string &name, std::string *reason) {
       *reason = MessageText(TOOL_MSG_NAME_RESERVED, (int)check.baseLength, name.c_str());
       break;
   }
+  return false;
+}
+
+bool FindCollidingNames(const std::vector<std::string> &names, size_t *first, size_t *second) {
+  for (size_t i = 0; i < names.size(); i++)
+    for (size_t k = i + 1; k < names.size(); k++)
+      if (!names[i].empty() && SameFileNameIgnoringCase(names[i], names[k])) {
+        *first = i;
+        *second = k;
+        return true;
+      }
   return false;
 }
 

@@ -343,6 +343,40 @@ int PackCommand(int argc, char **argv) {
     names[1] = names[1] || property.first == PAYLOAD_EXE_KEY;
   }
   if (!CheckBundleComplete(out, entries, names)) return EXIT_FAILED;
+  // A property that pack writes itself would silently take the place of the
+  // option's value (the launcher reads the last one).
+  for (const auto &property : properties) {
+    const char *option = property.first == PAYLOAD_MSI_KEY && !msi.empty()   ? "--msi"
+                         : property.first == PAYLOAD_EXE_KEY && !exe.empty() ? (bootstrap ? "--msi (the ready bootstrap)" : "--exe")
+                         : property.first == PAYLOAD_PASS_ARGUMENTS_KEY && passArguments
+                             ? (bootstrap ? "--msi (the ready bootstrap)" : "--pass-arguments")
+                         : property.first == PAYLOAD_QUIET_SWITCHES_KEY && !quietSwitches.empty() ? "--quiet-switch"
+                         : property.first == PAYLOAD_PROGRESS_KEY && progressGiven ? "--progress"
+                                                                                  : nullptr;
+    if (option) {
+      PrintError(TOOL_MSG_PROPERTY_WRITTEN_BY_PACK, property.first.c_str(), option);
+      return EXIT_USAGE;
+    }
+  }
+  // Every file the launcher writes goes into one folder, whose file system
+  // ignores case: no two of their names may be one file there.
+  {
+    std::string finalMsi = msiName, finalExe = exeName;
+    for (const auto &property : properties) {
+      if (property.first == PAYLOAD_MSI_KEY) finalMsi = property.second;
+      if (property.first == PAYLOAD_EXE_KEY) finalExe = property.second;
+    }
+    std::vector<std::string> written = {finalMsi, finalExe};
+    for (const auto &file : files)
+      if (file.first.compare(0, strlen(PAYLOAD_FILES_PREFIX), PAYLOAD_FILES_PREFIX) == 0)
+        written.push_back(file.first.substr(strlen(PAYLOAD_FILES_PREFIX)));
+    size_t first, second;
+    if (FindCollidingNames(written, &first, &second)) {
+      PrintError("%s: " TOOL_MSG_NAMES_COLLIDE, out.c_str(), written[first].c_str(),
+                 written[second].c_str());
+      return EXIT_FAILED;
+    }
+  }
 
   if (!msi.empty()) {
     if (!AddFile(&contents, PAYLOAD_MSI_KEY, msi)) return EXIT_FAILED;

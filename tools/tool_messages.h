@@ -226,6 +226,15 @@
 #define TOOL_MSG_OUTPUT_IS_INPUT "%s: the output is also an input (%s); write the bundle to another file"
 // The path, the entry name.
 #define TOOL_MSG_ENTRY_TWICE "%s: the entry \"%s\" is given twice"
+// The key, the option that writes it.
+#define TOOL_MSG_PROPERTY_WRITTEN_BY_PACK \
+  "--property %s: pack writes this property itself from %s; give one or the other"
+// Two files that the launcher writes into one folder: their names (the
+// second as given), the same file when case is ignored.
+#define TOOL_MSG_NAMES_COLLIDE \
+  "the launcher would write \"%s\" and \"%s\" into one folder, where case is ignored: they are one file"
+// An entry whose name is not UTF-8.
+#define TOOL_MSG_ENTRY_NAME_NOT_UTF8 "entry %s: the name is not well-formed UTF-8; no reader can ask for it"
 // The option, then what it names without the dashes.
 #define TOOL_MSG_OPTION_TWICE "%s is given twice; a bundle holds one %s"
 #define TOOL_MSG_EMPTY_ENTRY_NAME "--file %s: the entry name is empty"

@@ -161,6 +161,7 @@ int VerifyCommand(int argc, char **argv) {
   }
   std::vector<const FileEntry *> entries = AllFileEntries();
   std::vector<const PropertyEntry *> properties = AllProperties();
+  std::vector<bool> shadowed = ShadowedEntries(entries);
   int32_t dataStart = GetPayloadEntryDataStart();
 
   ReaderDictionaries dictionaries;
@@ -224,11 +225,33 @@ int VerifyCommand(int argc, char **argv) {
   }
   if (msi && exe && SameFileNameIgnoringCase(msi, exe))
     problems.push_back(MessageText(TOOL_MSG_MSI_EXE_SAME_NAME, Shown(msi).c_str(), Shown(exe).c_str()));
+  if (!dictionaries.java) {
+    // The files that the launcher writes into its folder: the msi, the exe
+    // and every entry under files/, none the same file as another.
+    std::vector<std::string> written = {msi ? msi : "", exe ? exe : ""};
+    const size_t prefix = sizeof PAYLOAD_FILES_PREFIX - 1;
+    for (size_t i = 0; i < entries.size(); i++)
+      if (!shadowed[i] && strncmp(entries[i]->name, PAYLOAD_FILES_PREFIX, prefix) == 0)
+        written.push_back(entries[i]->name + prefix);
+    size_t first, second;
+    if (!(msi && exe && SameFileNameIgnoringCase(msi, exe)) &&
+        FindCollidingNames(written, &first, &second))
+      problems.push_back(MessageText(TOOL_MSG_NAMES_COLLIDE, Shown(written[first]).c_str(),
+                                     Shown(written[second]).c_str()));
+  }
+  // A name that is not UTF-8 is no file name and no class or resource name.
+  for (const FileEntry *entry : entries) {
+    const unsigned char *name = (const unsigned char *)entry->name;
+    size_t length = strlen(entry->name);
+    for (size_t at = 0, used; at < length; at += used)
+      if (DecodeUtf8(name + at, length - at, &used) == UTF8_ILL_FORMED) {
+        problems.push_back(MessageText(TOOL_MSG_ENTRY_NAME_NOT_UTF8, Shown(entry->name).c_str()));
+        break;
+      }
+  }
   bool checksums = PayloadHasEntryChecksums() != 0;
-  // The checksum property is the bundle's own, not one of the packager's.
+  // Counted as list shows them: every property, the checksums' own included.
   size_t shownProperties = properties.size();
-  for (const PropertyEntry *property : properties)
-    if (strcmp(property->key, PAYLOAD_CHECKSUM_KEY) == 0) shownProperties--;
   ClosePayload();
   fclose(file);
 

@@ -118,7 +118,7 @@ TEST_F(SatchelTest, PackListVerifyExtractRoundTrip) {
 
   run = RunSatchel({"verify", Path("out.exe")});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(Contains(run.out, "OK (3 entries, 3 properties")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "OK (3 entries, 4 properties")) << run.out;
 
   run = RunSatchel({"extract", Path("out.exe"), "msi", "-o", Path("msi.out")});
   ASSERT_EQ(0, run.status) << run.err;
@@ -285,16 +285,16 @@ TEST_F(SatchelTest, RefusesMsiAndExeFilesWhoseNamesAreNotPlainWindowsNames) {
 TEST_F(SatchelTest, RefusesLauncherNamesGivenAsProperties) {
   std::vector<std::string> before = FolderNames(dir);
   std::string smiles;
-  for (int i = 0; i < 481; ++i) smiles += "\xf0\x9f\x98\x80";
+  for (int i = 0; i < 128; ++i) smiles += "\xf0\x9f\x98\x80";
   for (std::string value : {std::string(""), std::string("."), std::string(".."),
-                            std::string("a/b.msi"), std::string(961, 'n'), smiles}) {
+                            std::string("a/b.msi"), std::string(256, 'n'), smiles, std::string("COM0"), std::string("lpt0.msi")}) {
     SCOPED_TRACE(value.substr(0, 20));
     ExpectRefused(Pack({"--file", "msi=" + Path("readme.txt"), "--exe", Path("dist/setup.exe"),
                         "--property", "msi=" + value}),
                   "out.exe", "not a plain Windows file name", before);
   }
   EXPECT_EQ(0, Pack({"--file", "msi=" + Path("readme.txt"), "--exe", Path("dist/setup.exe"),
-                     "--property", "msi=" + std::string(960, 'n')})
+                     "--property", "msi=" + std::string(255, 'n')})
                    .status);
 }
 
@@ -304,9 +304,72 @@ TEST_F(SatchelTest, RefusesMsiAndExeNamesEqualIgnoringCase) {
   std::vector<std::string> before = FolderNames(dir);
   ExpectRefused(Pack({"--msi", Path("other/SETUP.EXE"), "--exe", Path("dist/setup.exe")}),
                 "SETUP.EXE", "same when case is ignored", before);
-  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"),
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--file", "exe=" + Path("dist/setup.exe"),
                       "--property", "exe=product.MSI"}),
-                "out.exe", "same file name when case is ignored", before);
+                "out.exe", "where case is ignored: they are one file", before);
+}
+
+// Every file that the launcher writes into its folder, extra files
+// included, must be a file of its own where case is ignored; pack refuses
+// what the launcher could only fail on, and verify refuses such a bundle
+// made by other means.
+TEST_F(SatchelTest, RefusesFilesThatAreOneFileWhenCaseIsIgnored) {
+  std::vector<std::string> before = FolderNames(dir);
+  const std::string msi = Path("dist/Product.msi"), exe = Path("dist/setup.exe"),
+                    readme = Path("readme.txt");
+  struct Case {
+    std::vector<std::string> files;
+    std::string first, second;
+  } cases[] = {
+      {{"files/product.msi=" + readme}, "Product.msi", "product.msi"},
+      {{"files/SETUP.EXE=" + readme}, "setup.exe", "SETUP.EXE"},
+      {{"files/X.CAB=" + readme, "files/x.cab=" + readme}, "X.CAB", "x.cab"},
+      {{"files/\xc3\x84.cab=" + readme, "files/\xc3\xa4.CAB=" + readme}, "\xc3\x84.cab", "\xc3\xa4.CAB"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"--msi", msi, "--exe", exe};
+    for (const std::string &file : c.files) args.insert(args.end(), {"--file", file});
+    ExpectRefused(Pack(args), "\"" + c.first + "\" and \"" + c.second + "\"", "one file", before);
+  }
+  ASSERT_EQ(0, Pack({"--msi", msi, "--exe", exe, "--file", "files/x.cab=" + readme, "--file",
+                     "files/y.cab=" + readme})
+                   .status);
+
+  BundleContents contents;
+  contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"files/A.cab", BytesOf("a")},
+                    {"files/a.CAB", BytesOf("b")}};
+  contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}};
+  std::string error;
+  ASSERT_TRUE(WriteBundle(stub, Path("colliding.exe"), contents, &error)) << error;
+  ExpectVerifyFails("colliding.exe", "\"A.cab\" and \"a.CAB\"");
+
+  contents.files.resize(2);
+  contents.files.push_back({"bad\xff", BytesOf("c")});
+  ASSERT_TRUE(WriteBundle(stub, Path("not-utf8.exe"), contents, &error)) << error;
+  ExpectVerifyFails("not-utf8.exe", "not well-formed UTF-8");
+}
+
+// A property that pack writes itself is refused rather than taking the
+// place of the option's value.
+TEST_F(SatchelTest, RefusesPropertiesThatPackWritesItself) {
+  std::vector<std::string> before = FolderNames(dir);
+  const std::string msi = Path("dist/Product.msi"), exe = Path("dist/setup.exe");
+  struct Case {
+    std::vector<std::string> args;
+    std::string property, option;
+  } cases[] = {
+      {{"--msi", msi, "--exe", exe, "--property", "msi=Other.msi"}, "msi", "--msi"},
+      {{"--msi", msi, "--exe", exe, "--property", "exe=other.exe"}, "exe", "--exe"},
+      {{"--msi", msi, "--exe", exe, "--pass-arguments", "--property", "pass-arguments=0"},
+       "pass-arguments", "--pass-arguments"},
+      {{"--msi", msi, "--property", "pass-arguments=0"}, "pass-arguments", "ready bootstrap"},
+      {{"--msi", msi, "--exe", exe, "--property", "entry-crc32=00000000"}, "entry-crc32", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.property);
+    RunResult run = Pack(c.args);
+    ExpectRefused(run, c.property, c.option, before);
+  }
 }
 
 TEST_F(SatchelTest, RefusesABundleOf2GiBOrMore) {
@@ -739,7 +802,7 @@ TEST_F(SatchelTest, VerifyAndExtractAJavaBundleWithClassesLargerThanTheWindow) {
 
   RunResult run = RunSatchel({"verify", Path("java.exe")});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(Contains(run.out, "OK (4 entries, 1 property, Java preset dictionaries)")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "OK (4 entries, 2 properties, Java preset dictionaries)")) << run.out;
   for (const BundleFile &file : contents.files) {
     run = RunSatchel({"extract", Path("java.exe"), file.name, "-o", Path("entry.out")});
     ASSERT_EQ(0, run.status) << file.name << ": " << run.err;

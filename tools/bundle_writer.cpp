@@ -525,8 +525,10 @@ bool FinishEntryInput(EntryRun *run, const BundleFile &file) {
   InputStamp finished;
   bool stamped = StampOpenFile(run->file, &finished);
   CloseEntryInput(run);
-  if (!stamped || !SameStamp(run->opened, finished) ||
-      (run->opened.regular && run->taken != run->opened.size)) {
+  // A pipe or a device is a stream, read once: its times say nothing of
+  // whether the bytes read are whole.
+  if (!run->opened.regular) return true;
+  if (!stamped || !SameStamp(run->opened, finished) || run->taken != run->opened.size) {
     *run->error = MessageText(TOOL_MSG_INPUT_CHANGED, file.path.c_str());
     return false;
   }

@@ -188,7 +188,7 @@ bool CheckBundleComplete(const std::string &out, bool entries[2], bool names[2])
 // Adds the file at `path` as the entry `name`: checked now, read only while
 // the bundle is written.  *empty: whether it is a regular file of no bytes.
 bool AddFile(BundleContents *contents, const std::string &name, const std::string &path,
-             bool *empty = nullptr) {
+             bool *empty = nullptr, bool *isRegular = nullptr) {
   for (const BundleFile &file : contents->files) {
     if (file.name == name) {
       PrintError(TOOL_MSG_ENTRY_TWICE, path.c_str(), name.c_str());
@@ -203,6 +203,7 @@ bool AddFile(BundleContents *contents, const std::string &name, const std::strin
     return false;
   }
   if (empty) *empty = regular && size == 0;
+  if (isRegular) *isRegular = regular;
   BundleFile file;
   file.name = name;
   file.path = path;
@@ -383,10 +384,14 @@ int PackCommand(int argc, char **argv) {
     contents.properties.push_back({PAYLOAD_MSI_KEY, msiName});
   }
   if (!exe.empty()) {
-    bool empty = false;
-    if (!AddFile(&contents, PAYLOAD_EXE_KEY, exe, &empty)) return EXIT_FAILED;
+    bool empty = false, regular = true;
+    if (!AddFile(&contents, PAYLOAD_EXE_KEY, exe, &empty, &regular)) return EXIT_FAILED;
     if (empty) {
       PrintError(TOOL_MSG_EXE_FILE_EMPTY, exe.c_str());
+      return EXIT_FAILED;
+    }
+    if (!regular) {
+      PrintError(TOOL_MSG_EXE_NOT_A_FILE, exe.c_str());
       return EXIT_FAILED;
     }
     contents.properties.push_back({PAYLOAD_EXE_KEY, exeName});
@@ -395,11 +400,15 @@ int PackCommand(int argc, char **argv) {
   if (!quietSwitches.empty()) contents.properties.push_back({PAYLOAD_QUIET_SWITCHES_KEY, quietSwitches});
   if (progressGiven) contents.properties.push_back({PAYLOAD_PROGRESS_KEY, progress});
   for (const auto &file : files) {
-    bool empty = false;
-    if (!AddFile(&contents, file.first, file.second, &empty)) return EXIT_FAILED;
+    bool empty = false, regular = true;
+    if (!AddFile(&contents, file.first, file.second, &empty, &regular)) return EXIT_FAILED;
     // The entry the launcher starts must hold a program.
     if (empty && file.first == PAYLOAD_EXE_KEY) {
       PrintError(TOOL_MSG_EXE_FILE_EMPTY, file.second.c_str());
+      return EXIT_FAILED;
+    }
+    if (!regular && file.first == PAYLOAD_EXE_KEY) {
+      PrintError(TOOL_MSG_EXE_NOT_A_FILE, file.second.c_str());
       return EXIT_FAILED;
     }
   }

@@ -80,6 +80,19 @@ bool BeginAtomicOutputWithMode(const std::string &path, int mode, AtomicOutput *
   output->path = path;
   output->tempPath.clear();
   output->file = nullptr;
+  // The rename at the end replaces a regular file; a device, a pipe or a
+  // socket under that name (/dev/null) would be replaced by a regular file.
+#ifdef _WIN32
+  struct _stat64 existing;
+  bool exists = _wstat64(Widen(path).c_str(), &existing) == 0;
+#else
+  struct stat existing;
+  bool exists = stat(path.c_str(), &existing) == 0;
+#endif
+  if (exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    *error = MessageText(TOOL_MSG_OUTPUT_NOT_A_FILE, path.c_str());
+    return false;
+  }
 #ifdef _WIN32
   (void)mode;
   static unsigned counter = 0;

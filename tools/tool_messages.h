@@ -51,6 +51,8 @@
 #define TOOL_MSG_REPLACE_FAILED "%s: cannot replace it (Windows error %lu)"
 #define TOOL_MSG_RENAME_FAILED "%s: cannot rename the finished file into place: %s"  // errno text
 #define TOOL_MSG_IS_A_FOLDER "%s: is a folder, not a file"
+#define TOOL_MSG_OUTPUT_NOT_A_FILE \
+  "%s: exists and is not a regular file (a device, a pipe or a socket); it is never replaced: write to a regular file"
 #define TOOL_MSG_INPUT_TOO_LARGE "%s: the file is %llu bytes; an entry holds less than 4 GiB"
 #define TOOL_MSG_READ_FAILED_BECAUSE "%s: read failed: %s"  // errno text
 
@@ -255,6 +257,8 @@
   "%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case is ignored; " \
   "the launcher writes both into one folder"
 #define TOOL_MSG_EXE_FILE_EMPTY "%s: the exe is empty; the launcher could not start it"
+#define TOOL_MSG_EXE_NOT_A_FILE \
+  "%s: the exe is not a regular file (a device or a pipe); the launcher starts a program, so give its file"
 #define TOOL_MSG_NO_PACK_JAVA "pack-java is not available in this build (built without a zip library)"
 
 // ---- pack-java ----

@@ -997,3 +997,50 @@ TEST_F(SatchelTest, EveryCommandHasHelp) {
 }
 
 }  // namespace
+
+// What is not a regular file is never replaced: a pipe (or a device) under
+// the output's name stays what it is, and the command says why it stopped.
+TEST_F(SatchelTest, NeverReplacesAnOutputThatIsNoRegularFile) {
+  ASSERT_EQ(0, mkfifo(Path("out.fifo").c_str(), 0644));
+  ASSERT_EQ(0, Pack(InstallerArgs(), "bundle.exe").status);
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"pack", "--stub", stub, "-o", Path("out.fifo"), "--msi",
+                                 Path("dist/Product.msi"), "--exe", Path("dist/setup.exe")},
+        std::vector<std::string>{"extract", Path("bundle.exe"), "msi", "-o", Path("out.fifo")}}) {
+    SCOPED_TRACE(args[0]);
+    RunResult run = RunSatchel(args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(Contains(run.err, "out.fifo: exists and is not a regular file")) << run.err;
+    struct stat info;
+    ASSERT_EQ(0, lstat(Path("out.fifo").c_str(), &info));
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  }
+}
+
+// Inputs that are no regular files: a device is no program, and a named
+// pipe is read once, as a stream, as standard input is.
+TEST_F(SatchelTest, InputsThatAreNoRegularFiles) {
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--exe", "/dev/null"}), "/dev/null",
+                "the exe is not a regular file", before);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--file", "exe=/dev/zero", "--property",
+                      "exe=setup.exe"}),
+                "/dev/zero",
+                "the exe is not a regular file", before);
+
+  ASSERT_EQ(0, mkfifo(Path("pipe.msi").c_str(), 0644));
+  std::thread writer([this] {
+    FILE *pipe = fopen(Path("pipe.msi").c_str(), "wb");
+    if (!pipe) return;
+    fwrite(msiContent.data(), 1, msiContent.size(), pipe);
+    fclose(pipe);
+  });
+  RunResult run = Pack({"--msi", Path("pipe.msi"), "--exe", Path("dist/setup.exe")});
+  writer.join();
+  ASSERT_EQ(0, run.status) << run.err;
+  OpenOrFail(Path("out.exe"));
+  EXPECT_STREQ("pipe.msi", FindProperty("msi"));
+  ClosePayload();
+  ASSERT_EQ(0, RunSatchel({"extract", Path("out.exe"), "msi", "-o", Path("got.msi")}).status);
+  EXPECT_EQ(msiContent, ReadBytes(Path("got.msi")));
+}

@@ -429,14 +429,15 @@ class machine_lock:
         self.file.close()
 
 
-# A suite's script in the guest, in its own root: a system of its own (tmpfs
-# on /tmp and /run), the suite's environment and folder, its command, its
-# results.
+# A suite's script in the guest, in its own root: a system of its own (a
+# tmpfs on /run; /tmp stays the host's, copy-on-write, since the build tree
+# may lie there, less the host's wine and X sockets), the suite's
+# environment and folder, its command, its results.
 GUEST = """#!/bin/sh
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs -o mode=1777 tmpfs /tmp
+rm -rf /tmp/.wine-* /tmp/.X11-unix /tmp/.X*-lock
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts

@@ -16,6 +16,9 @@ for file in satchel-launcher.exe satchel-bootstrap.exe x86_64/satchel-launcher.e
   [ -f "$data/$file" ] || fail "share/satchel/$file was not installed"
 done
 "$tool" --version | grep -q '^satchel [0-9]' || fail "satchel --version"
+# The Windows tool, an i686 PE, beside the Linux one.
+[ -f "$scratch/moved/bin/satchel.exe" ] || fail "bin/satchel.exe was not installed"
+[ "$(head -c 2 "$scratch/moved/bin/satchel.exe")" = MZ ] || fail "bin/satchel.exe is no Windows program"
 printf 'an msi' > "$scratch/Product.msi"
 "$tool" pack -o "$scratch/Setup.exe" --msi "$scratch/Product.msi" || fail "pack without --stub"
 cmp -s -n "$(stat -c %s "$data/satchel-launcher.exe")" "$data/satchel-launcher.exe" \

@@ -81,6 +81,20 @@ if out=$(wsatchel pack-java --stub "$(winpath stub.exe)" -o "$(winpath j.exe)" x
 fi
 case $out in *"not available in this build"*) ;; *) fail "pack-java said: $out" ;; esac
 
+# An installed tree (bin/satchel.exe beside share/satchel/, as cmake --install
+# lays it out): without --stub and --exe the tool takes the default launcher
+# and the ready bootstrap found relative to itself.
+mkdir -p tree/bin tree/share
+cp "$win" tree/bin/satchel.exe
+cp -r "$(dirname "$native")/../share/satchel" tree/share/satchel
+"$WINE" "$scratch/tree/bin/satchel.exe" pack -o "$(winpath installed.exe)" --msi "$(winpath dist/Prodükt.msi)" \
+  || fail "the installed tool did not pack without --stub and --exe"
+"$native" extract installed.exe exe -o installed-exe.out
+cmp -s installed-exe.out tree/share/satchel/satchel-bootstrap.exe || fail "the installed tool packed another bootstrap"
+cmp -s -n "$(stat -c %s tree/share/satchel/satchel-launcher.exe)" tree/share/satchel/satchel-launcher.exe installed.exe \
+  || fail "the installed tool packed another launcher"
+rm -rf tree installed.exe installed-exe.out
+
 if [ -n "$large_mib" ]; then
   head -c 65536 /dev/urandom >large.msi
   truncate -s "$((large_mib << 20))" large.msi

@@ -73,10 +73,7 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
       continue;
     }
     header->offset = at;
-    header->fileEntryCount = fields.fileEntryCount;
-    header->tocCompressedSize = fields.tocCompressedSize;
-    header->tocUncompressedSize = fields.tocUncompressedSize;
-    header->entryDataSize = fields.entryDataSize;
+    static_cast<PayloadHeader &>(*header) = fields;
     return true;
   }
   if (ferror(file)) {

@@ -16,14 +16,11 @@
 
 // The header as a reader finds it: the first 512-byte block start holding the
 // magic and a matching CRC.
-struct HeaderInfo {
+// Its fields are the PayloadHeader's (all 0 until one is found).
+struct HeaderInfo : PayloadHeader {
+  HeaderInfo() : PayloadHeader() {}
   int64_t offset = -1;
   int64_t fileSize = 0;
-  uint32_t fileEntryCount = 0;
-  uint32_t tocCompressedSize = 0;
-  uint32_t tocUncompressedSize = 0;
-  uint32_t entryDataSize = 0;
-  uint32_t headerCrc = 0;
   std::vector<int64_t> badCrcBlocks;  // block starts with the magic but a wrong CRC
 };
 

@@ -86,22 +86,24 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error) {
   return false;
 }
 
-FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header) {
+FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header, std::string *failure) {
   uint64_t size = 0;
-  std::string problem;
+  std::string problem, why;
+  FILE *file = nullptr;
   if (!CheckInputFile(path, &size, &problem)) {
-    PrintError("%s", problem.c_str());
-    return nullptr;
-  }
-  FILE *file = OpenFileForReading(path);
-  if (!file) {
-    PrintError(TOOL_MSG_CANNOT_OPEN, path.c_str(), strerror(errno));
-    return nullptr;
-  }
-  if (!ScanHeader(file, header, &problem)) {
-    PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
+    why = problem;
+  } else if (!(file = OpenFileForReading(path))) {
+    why = MessageText(TOOL_MSG_CANNOT_OPEN, path.c_str(), strerror(errno));
+  } else if (!ScanHeader(file, header, &problem)) {
+    why = MessageText(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
     fclose(file);
-    return nullptr;
+    file = nullptr;
+  }
+  if (!file) {
+    if (failure)
+      *failure = why;
+    else
+      PrintError("%s", why.c_str());
   }
   return file;
 }

@@ -32,7 +32,10 @@ bool ScanHeader(FILE *file, HeaderInfo *header, std::string *error);
 // What list and verify do first: checks that `path` can be read as a file,
 // opens it and finds its header.  The open file (the caller closes it), or
 // null after printing why, with nothing left open.
-FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header);
+// With `failure`, why goes there (as PrintError would show it, without the
+// tool's name) instead of to standard error.
+FILE *OpenBundleHeader(const std::string &path, HeaderInfo *header,
+                       std::string *failure = nullptr);
 
 // What the executable in front of the payload (the bytes before the header
 // at `imageEnd`) shows of its resources.  *windows is false for a front end

@@ -22,7 +22,7 @@ namespace {
 const int64_t kBundleLimit = PAYLOAD_SIZE_LIMIT;
 
 const char kVerifyUsage[] =
-    "usage: satchel verify BUNDLE\n"
+    "usage: satchel verify BUNDLE [--json]\n"
     "\n"
     "Checks the header and its CRC, the table of contents, and that every entry\n"
     "inflates to exactly its declared size with the preset dictionary that its\n"
@@ -35,7 +35,10 @@ const char kVerifyUsage[] =
     "classes, a \"Main-Class\" property and that class's entry.  A Windows\n"
     "program in front must have a well-formed resource section (its tree, its\n"
     "icon groups and its version block).  Prints the problems found; exit\n"
-    "status 0 when there are none.\n";
+    "status 0 when there are none.  With --json, the verdict as one JSON object\n"
+    "on standard output: \"bundle\", \"ok\", \"problems\" (each as the error\n"
+    "would say it), \"notes\", and for a bundle that was indexed \"entries\",\n"
+    "\"properties\", \"java\" and \"checksums\".\n";
 
 // Inflates one entry's compressed bytes straight from the file, the way a
 // reader fetches them (4096 at a time from the entry's start), and checks
@@ -124,19 +127,52 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
 }
 
 
+// What verify --json tells of an indexed bundle beside its problems.
+struct VerdictCounts {
+  size_t entries, properties;
+  bool java, checksums;
+};
+
+void PrintJsonTexts(const char *name, const std::vector<std::string> &texts) {
+  printf("  \"%s\": [", name);
+  for (size_t i = 0; i < texts.size(); i++)
+    printf("%s\n    %s", i ? "," : "", JsonString(texts[i].c_str()).c_str());
+  printf("%s]", texts.empty() ? "" : "\n  ");
+}
+
+// verify --json: the verdict and its reasons as one object.
+void PrintVerdict(const std::string &path, const std::vector<std::string> &problems,
+                  const std::vector<std::string> &notes, const VerdictCounts *counts) {
+  printf("{\n  \"bundle\": %s,\n  \"ok\": %s,\n", JsonString(path.c_str()).c_str(),
+         problems.empty() ? "true" : "false");
+  PrintJsonTexts("problems", problems);
+  printf(",\n");
+  PrintJsonTexts("notes", notes);
+  if (counts)
+    printf(",\n  \"entries\": %zu,\n  \"properties\": %zu,\n  \"java\": %s,\n  \"checksums\": %s",
+           counts->entries, counts->properties, counts->java ? "true" : "false",
+           counts->checksums ? "true" : "false");
+  printf("\n}\n");
+}
+
 }  // namespace
 
 int VerifyCommand(int argc, char **argv) {
   std::string path;
-  int status = ParseBundleArguments("verify", kVerifyUsage, argc, argv, &path, nullptr);
+  bool json = false;
+  int status = ParseBundleArguments("verify", kVerifyUsage, argc, argv, &path, &json);
   if (status >= 0) return status;
   HeaderInfo header;
-  FILE *file = OpenBundleHeader(path, &header);
-  if (!file) return EXIT_FAILED;
-  std::vector<std::string> problems;
+  std::string failure;
+  FILE *file = OpenBundleHeader(path, &header, json ? &failure : nullptr);
+  if (!file) {
+    if (json) PrintVerdict(path, {failure}, {}, nullptr);
+    return EXIT_FAILED;
+  }
+  std::vector<std::string> problems, notes;
   for (int64_t at : header.badCrcBlocks)
     if (at < header.offset)
-      printf(TOOL_MSG_NOTE_BAD_CRC "\n", path.c_str(), (long long)at);
+      notes.push_back(MessageText(TOOL_MSG_NOTE_BAD_CRC, path.c_str(), (long long)at));
   int64_t payloadEnd = header.offset + PAYLOAD_HEADER_SIZE + (int64_t)header.tocCompressedSize;
   if (header.fileSize >= kBundleLimit)
     problems.push_back(MessageText(TOOL_MSG_FILE_BEYOND_LIMIT, (long long)header.fileSize));
@@ -153,8 +189,13 @@ int VerifyCommand(int argc, char **argv) {
   const char *message = nullptr;
   if (!OpenPayloadFile(path.c_str(), &message)) {
     problems.push_back(MessageText(TOOL_MSG_NOT_INDEXED, message ? message : TOOL_MSG_UNKNOWN_FAILURE));
-    for (const std::string &problem : problems)
-      PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
+    for (std::string &problem : problems) problem = MessageText(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
+    if (json) {
+      PrintVerdict(path, problems, notes, nullptr);
+    } else {
+      for (const std::string &note : notes) printf("%s\n", note.c_str());
+      for (const std::string &problem : problems) PrintError("%s", problem.c_str());
+    }
     ClosePayload();
     fclose(file);
     return EXIT_FAILED;
@@ -180,10 +221,11 @@ int VerifyCommand(int argc, char **argv) {
       problems.push_back(MessageText(TOOL_MSG_ENTRY_PROBLEM, Shown(entry->name).c_str(), problem.c_str()));
   }
   if (dataSize != header.entryDataSize)
-    printf(TOOL_MSG_NOTE_DATA_SIZE "\n", path.c_str(), header.entryDataSize,
-           (unsigned long long)dataSize);
+    notes.push_back(MessageText(TOOL_MSG_NOTE_DATA_SIZE, path.c_str(), header.entryDataSize,
+                                (unsigned long long)dataSize));
   if (entries.size() != header.fileEntryCount)
-    printf(TOOL_MSG_NOTE_ENTRY_COUNT "\n", path.c_str(), header.fileEntryCount, entries.size());
+    notes.push_back(MessageText(TOOL_MSG_NOTE_ENTRY_COUNT, path.c_str(), header.fileEntryCount,
+                                entries.size()));
 
   // Would it run?  A Java bundle needs its front end's two internal classes
   // and the main class; any other bundle is the installer launcher's, which
@@ -255,7 +297,14 @@ int VerifyCommand(int argc, char **argv) {
   ClosePayload();
   fclose(file);
 
-  for (const std::string &problem : problems) PrintError(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
+  for (std::string &problem : problems) problem = MessageText(TOOL_MSG_AT_FILE, path.c_str(), problem.c_str());
+  if (json) {
+    VerdictCounts counts = {entries.size(), shownProperties, dictionaries.java, checksums};
+    PrintVerdict(path, problems, notes, &counts);
+    return problems.empty() ? EXIT_OK : EXIT_FAILED;
+  }
+  for (const std::string &note : notes) printf("%s\n", note.c_str());
+  for (const std::string &problem : problems) PrintError("%s", problem.c_str());
   if (!problems.empty()) return EXIT_FAILED;
   printf(TOOL_MSG_VERIFY_OK "\n", path.c_str(), entries.size(),
          entries.size() == 1 ? TOOL_MSG_ENTRY : TOOL_MSG_ENTRIES, shownProperties,

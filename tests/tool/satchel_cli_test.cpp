@@ -1044,3 +1044,37 @@ TEST_F(SatchelTest, InputsThatAreNoRegularFiles) {
   ASSERT_EQ(0, RunSatchel({"extract", Path("out.exe"), "msi", "-o", Path("got.msi")}).status);
   EXPECT_EQ(msiContent, ReadBytes(Path("got.msi")));
 }
+
+// verify --json: the verdict and its reasons as one JSON object, which
+// Python's json module reads.
+TEST_F(SatchelTest, VerifyJsonGivesTheVerdictAndItsReasons) {
+  ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
+  BundleContents contents;
+  contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"files/A.cab", BytesOf("a")},
+                    {"files/a.CAB", BytesOf("b")}};
+  contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}};
+  std::string error;
+  ASSERT_TRUE(WriteBundle(stub, Path("colliding.exe"), contents, &error)) << error;
+  const char *check =
+      "import json, sys; v = json.load(sys.stdin); "
+      "print(v['ok'], len(v['problems']), v.get('entries'), v.get('properties'), "
+      "v['problems'][0] if v['problems'] else '')";
+  struct Case {
+    std::string file;
+    int status;
+    std::string verdict;
+  } cases[] = {
+      {"good.exe", 0, "True 0 3 4"},
+      {"colliding.exe", 1, "False 1 4 3 " + Path("colliding.exe") + ": the launcher would write \"A.cab\" and \"a.CAB\""},
+      {"readme.txt", 1, "False 1 None None " + Path("readme.txt") + ": no payload header"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    RunResult run = RunSatchel({"verify", "--json", Path(c.file)});
+    EXPECT_EQ(c.status, run.status) << run.err;
+    WriteBytes(Path("verdict.json"), BytesOf(run.out));
+    RunResult parsed = RunProgram({"sh", "-c", std::string("python3 -c \"") + check + "\" < " + Path("verdict.json")});
+    ASSERT_EQ(0, parsed.status) << parsed.err << run.out;
+    EXPECT_EQ(0u, parsed.out.find(c.verdict)) << parsed.out;
+  }
+}

@@ -116,9 +116,11 @@ bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error
 
 }  // namespace
 
-bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error) {
+bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
+                   bool signedAllowed) {
   StubFacts facts;
   if (!ReadStubFacts(path, &facts, error)) return false;
+  if (signedAllowed) facts.signedImage = false;
   bool reader = facts.found[kReader];
   bool launcher = reader && facts.found[kLauncherMsi] && facts.found[kLauncherExe];
   bool java = reader && facts.found[kJava];

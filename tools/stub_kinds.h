@@ -33,6 +33,10 @@ enum class StubKind {
 // True when the file at `path` is a stub of the `wanted` kind that carries no
 // signature.  Otherwise false with *error naming the path, what the file is
 // and what the command needs.
-bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error);
+// With signedAllowed (verify, which reads signed bundles), a signature is no
+// reason to refuse: the kind alone counts.  In a PE image only the sections
+// are searched, so a bundle is told by the program in front of its payload.
+bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
+                   bool signedAllowed = false);
 
 #endif  // SATCHEL_STUB_KINDS_H

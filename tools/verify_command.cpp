@@ -14,6 +14,7 @@
 #include "payload.h"
 #include "satchel_commands.h"
 #include "shown_text.h"
+#include "stub_kinds.h"
 #include "tool_files.h"
 #include "tool_messages.h"
 
@@ -290,6 +291,16 @@ int VerifyCommand(int argc, char **argv) {
         problems.push_back(MessageText(TOOL_MSG_ENTRY_NAME_NOT_UTF8, Shown(entry->name).c_str()));
         break;
       }
+  }
+  // The program in front must be the one that runs this kind of bundle: a
+  // payload behind a text file, another program or the other front end
+  // would never be read.
+  std::string front;
+  if (!CheckStubKind(path, dictionaries.java ? StubKind::JavaFrontEnd : StubKind::InstallerLauncher,
+                     &front, true)) {
+    // The text names the path; the problem is shown behind it again.
+    std::string prefix = path + ": ";
+    problems.push_back(front.compare(0, prefix.size(), prefix) == 0 ? front.substr(prefix.size()) : front);
   }
   bool checksums = PayloadHasEntryChecksums() != 0;
   // Counted as list shows them: every property, the checksums' own included.

@@ -769,10 +769,14 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
       {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(inputStream, stages.stage1), (uint32_t)inputStream.size()},
       {PAYLOAD_CLASS_LOADER_ENTRY, Deflate(classLoader, stages.stage2), (uint32_t)classLoader.size()},
       {"app/Copy.class", Deflate(copy, stages.stage3), (uint32_t)copy.size()}};
-  WriteBytes(Path("java-good.exe"), HandBundle(stubBytes, good, {{"Main-Class", "app.Copy"}}));
+  Bytes javaStubBytes = ReadBytes(javaStub);
+  WriteBytes(Path("java-good.exe"), HandBundle(javaStubBytes, good, {{"Main-Class", "app.Copy"}}));
   run = RunSatchel({"verify", Path("java-good.exe")});
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_TRUE(Contains(run.out, "Java preset dictionaries")) << run.out;
+  // The same payload behind the installer launcher, which cannot run it.
+  WriteBytes(Path("java-behind-launcher.exe"), HandBundle(stubBytes, good, {{"Main-Class", "app.Copy"}}));
+  ExpectVerifyFails("java-behind-launcher.exe", "the stub is the installer launcher");
   run = RunSatchel({"extract", Path("java-good.exe"), "app/Copy.class", "-o", Path("copy.out")});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ(copy, ReadBytes(Path("copy.out")));
@@ -780,7 +784,7 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
   std::vector<HandEntry> bad = good;
   Bytes misfit = classLoader;
   bad[0] = {PAYLOAD_INPUT_STREAM_ENTRY, Deflate(misfit, stages.stage3), (uint32_t)misfit.size()};
-  WriteBytes(Path("java-bad.exe"), HandBundle(stubBytes, bad, {}));
+  WriteBytes(Path("java-bad.exe"), HandBundle(javaStubBytes, bad, {}));
   ExpectVerifyFails("java-bad.exe", "entry \"" PAYLOAD_INPUT_STREAM_ENTRY "\"");
 }
 
@@ -1047,6 +1051,29 @@ TEST_F(SatchelTest, InputsThatAreNoRegularFiles) {
 
 // verify --json: the verdict and its reasons as one JSON object, which
 // Python's json module reads.
+// A valid installer payload behind anything but the installer launcher
+// would never run: verify says what stands in front.
+TEST_F(SatchelTest, VerifyRefusesAPayloadBehindAnythingButItsFrontEnd) {
+  ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
+  Bytes bundle = ReadBytes(Path("good.exe"));
+  Bytes payload(bundle.begin() + (long)headerAt, bundle.end());
+  struct Case {
+    std::string front, says;
+  } cases[] = {{Path("readme.txt"), "is not a Windows executable"},
+               {javaStub, "is a Linux ELF program"},
+               {DataFolder() + "satchel-java.exe", "is the Java front end"},
+               {DataFolder() + "satchel-bootstrap.exe", "is the ready msi bootstrap"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.front);
+    Bytes front = ReadBytes(c.front);
+    front.resize((front.size() + 511) / 512 * 512, 0);
+    front.insert(front.end(), payload.begin(), payload.end());
+    WriteBytes(Path("moved.exe"), front);
+    ExpectVerifyFails("moved.exe", c.says);
+  }
+  EXPECT_EQ(0, RunSatchel({"verify", Path("good.exe")}).status);
+}
+
 TEST_F(SatchelTest, VerifyJsonGivesTheVerdictAndItsReasons) {
   ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
   BundleContents contents;

@@ -46,6 +46,16 @@ class SatchelTest : public ToolTest {
     return RunSatchel(args);
   }
 
+  // An installer bundle whose two extra files are one file where case is
+  // ignored.
+  BundleContents CollidingContents() {
+    BundleContents contents;
+    contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"files/A.cab", BytesOf("a")},
+                      {"files/a.CAB", BytesOf("b")}};
+    contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}};
+    return contents;
+  }
+
   std::vector<std::string> InstallerArgs() {
     return {"--msi", Path("dist/Product.msi"), "--exe", Path("dist/setup.exe"), "--file",
             "readme=" + Path("readme.txt"), "--property", "Version=2.0"};
@@ -335,10 +345,7 @@ TEST_F(SatchelTest, RefusesFilesThatAreOneFileWhenCaseIsIgnored) {
                      "files/y.cab=" + readme})
                    .status);
 
-  BundleContents contents;
-  contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"files/A.cab", BytesOf("a")},
-                    {"files/a.CAB", BytesOf("b")}};
-  contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}};
+  BundleContents contents = CollidingContents();
   std::string error;
   ASSERT_TRUE(WriteBundle(stub, Path("colliding.exe"), contents, &error)) << error;
   ExpectVerifyFails("colliding.exe", "\"A.cab\" and \"a.CAB\"");
@@ -1076,12 +1083,8 @@ TEST_F(SatchelTest, VerifyRefusesAPayloadBehindAnythingButItsFrontEnd) {
 
 TEST_F(SatchelTest, VerifyJsonGivesTheVerdictAndItsReasons) {
   ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
-  BundleContents contents;
-  contents.files = {{"msi", msiContent}, {"exe", exeContent}, {"files/A.cab", BytesOf("a")},
-                    {"files/a.CAB", BytesOf("b")}};
-  contents.properties = {{"msi", "Product.msi"}, {"exe", "setup.exe"}};
   std::string error;
-  ASSERT_TRUE(WriteBundle(stub, Path("colliding.exe"), contents, &error)) << error;
+  ASSERT_TRUE(WriteBundle(stub, Path("colliding.exe"), CollidingContents(), &error)) << error;
   const char *check =
       "import json, sys; v = json.load(sys.stdin); "
       "print(v['ok'], len(v['problems']), v.get('entries'), v.get('properties'), "

@@ -54,6 +54,7 @@ target_sources(satchel PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp       # the command: options, class path, properties
   ${CMAKE_CURRENT_LIST_DIR}/jar_reading.cpp     # every entry of a jar, its time, the manifest
   ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp   # signed jars as they were signed
+  ${CMAKE_CURRENT_LIST_DIR}/jar_archive_libzip.cpp  # jar_archive.h over libzip
   ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
 target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE} ${SATCHEL_OPENSSL_INCLUDE})

@@ -34,6 +34,16 @@ bench_launcher() {
   echo "$launcher"
 }
 
+# A Windows program of SIZE bytes for a bundle's exe (pack takes no other):
+# the i686 ready bootstrap of the win32 build, then noise behind its last
+# section.  Made once in BENCH_DIR.
+bench_program() {  # SIZE
+  local bootstrap=$root/build/win32/launcher/satchel-bootstrap.exe program=$BENCH_DIR/program-$1.exe
+  [ -f "$bootstrap" ] || { echo "needs $bootstrap: build the win32 preset first" >&2; return 1; }
+  [ -f "$program" ] || { cat "$bootstrap"; head -c "$(($1 - $(stat -c %s "$bootstrap")))" /dev/urandom; } >"$program"
+  echo "$program"
+}
+
 # mean_of JSON NAME: the mean time in seconds of the hyperfine command NAME.
 mean_of() {
   python3 -c 'import json,sys

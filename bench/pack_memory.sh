@@ -21,7 +21,7 @@ d=$BENCH_DIR/pack
 mkdir -p "$d"
 tool=$BUILD/tools/satchel
 
-[ -f "$d/setup.exe" ] || head -c 400000 /dev/urandom >"$d/setup.exe"
+setup=$(bench_program 400000)
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "| pack, msi of mixed data | threads | wall | cpu (user + system) | peak (max RSS) | target |"
 echo "|---|---|---|---|---|---|"
@@ -34,7 +34,7 @@ for mib in $SIZES; do
     for jobs in $JOBS; do
       # Elapsed seconds, user and system seconds, largest resident set in KiB.
       /usr/bin/time -o "$d/time.txt" -f '%e %U %S %M' "$tool" pack --stub "$(bench_launcher)" \
-        -o "$d/j$jobs.exe" --msi "$msi" --exe "$d/setup.exe" -j "$jobs" --quiet
+        -o "$d/j$jobs.exe" --msi "$msi" --exe "$setup" -j "$jobs" --quiet
       read -r elapsed user system kib <"$d/time.txt"
       wall[$jobs]=$(python3 -c "print(${wall[$jobs]} + $elapsed / $RUNS)")
       cpu[$jobs]=$(python3 -c "print(${cpu[$jobs]} + ($user + $system) / $RUNS)")

@@ -43,7 +43,7 @@ if [ ! -x "$before_tool" ] || [ "$(cat "$BEFORE_DIR/commit" 2>/dev/null)" != "$B
 fi
 after_tool=$BUILD/tools/satchel
 launcher=$(bench_launcher)
-[ -f "$d/setup.exe" ] || head -c 400000 /dev/urandom >"$d/setup.exe"
+setup=$(bench_program 400000)
 
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg), $cores cores"
 echo
@@ -52,7 +52,7 @@ echo "|---|---|---|---|---|---|---|---|"
 for mib in $SIZES; do
   msi=$d/mixed$mib.bin
   [ -f "$msi" ] || "$BUILD/bench/make_bench_data" mixed "$msi" "$mib"
-  pack="--stub $launcher --msi $msi --exe $d/setup.exe"
+  pack="--stub $launcher --msi $msi --exe $setup"
   commands=(-n before "$before_tool pack $pack -o $d/before.exe"
             -n "pack -j $cores" "$after_tool pack $pack -j $cores -o $d/after.exe"
             -n "pigz -9 -p $cores" "pigz -9 -p $cores -c $msi > $d/out.gz")

@@ -2,6 +2,7 @@
 // further files.  The names are checked first, then whether the bundle is
 // whole, and only then are the inputs read (by the bundle writer).
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +13,7 @@
 #include "compression_options.h"
 #include "default_stubs.h"
 #include "file_names.h"
+#include "pe_image.h"
 #include "satchel_commands.h"
 #include "stub_kinds.h"
 #include "tool_files.h"
@@ -41,7 +43,8 @@ const char kPackUsage[] =
     "  --msi FILE           store FILE as the entry \"msi\" and its file name as the\n"
     "                       property \"msi\" (the name the launcher writes it under)\n"
     "  --exe FILE           likewise for the entry and property \"exe\" (the program\n"
-    "                       that the launcher starts).  Without it, --msi alone packs\n"
+    "                       that the launcher starts: a Windows program, or a batch\n"
+    "                       file named .bat or .cmd).  Without it, --msi alone packs\n"
     "                       the ready bootstrap built for the stub's machine, which\n"
     "                       runs the system's msiexec.exe /i on the msi with the\n"
     "                       bundle's own arguments, and turns --pass-arguments on;\n"
@@ -211,6 +214,38 @@ bool AddFile(BundleContents *contents, const std::string &name, const std::strin
   return true;
 }
 
+// The exe must be something the launcher can start: not empty, a file rather
+// than a device or a pipe, and a program (pe_image's WhyNoProgram) under the
+// name it is written as.  False after saying why.
+bool CheckExeInput(const std::string &path, const std::string &name, bool empty, bool regular) {
+  if (empty) {
+    PrintError(TOOL_MSG_EXE_FILE_EMPTY, path.c_str());
+    return false;
+  }
+  if (!regular) {
+    PrintError(TOOL_MSG_EXE_NOT_A_FILE, path.c_str());
+    return false;
+  }
+  FILE *file = OpenFileForReading(path);
+  if (!file) {
+    PrintError(TOOL_MSG_CANNOT_OPEN, path.c_str(), ErrnoText(errno).c_str());
+    return false;
+  }
+  std::vector<unsigned char> start(PE_PROGRAM_START_SIZE);
+  start.resize(fread(start.data(), 1, start.size(), file));
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) {
+    PrintError(TOOL_MSG_FILE_READ_FAILED, path.c_str());
+    return false;
+  }
+  if (const char *why = WhyNoProgram(name, start.data(), start.size())) {
+    PrintError(TOOL_MSG_EXE_NOT_A_PROGRAM, path.c_str(), why);
+    return false;
+  }
+  return true;
+}
+
 // A switch that the launcher can find among its arguments: one word of
 // printable ASCII, as its comparison takes it.
 bool IsOneWordSwitch(const std::string &word) {
@@ -359,14 +394,15 @@ int PackCommand(int argc, char **argv) {
       return EXIT_USAGE;
     }
   }
+  // The names the launcher writes the msi and the exe under.
+  std::string finalMsi = msiName, finalExe = exeName;
+  for (const auto &property : properties) {
+    if (property.first == PAYLOAD_MSI_KEY) finalMsi = property.second;
+    if (property.first == PAYLOAD_EXE_KEY) finalExe = property.second;
+  }
   // Every file the launcher writes goes into one folder, whose file system
   // ignores case: no two of their names may be one file there.
   {
-    std::string finalMsi = msiName, finalExe = exeName;
-    for (const auto &property : properties) {
-      if (property.first == PAYLOAD_MSI_KEY) finalMsi = property.second;
-      if (property.first == PAYLOAD_EXE_KEY) finalExe = property.second;
-    }
     std::vector<std::string> written = {finalMsi, finalExe};
     for (const auto &file : files)
       if (file.first.compare(0, strlen(PAYLOAD_FILES_PREFIX), PAYLOAD_FILES_PREFIX) == 0)
@@ -386,14 +422,7 @@ int PackCommand(int argc, char **argv) {
   if (!exe.empty()) {
     bool empty = false, regular = true;
     if (!AddFile(&contents, PAYLOAD_EXE_KEY, exe, &empty, &regular)) return EXIT_FAILED;
-    if (empty) {
-      PrintError(TOOL_MSG_EXE_FILE_EMPTY, exe.c_str());
-      return EXIT_FAILED;
-    }
-    if (!regular) {
-      PrintError(TOOL_MSG_EXE_NOT_A_FILE, exe.c_str());
-      return EXIT_FAILED;
-    }
+    if (!CheckExeInput(exe, exeName, empty, regular)) return EXIT_FAILED;
     contents.properties.push_back({PAYLOAD_EXE_KEY, exeName});
   }
   if (passArguments) contents.properties.push_back({PAYLOAD_PASS_ARGUMENTS_KEY, "1"});
@@ -403,14 +432,8 @@ int PackCommand(int argc, char **argv) {
     bool empty = false, regular = true;
     if (!AddFile(&contents, file.first, file.second, &empty, &regular)) return EXIT_FAILED;
     // The entry the launcher starts must hold a program.
-    if (empty && file.first == PAYLOAD_EXE_KEY) {
-      PrintError(TOOL_MSG_EXE_FILE_EMPTY, file.second.c_str());
+    if (file.first == PAYLOAD_EXE_KEY && !CheckExeInput(file.second, finalExe, empty, regular))
       return EXIT_FAILED;
-    }
-    if (!regular && file.first == PAYLOAD_EXE_KEY) {
-      PrintError(TOOL_MSG_EXE_NOT_A_FILE, file.second.c_str());
-      return EXIT_FAILED;
-    }
   }
   for (const auto &property : properties) contents.properties.push_back({property.first, property.second});
 

@@ -1,6 +1,7 @@
 // Reading a PE image's headers (the layout is drawn in pe_image.h).
 #include "pe_image.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <string.h>
 
@@ -118,4 +119,13 @@ bool ReadPeImageFile(const std::string &path, PeImage *image, std::string *error
 bool PeImageIsSigned(const PeImage &image) {
   return image.directories.size() > PE_DIRECTORY_CERTIFICATE &&
          image.directories[PE_DIRECTORY_CERTIFICATE].size != 0;
+}
+
+const char *WhyNoProgram(const std::string &name, const unsigned char *start, size_t size) {
+  PeImage image;
+  if (ReadPeImageBytes(start, size, &image))
+    return image.characteristics & PE_CHARACTERISTIC_DLL ? TOOL_MSG_PROGRAM_IS_DLL : nullptr;
+  std::string extension = name.size() >= 4 ? name.substr(name.size() - 4) : std::string();
+  for (char &c : extension) c = (char)tolower((unsigned char)c);
+  return extension == ".bat" || extension == ".cmd" ? nullptr : TOOL_MSG_PROGRAM_NOT_PE;
 }

@@ -26,6 +26,9 @@
 #define PE_MACHINE_I386 0x014c
 #define PE_MACHINE_AMD64 0x8664
 
+// File header characteristics: the image is a DLL.
+#define PE_CHARACTERISTIC_DLL 0x2000
+
 // Windows subsystems.
 #define PE_SUBSYSTEM_GUI 2
 #define PE_SUBSYSTEM_CONSOLE 3
@@ -88,5 +91,16 @@ bool ReadPeImageFile(const std::string &path, PeImage *image, std::string *error
 
 // True when the image carries a signature (a non-empty certificate table).
 bool PeImageIsSigned(const PeImage &image);
+
+// What the launcher can start as its program (CreateProcessW): a Windows
+// program, a PE image that is no DLL; or a batch file, which Windows hands to
+// its command interpreter by the name's extension (.bat or .cmd, any case).
+// A program's headers stand within its first PE_PROGRAM_START_SIZE bytes,
+// and that is all that is looked at: `start` holds them (the whole file when
+// it is shorter); `name` is the file name the launcher writes it under.
+// Null when the launcher can start it, else why not (a text of
+// tool_messages.h that follows "the exe").
+#define PE_PROGRAM_START_SIZE 65536
+const char *WhyNoProgram(const std::string &name, const unsigned char *start, size_t size);
 
 #endif  // SATCHEL_PE_IMAGE_H

@@ -165,6 +165,9 @@
 // The key twice ("msi" or "exe"): the launcher's own text names it.
 #define TOOL_MSG_NO_LAUNCHER_NAME "no property \"%s\": the launcher stops with \"No %s filename\""
 #define TOOL_MSG_EXE_EMPTY "the entry \"exe\" is empty: the launcher cannot start it"
+// One of TOOL_MSG_PROGRAM_NOT_PE and TOOL_MSG_PROGRAM_IS_DLL.
+#define TOOL_MSG_EXE_ENTRY_NOT_A_PROGRAM \
+  "the entry \"exe\" %s: the launcher stops with \"Failed to launch program\""
 // The key twice.
 #define TOOL_MSG_PROPERTY_WITHOUT_ENTRY "property \"%s\" is set but there is no entry \"%s\""
 // Entries, "entry"/"entries", properties, "property"/"properties", then the
@@ -257,6 +260,10 @@
   "%s, %s: the msi and exe file names \"%s\" and \"%s\" are the same when case is ignored; " \
   "the launcher writes both into one folder"
 #define TOOL_MSG_EXE_FILE_EMPTY "%s: the exe is empty; the launcher could not start it"
+// The exe, one of the two texts below.
+#define TOOL_MSG_EXE_NOT_A_PROGRAM "%s: the exe %s; the launcher could not start it"
+#define TOOL_MSG_PROGRAM_NOT_PE "is no Windows program (no PE image) and no batch file (.bat, .cmd)"
+#define TOOL_MSG_PROGRAM_IS_DLL "is a DLL, not a program"
 #define TOOL_MSG_EXE_NOT_A_FILE \
   "%s: the exe is not a regular file (a device or a pipe); the launcher starts a program, so give its file"
 #define TOOL_MSG_NO_PACK_JAVA "pack-java is not available in this build (built without a zip library)"

@@ -12,6 +12,7 @@
 #include "bundle_reading.h"
 #include "file_names.h"
 #include "payload.h"
+#include "pe_image.h"
 #include "satchel_commands.h"
 #include "shown_text.h"
 #include "stub_kinds.h"
@@ -32,8 +33,9 @@ const char kVerifyUsage[] =
     "the three-stage dictionary, and that its content has the CRC-32 that the\n"
     "bundle records (property \"" PAYLOAD_CHECKSUM_KEY "\").  Then whether the bundle would\n"
     "run: an installer bundle needs the properties \"msi\" and \"exe\" (plain Windows\n"
-    "file names), both entries and a non-empty exe; a Java bundle both internal\n"
-    "classes, a \"Main-Class\" property and that class's entry.  A Windows\n"
+    "file names), both entries and an exe that is a program (a Windows program\n"
+    "that is no DLL, or a batch file named .bat or .cmd); a Java bundle both\n"
+    "internal classes, a \"Main-Class\" property and that class's entry.  A Windows\n"
     "program in front must have a well-formed resource section (its tree, its\n"
     "icon groups and its version block).  Prints the problems found; exit\n"
     "status 0 when there are none.  With --json, the verdict as one JSON object\n"
@@ -127,6 +129,23 @@ std::string CheckEntryData(FILE *file, int64_t dataStart, const FileEntry *entry
   return problem;
 }
 
+// The first bytes of the entry `name`, at most `limit` of them, as a reader
+// gets them (no preset dictionary).  False when they cannot be read; what is
+// wrong with the entry's data is reported by CheckEntryData.
+bool ReadEntryStart(const char *name, size_t limit, std::vector<unsigned char> *start) {
+  const char *message = nullptr;
+  EntryStream *stream = OpenEntryStream(name, nullptr, 0, &message);
+  if (!stream) return false;
+  start->resize(limit);
+  size_t got = 0;
+  int n = 1;
+  while (got < limit &&
+         (n = ReadEntryStream(stream, start->data() + got, (uint32_t)(limit - got), nullptr)) > 0)
+    got += (size_t)n;
+  CloseEntryStream(stream);
+  start->resize(got);
+  return n >= 0;
+}
 
 // What verify --json tells of an indexed bundle beside its problems.
 struct VerdictCounts {
@@ -252,8 +271,15 @@ int VerifyCommand(int argc, char **argv) {
     for (const char *key : {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY})
       if (!FindProperty(key))
         problems.push_back(MessageText(TOOL_MSG_NO_LAUNCHER_NAME, key, key));
-    if (exe && FindFileEntry(PAYLOAD_EXE_KEY, &found, &message) && found->uncompressedSize == 0)
-      problems.push_back(TOOL_MSG_EXE_EMPTY);
+    std::vector<unsigned char> start;
+    if (exe && FindFileEntry(PAYLOAD_EXE_KEY, &found, &message)) {
+      const char *why = nullptr;
+      if (found->uncompressedSize == 0)
+        problems.push_back(TOOL_MSG_EXE_EMPTY);
+      else if (ReadEntryStart(PAYLOAD_EXE_KEY, PE_PROGRAM_START_SIZE, &start) &&
+               (why = WhyNoProgram(exe, start.data(), start.size())) != nullptr)
+        problems.push_back(MessageText(TOOL_MSG_EXE_ENTRY_NOT_A_PROGRAM, why));
+    }
   }
   for (const char *key : {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY}) {
     const char *value = FindProperty(key);

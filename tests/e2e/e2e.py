@@ -898,9 +898,22 @@ def truncated_bundle():
 
 @case
 def exe_not_a_program():
+    # A text under a program's name: the tool refuses such a bundle, so it is
+    # written by hand.
+    script = b"@echo off\r\nrem This is a text, not a program.\r\nexit /b 7\r\n"
+    path = scratch("not-a-program.exe")
+    bundle.write_bundle(path, launcher(), files=[("msi", sample_content(1000)), ("exe", script)],
+                        properties=[("msi", "Setup.msi"), ("exe", "Setup.exe")])
+    fatal_run(path, "Failed to launch program")
+    # The same text as a batch file, which Windows starts through its command
+    # interpreter: the tool packs it, and it runs.
     msi = write_file(scratch("in", "Setup.msi"), sample_content(1000))
-    exe = write_file(scratch("in", "Setup.exe"), b"This is a text, not a program.\r\n" * 40)
-    fatal_run(pack_installer(msi, exe), "Failed to launch program")
+    exe = write_file(scratch("in", "Setup.cmd"), script)
+    temp = new_temp()
+    run = run_bundle(pack_installer(msi, exe), temp=temp)
+    check(run.boxes == [] and run.code == 7,
+          "the batch file: exit code %d, boxes %r" % (run.code, run.boxes))
+    check_empty(temp, "left behind: %r" % os.listdir(temp))
 
 
 @case

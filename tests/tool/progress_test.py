@@ -44,8 +44,8 @@ piece = b" ".join(rng.choice(words) + str(rng.randrange(1000)).encode() for _ in
 with open(path("big.msi"), "wb") as out:
     for i in range(24):
         out.write(str(i).encode() + piece)
-with open(path("setup.exe"), "wb") as out:
-    out.write(b"MZ" + bytes(1000))
+# The exe: a Windows program, the ready bootstrap beside the Java front end.
+shutil.copy(os.path.join(os.path.dirname(java_stub), "satchel-bootstrap.exe"), path("setup.exe"))
 with zipfile.ZipFile(path("app.jar"), "w", zipfile.ZIP_STORED) as jar:
     jar.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: app.Main\r\n\r\n")
     jar.writestr("app/Main.class", bytes.fromhex("cafebabe00000034") + bytes(100))

@@ -28,7 +28,7 @@ class SatchelTest : public ToolTest {
     if (HasFatalFailure()) return;
     mkdir(Path("dist").c_str(), 0755);
     msiContent = NoiseContent(120000, 7);
-    exeContent = TextContent(300000, 8);
+    exeContent = ProgramContent(300000, 8);
     WriteBytes(Path("dist/Product.msi"), msiContent);
     WriteBytes(Path("dist/setup.exe"), exeContent);
     WriteBytes(Path("readme.txt"), BytesOf("read me\n"));
@@ -695,7 +695,9 @@ TEST_F(SatchelTest, VerifyCatchesDeclaredSizesThatAreWrong) {
 
   // Whole, and a bundle that a launcher runs.
   WriteBytes(Path("exact.exe"),
-             HandBundle(stubBytes, {{"msi", packed, 50000}, {"exe", packed, 50000}},
+             HandBundle(stubBytes,
+                        {{"msi", packed, 50000},
+                         {"exe", Deflate(exeContent), (uint32_t)exeContent.size()}},
                         {{"msi", "a.msi"}, {"exe", "b.exe"}}));
   RunResult run = RunSatchel({"verify", Path("exact.exe")});
   EXPECT_EQ(0, run.status) << run.err;
@@ -1056,8 +1058,64 @@ TEST_F(SatchelTest, InputsThatAreNoRegularFiles) {
   EXPECT_EQ(msiContent, ReadBytes(Path("got.msi")));
 }
 
-// verify --json: the verdict and its reasons as one JSON object, which
-// Python's json module reads.
+// The exe is what the launcher starts: pack and verify take a Windows
+// program, or a batch file by its name's extension, and refuse what the
+// launcher could only fail on with "Failed to launch program".
+TEST_F(SatchelTest, TheExeMustBeAProgramTheLauncherCanStart) {
+  Bytes dll = exeContent;
+  dll[ReadU32LE(dll.data() + 0x3C) + 23] |= 0x20;  // IMAGE_FILE_DLL in the file header
+  Bytes script = BytesOf("@echo off\r\nmsiexec /i Product.msi %*\r\n");
+  Bytes dos = BytesOf("MZ");
+  dos.resize(4096, 0);
+  const std::string noProgram =
+      "is no Windows program (no PE image) and no batch file (.bat, .cmd)";
+  struct Case {
+    std::string name;
+    Bytes content;
+    std::string refusal;  // empty: packed and verified
+  } cases[] = {
+      {"setup.exe", exeContent, ""},
+      {"install.cmd", script, ""},
+      {"INSTALL.BAT", script, ""},
+      {"setup.exe", script, noProgram},
+      {"install.cmd.txt", script, noProgram},
+      {"setup.exe", dos, noProgram},
+      {"setup.exe", dll, "is a DLL, not a program"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name + " " + c.refusal);
+    mkdir(Path("in").c_str(), 0755);
+    std::string exe = Path("in/") + c.name;
+    WriteBytes(exe, c.content);
+    std::vector<std::string> before = FolderNames(dir);
+    RunResult run = Pack({"--msi", Path("dist/Product.msi"), "--exe", exe});
+    if (c.refusal.empty()) {
+      EXPECT_EQ(0, run.status) << run.err;
+      unlink(Path("out.exe").c_str());
+    } else {
+      ExpectRefused(run, exe + ": the exe " + c.refusal, "the launcher could not start it", before);
+    }
+    // The same bundle made by other means.
+    BundleContents contents;
+    contents.files = {{"msi", msiContent}, {"exe", c.content}};
+    contents.properties = {{"msi", "Product.msi"}, {"exe", c.name}};
+    std::string error;
+    ASSERT_TRUE(WriteBundle(stub, Path("made.exe"), contents, &error)) << error;
+    if (c.refusal.empty())
+      EXPECT_EQ(0, RunSatchel({"verify", Path("made.exe")}).status);
+    else
+      ExpectVerifyFails("made.exe", "the entry \"exe\" " + c.refusal +
+                                        ": the launcher stops with \"Failed to launch program\"");
+    unlink(Path("made.exe").c_str());
+    unlink(exe.c_str());
+  }
+  // The entry given as a file is the exe too, under the name its property gives.
+  std::vector<std::string> before = FolderNames(dir);
+  ExpectRefused(Pack({"--msi", Path("dist/Product.msi"), "--file", "exe=" + Path("readme.txt"),
+                      "--property", "exe=setup.exe"}),
+                "readme.txt: the exe " + noProgram, "could not start it", before);
+}
+
 // A valid installer payload behind anything but the installer launcher
 // would never run: verify says what stands in front.
 TEST_F(SatchelTest, VerifyRefusesAPayloadBehindAnythingButItsFrontEnd) {
@@ -1081,6 +1139,8 @@ TEST_F(SatchelTest, VerifyRefusesAPayloadBehindAnythingButItsFrontEnd) {
   EXPECT_EQ(0, RunSatchel({"verify", Path("good.exe")}).status);
 }
 
+// verify --json: the verdict and its reasons as one JSON object, which
+// Python's json module reads.
 TEST_F(SatchelTest, VerifyJsonGivesTheVerdictAndItsReasons) {
   ASSERT_EQ(0, Pack(InstallerArgs(), "good.exe").status);
   std::string error;

@@ -259,6 +259,16 @@ std::string DataFolder() {
   return tool.substr(0, tool.rfind('/')) + "/../share/satchel/";
 }
 
+Bytes ProgramContent(size_t size, unsigned seed) {
+  Bytes program = ReadBytes(DataFolder() + "satchel-bootstrap.exe");
+  EXPECT_FALSE(program.empty()) << "the win32 build fills the data folder";
+  if (program.size() < size) {
+    Bytes text = TextContent(size - program.size(), seed);
+    program.insert(program.end(), text.begin(), text.end());
+  }
+  return program;
+}
+
 void ToolTest::SetUp() {
   const char *base = getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/satchel-tool-XXXXXX";

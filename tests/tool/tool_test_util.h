@@ -74,6 +74,12 @@ RunResult RunSatchel(const std::vector<std::string> &args, long fileSizeLimit = 
 // with a trailing slash: the real stubs that the builds made.
 std::string DataFolder();
 
+// A real Windows program for a bundle's exe, at least `size` bytes long: the
+// ready i686 bootstrap of the data folder, then (to make up the size) text
+// that differs with the seed behind its last section, where Windows reads
+// nothing.  A fatal failure in the test when the builds did not make it.
+Bytes ProgramContent(size_t size, unsigned seed);
+
 // A fresh scratch folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {
  protected:

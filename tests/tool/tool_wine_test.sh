@@ -24,9 +24,12 @@ winpath() { local p=$scratch/$1; echo "Z:${p//\//\\}"; }
 wsatchel() { "$WINE" "$win" "$@"; }
 
 # The i686 launcher of the native build's data folder: pack takes nothing else.
-cp "$(dirname "$native")/../share/satchel/satchel-launcher.exe" stub.exe
+data=$(dirname "$native")/../share/satchel
+cp "$data/satchel-launcher.exe" stub.exe
 head -c 70000 /dev/urandom >"dist/Prodükt.msi"
-seq 1 30000 >dist/setup.exe
+# A program (the ready bootstrap) with text behind its last section.
+{ cat "$data/satchel-bootstrap.exe"; seq 1 30000; } >dist/setup.exe
+seq 1 100 >dist/notes.txt
 
 wsatchel pack --stub "$(winpath stub.exe)" -o "$(winpath wine.exe)" \
   --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath dist/setup.exe)" --property Version=1 \
@@ -69,7 +72,7 @@ case $out in *"where case is ignored: they are one file"*) ;; *) fail "refusal s
 ls | grep -qE '\.(tmp|scratch)' && fail "a temporary file was left behind: $(ls)"
 
 # A stub that is no launcher is refused, naming what it is.
-if out=$(wsatchel pack --stub "$(winpath dist/setup.exe)" -o "$(winpath refused.exe)" \
+if out=$(wsatchel pack --stub "$(winpath dist/notes.txt)" -o "$(winpath refused.exe)" \
     --msi "$(winpath dist/Prodükt.msi)" --exe "$(winpath stub.exe)" 2>&1); then
   fail "a text file was packed as the stub"
 fi

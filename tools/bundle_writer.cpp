@@ -463,6 +463,7 @@ struct EntryRun {
   FILE *file = nullptr;            // an input file being read
   InputStamp opened;               // what it looked like when opened
   uint64_t taken = 0;              // bytes of the entry read so far
+  uint64_t entryLimit = 0;         // where reading an entry stops (BundleWriteOptions)
   std::vector<unsigned char> carry;  // the last 32 KiB read of a file entry
 
   // The consumer: the entry being written.
@@ -581,7 +582,7 @@ int ProduceEntryBlock(DeflateBlock *block, void *context) {
   }
   run->taken += block->size;
   // Stop reading an input that will not fit an entry as soon as it shows.
-  if (run->taken >= kEntryLimit) {
+  if (run->taken >= run->entryLimit) {
     *run->error = MessageText(TOOL_MSG_ENTRY_FILE_TOO_LARGE, file.path.c_str());
     CloseEntryInput(run);
     return -1;
@@ -653,6 +654,7 @@ bool CompressEntries(const BundleContents &contents, const JavaDictionaryStages 
   run.outPath = &outPath;
   run.entries = entries;
   run.error = error;
+  run.entryLimit = options.entryLimit;
   run.progress = StartProgressLine("packing", total, !options.progress);
   int threads = options.threads > 0 ? options.threads : DefaultDeflateThreads();
   DeflateRunOutcome outcome =

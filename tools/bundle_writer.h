@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bundle_identity.h"
+#include "payload.h"
 
 struct BundleFile {
   std::string name;                    // entry name, no NUL
@@ -103,6 +104,11 @@ struct BundleWriteOptions {
   // A progress line on standard error while the entries are compressed, when
   // that is a terminal (progress_line.h).
   bool progress = false;
+  // Where reading an input stops as too large for an entry: the format's
+  // limit (an entry's size is 32 bits).  A device or a pipe, whose size is
+  // not known before, is refused once this many bytes are read; tests lower
+  // it to see an endless input stop without reading 4 GiB.
+  uint64_t entryLimit = PAYLOAD_ENTRY_SIZE_LIMIT;
 };
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, const BundleWriteOptions &options,

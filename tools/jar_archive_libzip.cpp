@@ -2,6 +2,7 @@
 // its end; the length is counted here.
 #include "jar_archive.h"
 
+#include <stdlib.h>
 #include <time.h>
 #include <zip.h>
 
@@ -69,6 +70,18 @@ int64_t StreamFailed(JarEntryStream *stream, const char *problem, std::string *e
 }  // namespace
 
 JarArchive *OpenJarArchive(const std::string &path, std::string *error) {
+  // libzip turns an entry's MS-DOS date and time into a time_t through the
+  // local time zone, and EntryTime turns it back: in a zone with summer time
+  // an hour that the clocks skip (02:30 on the morning they go forward) came
+  // back an hour later, so that the bundle depended on where it was packed.
+  // In UTC the round trip gives the fields as stored.  The tool uses local
+  // time for nothing else.
+  static bool inUtc = false;
+  if (!inUtc) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    inUtc = true;
+  }
   int code = 0;
   zip_t *zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (!zip) {

@@ -30,6 +30,14 @@ if(NOT SATCHEL_OPENSSL_INCLUDE OR NOT SATCHEL_CRYPTO_LIBRARY)
   return()
 endif()
 
+# The zip reader over zlib (the Windows tools' to come): the test
+# tool.jar_readers holds it against libzip.
+add_library(jararchive_zlib STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_archive_zlib.cpp)
+target_link_libraries(jararchive_zlib PUBLIC bundlewriter satchel_zlib)
+add_library(jararchive_libzip STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_archive_libzip.cpp)
+target_include_directories(jararchive_libzip PRIVATE ${SATCHEL_LIBZIP_INCLUDE})
+target_link_libraries(jararchive_libzip PUBLIC bundlewriter ${SATCHEL_LIBZIP_LIBRARY})
+
 set(satchelInternalClassesCpp ${CMAKE_CURRENT_BINARY_DIR}/internal_classes_data.cpp)
 add_custom_command(
   OUTPUT ${satchelInternalClassesCpp}
@@ -54,8 +62,7 @@ target_sources(satchel PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pack_java.cpp       # the command: options, class path, properties
   ${CMAKE_CURRENT_LIST_DIR}/jar_reading.cpp     # every entry of a jar, its time, the manifest
   ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp   # signed jars as they were signed
-  ${CMAKE_CURRENT_LIST_DIR}/jar_archive_libzip.cpp  # jar_archive.h over libzip
   ${satchelInternalClassesCpp})
 target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
 target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE} ${SATCHEL_OPENSSL_INCLUDE})
-target_link_libraries(satchel PRIVATE ${SATCHEL_LIBZIP_LIBRARY} ${SATCHEL_CRYPTO_LIBRARY} javapacking bundlewriter)
+target_link_libraries(satchel PRIVATE jararchive_libzip ${SATCHEL_CRYPTO_LIBRARY} javapacking bundlewriter)

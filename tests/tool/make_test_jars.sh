@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The jars that the Windows tool's test packs beside the Linux tool (made at
+# build time: the 32-bit machine runs no JDK): the sample's second jar signed
+# with an RSA key and with an EC key, and the RSA-signed one with one entry
+# changed after signing.
+#   make_test_jars.sh OUT_FOLDER JDK_HOME EXTRA_JAR
+set -euo pipefail
+out=$1 jdk=$2 extra=$3
+rm -rf "$out" && mkdir -p "$out"
+for alg in RSA; do
+  "$jdk/bin/keytool" -genkeypair -keystore "$out/keys" -storepass secret -keypass secret -alias "$alg" \
+    -dname "CN=Satchel Tester $alg" -keyalg "$alg" -validity 3650 >/dev/null 2>&1
+  cp "$extra" "$out/signed-$alg.jar"
+  "$jdk/bin/jarsigner" -keystore "$out/keys" -storepass secret "$out/signed-$alg.jar" "$alg" >/dev/null
+done
+rm "$out/keys"
+# The same entries in the same order, one class's bytes changed.
+python3 - "$out/signed-RSA.jar" "$out/tampered.jar" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as src, zipfile.ZipFile(sys.argv[2], 'w') as dst:
+    changed = False
+    for info in src.infolist():
+        data = src.read(info)
+        if not changed and info.filename.endswith('.class'):
+            data, changed = data + b'\0', True
+        dst.writestr(info, data)
+PY

@@ -92,17 +92,22 @@ bool CheckContents(const std::string &outPath, const BundleContents &contents,
       *error = MessageText(TOOL_MSG_ENTRY_NAME_NUL, outPath.c_str(), Quoted(file.name).c_str());
       return false;
     }
-    if (file.content.size() >= kEntryLimit) {
+    bool fromSource = file.sourceEntry != kNoEntrySource;
+    if (file.content.size() >= kEntryLimit || (fromSource && file.sourceSize >= kEntryLimit)) {
       *error = MessageText(TOOL_MSG_ENTRY_TOO_LARGE, outPath.c_str(), Quoted(file.name).c_str());
       return false;
     }
-    if (!file.path.empty()) {
+    if (!file.path.empty() || fromSource) {
       uint64_t size = 0;
-      if (!CheckInputFile(file.path, &size, error)) return false;
+      if (!file.path.empty() && !CheckInputFile(file.path, &size, error)) return false;
+      if (fromSource && !contents.source) {
+        *error = MessageText(TOOL_MSG_ENTRY_WITHOUT_SOURCE, outPath.c_str(), Quoted(file.name).c_str());
+        return false;
+      }
       if (contents.dictionaries == BundleDictionaries::Java &&
           (file.name == PAYLOAD_INPUT_STREAM_ENTRY || file.name == PAYLOAD_CLASS_LOADER_ENTRY)) {
-        *error = MessageText(TOOL_MSG_ENTRY_GROWS_DICTIONARY, file.path.c_str(),
-                             Quoted(file.name).c_str());
+        *error = MessageText(TOOL_MSG_ENTRY_GROWS_DICTIONARY,
+                             (fromSource ? outPath : file.path).c_str(), Quoted(file.name).c_str());
         return false;
       }
     }
@@ -461,6 +466,7 @@ struct EntryRun {
   size_t next = 0;                 // the entry whose next block comes
   bool entryOpen = false;          // a block of it was produced
   FILE *file = nullptr;            // an input file being read
+  void *sourced = nullptr;         // an entry of the EntrySource being read
   InputStamp opened;               // what it looked like when opened
   uint64_t taken = 0;              // bytes of the entry read so far
   uint64_t entryLimit = 0;         // where reading an entry stops (BundleWriteOptions)
@@ -477,6 +483,8 @@ struct EntryRun {
 void CloseEntryInput(EntryRun *run) {
   if (run->file) fclose(run->file);
   run->file = nullptr;
+  if (run->sourced) run->contents->source->close(run->sourced);
+  run->sourced = nullptr;
 }
 
 // Opens the next entry's input file.  False with *error set.
@@ -518,6 +526,41 @@ bool ReadFileBlock(EntryRun *run, const BundleFile &file, DeflateBlock *block) {
   return true;
 }
 
+// Reads the next block of an entry of the EntrySource into `block`: the
+// entry's stated size tells which block is its last, after which its source
+// must have no more bytes and find it whole.  False with *error set.
+bool ReadSourcedBlock(EntryRun *run, const BundleFile &file, DeflateBlock *block) {
+  const EntrySource *source = run->contents->source;
+  uint64_t left = file.sourceSize - run->taken;
+  size_t want = left < kDeflateBlockSize ? (size_t)left : kDeflateBlockSize;
+  block->input.resize(want);
+  size_t got = 0;
+  while (got < want) {
+    int64_t n = source->read(run->sourced, block->input.data() + got, want - got, run->error);
+    if (n < 0) return false;
+    if (n == 0) {
+      *run->error = MessageText(TOOL_MSG_ENTRY_SOURCE_SHORT, run->outPath->c_str(),
+                                Quoted(file.name).c_str());
+      return false;
+    }
+    got += (size_t)n;
+  }
+  block->data = block->input.data();
+  block->size = got;
+  block->last = got == left;
+  if (block->last) {
+    unsigned char extra;
+    int64_t n = source->read(run->sourced, &extra, 1, run->error);
+    if (n < 0) return false;
+    if (n > 0) {
+      *run->error = MessageText(TOOL_MSG_ENTRY_SOURCE_LONG, run->outPath->c_str(),
+                                Quoted(file.name).c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 // The entry's file was read to its end: it must look as it did when opened.
 // A regular file's stamp tells whether the bytes read are the file as it
 // stood from the first byte to the last; anything else (a pipe) is what was
@@ -548,12 +591,16 @@ int ProduceEntryBlock(DeflateBlock *block, void *context) {
     run->taken = 0;
     run->carry.clear();
     if (!file.path.empty() && !OpenEntryInput(run, file)) return -1;
+    if (file.sourceEntry != kNoEntrySource &&
+        !(run->sourced = run->contents->source->open(run->contents->source->context, file,
+                                                      run->error)))
+      return -1;
     const std::vector<unsigned char> &dictionary =
         DictionaryForEntry(*run->contents, *run->stages, file.name);
     block->window = dictionary.data();
     block->windowSize = dictionary.size();
   }
-  if (file.path.empty()) {
+  if (file.path.empty() && file.sourceEntry == kNoEntrySource) {
     // In memory: the block and its window point into the content.
     const std::vector<unsigned char> &content = file.content;
     size_t at = (size_t)run->taken, left = content.size() - at;
@@ -566,13 +613,14 @@ int ProduceEntryBlock(DeflateBlock *block, void *context) {
       block->windowSize = back;
     }
   } else {
-    // A file: its window is kept from the blocks read before.
+    // A file or a sourced entry: its window is kept from the blocks read
+    // before.
     if (!first) {
       block->windowCopy = run->carry;
       block->window = block->windowCopy.data();
       block->windowSize = block->windowCopy.size();
     }
-    if (!ReadFileBlock(run, file, block)) {
+    if (!(run->sourced ? ReadSourcedBlock(run, file, block) : ReadFileBlock(run, file, block))) {
       CloseEntryInput(run);
       return -1;
     }
@@ -588,6 +636,7 @@ int ProduceEntryBlock(DeflateBlock *block, void *context) {
     return -1;
   }
   if (block->last && run->file && !FinishEntryInput(run, file)) return -1;
+  if (block->last) CloseEntryInput(run);
   block->tag = run->next;
   run->entryOpen = !block->last;
   if (block->last) run->next++;
@@ -643,7 +692,7 @@ bool CompressEntries(const BundleContents &contents, const JavaDictionaryStages 
                      CompressedEntries *entries, std::string *error) {
   uint64_t total = 0;
   for (const BundleFile &file : contents.files) {
-    uint64_t size = file.content.size();
+    uint64_t size = file.sourceEntry != kNoEntrySource ? file.sourceSize : file.content.size();
     std::string ignored;
     if (!file.path.empty() && !CheckInputFile(file.path, &size, &ignored)) size = 0;
     total += size;

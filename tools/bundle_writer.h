@@ -13,6 +13,9 @@
 #include "bundle_identity.h"
 #include "payload.h"
 
+// An entry's number for the contents' EntrySource: none.
+const uint64_t kNoEntrySource = ~(uint64_t)0;
+
 struct BundleFile {
   std::string name;                    // entry name, no NUL
   std::vector<unsigned char> content;  // uncompressed bytes, unless `path` is given
@@ -20,6 +23,25 @@ struct BundleFile {
   // at a time, while the bundle is written (so an input of any size costs
   // no memory).  The file must not change meanwhile.
   std::string path = std::string();
+  // Not kNoEntrySource: the entry holds the `sourceSize` bytes that the
+  // contents' EntrySource gives for this number, read likewise.
+  uint64_t sourceEntry = kNoEntrySource;
+  uint64_t sourceSize = 0;
+};
+
+// Where the bytes of entries that are neither in memory nor a file come
+// from (pack-java: entries left in their jars).  Each such entry is opened
+// once, when its turn to be compressed comes, and read to its end.
+struct EntrySource {
+  // Starts reading the entry `file` (by its sourceEntry); null with *error
+  // set.
+  void *(*open)(void *context, const BundleFile &file, std::string *error);
+  // Up to `size` bytes (at least 1 while any are left): how many; 0 at the
+  // end, once the source has found the entry whole and unchanged; -1 with
+  // *error set.
+  int64_t (*read)(void *entry, unsigned char *buffer, size_t size, std::string *error);
+  void (*close)(void *entry);
+  void *context;
 };
 
 struct BundleProperty {
@@ -44,6 +66,8 @@ struct BundleContents {
   // and manifest in a rebuilt resource section, and the whole bundle's PE
   // checksum.  Not given: the stub's bytes go in front unchanged.
   BundleIdentity identity = BundleIdentity();
+  // The source of the files that have a sourceEntry.
+  const EntrySource *source = nullptr;
 };
 
 // The three stages of a Java bundle's preset dictionary, in full: stage 1 is
@@ -91,7 +115,9 @@ std::vector<unsigned char> DictionaryForEntry(const BundleContents &contents,
 // read or is a folder, a Java bundle's internal class given as a file, a
 // bundle that would reach 2^31 bytes, a stub that already carries a payload
 // (the reader would find the old one first), and a subsystem asked of a stub
-// that is no PE image.  With an identity, also an icon file that is not one
+// that is no PE image.  An entry from the EntrySource that yields other
+// bytes than it promised (fewer or more, or failing its source's check) is
+// refused when it is read.  With an identity, also an icon file that is not one
 // and a stub that cannot take a new resource section (pe_resources.h).
 bool WriteBundle(const std::string &stubPath, const std::string &outPath,
                  const BundleContents &contents, std::string *error);

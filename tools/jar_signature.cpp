@@ -91,41 +91,110 @@ const std::string *Attribute(const ManifestSection &section, const std::string &
   return nullptr;
 }
 
-// The OpenSSL digest for a jar's algorithm name ("SHA-256", "SHA1", ...).
-const EVP_MD *DigestNamed(std::string name) {
+// ---- digests (OpenSSL's EVP): started, fed, finished ----
+
+struct EntryDigest {
+  EVP_MD_CTX *context;
+};
+
+// A digest of a jar's algorithm name ("SHA-256", "SHA1", ...) started; null
+// when the algorithm is unknown.
+EntryDigest *StartDigest(const std::string &algorithm) {
   std::string plain;
-  for (char c : name)
+  for (char c : algorithm)
     if (c != '-') plain += (char)toupper((unsigned char)c);
   if (plain == "SHA") plain = "SHA1";
-  return EVP_get_digestbyname(plain.c_str());
+  const EVP_MD *md = EVP_get_digestbyname(plain.c_str());
+  EVP_MD_CTX *context = md ? EVP_MD_CTX_new() : nullptr;
+  if (context && EVP_DigestInit_ex(context, md, nullptr) != 1) {
+    EVP_MD_CTX_free(context);
+    context = nullptr;
+  }
+  return context ? new EntryDigest{context} : nullptr;
 }
 
-// Base64 of the digest of the bytes.
-std::string DigestBase64(const EVP_MD *md, const unsigned char *data, size_t size) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
+void UpdateDigest(EntryDigest *digest, const unsigned char *data, size_t size) {
+  EVP_DigestUpdate(digest->context, data, size);
+}
+
+// Base64 of the digest of every byte fed; the digest is gone then.
+std::string FinishDigest(EntryDigest *digest) {
+  unsigned char value[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  EVP_Digest(data, size, digest, &length, md, nullptr);
+  EVP_DigestFinal_ex(digest->context, value, &length);
+  EVP_MD_CTX_free(digest->context);
+  delete digest;
   std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock((unsigned char *)&encoded[0], digest, (int)length);
+  int n = EVP_EncodeBlock((unsigned char *)&encoded[0], value, (int)length);
   encoded.resize((size_t)n);
   return encoded;
 }
 
-// Every "ALG-Digest" (suffix "-digest") attribute of a section matches the
-// bytes.  `any` tells whether the section has one the check knows.
-bool DigestsMatch(const ManifestSection &section, const std::string &suffix, const unsigned char *data,
-                  size_t size, bool *any) {
-  *any = false;
+// ---- the digests that a section states ----
+
+struct StatedDigest {
+  EntryDigest *digest;
+  const std::string *expected;  // base64
+};
+
+// Every "ALG-Digest" (suffix "-digest") attribute of a section whose
+// algorithm is known, its digest started.
+std::vector<StatedDigest> StartStatedDigests(const ManifestSection &section,
+                                             const std::string &suffix) {
+  std::vector<StatedDigest> digests;
   for (const auto &attribute : section.attributes) {
     const std::string &name = attribute.first;
     if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
-    const EVP_MD *md = DigestNamed(name.substr(0, name.size() - suffix.size()));
-    if (!md) continue;
-    *any = true;
-    if (DigestBase64(md, data, size) != attribute.second) return false;
+    EntryDigest *digest = StartDigest(name.substr(0, name.size() - suffix.size()));
+    if (digest) digests.push_back({digest, &attribute.second});
   }
-  return true;
+  return digests;
+}
+
+void FeedStatedDigests(const std::vector<StatedDigest> &digests, const unsigned char *data,
+                       size_t size) {
+  for (const StatedDigest &stated : digests) UpdateDigest(stated.digest, data, size);
+}
+
+// Finishes them all: true when each is as stated.
+bool StatedDigestsMatch(const std::vector<StatedDigest> &digests) {
+  bool match = true;
+  for (const StatedDigest &stated : digests)
+    if (FinishDigest(stated.digest) != *stated.expected) match = false;
+  return match;
+}
+
+// The section's digests match the bytes.  `any` tells whether the section
+// has one the check knows.
+bool DigestsMatch(const ManifestSection &section, const std::string &suffix, const unsigned char *data,
+                  size_t size, bool *any) {
+  std::vector<StatedDigest> digests = StartStatedDigests(section, suffix);
+  *any = !digests.empty();
+  FeedStatedDigests(digests, data, size);
+  return StatedDigestsMatch(digests);
+}
+
+// The section's digests of an entry, in memory or read from the archive in
+// one pass.  -1 when it cannot be read (*error set), 0 when a digest differs,
+// 1 when all match.
+int EntryDigestsMatch(const ManifestSection &section, JarArchive *archive,
+                      const JarEntryBytes &entry, std::string *error) {
+  bool any;
+  if (entry.content)
+    return DigestsMatch(section, "-digest", entry.content->data(), entry.content->size(), &any);
+  std::vector<StatedDigest> digests = StartStatedDigests(section, "-digest");
+  if (digests.empty()) return 1;
+  JarEntryStream *stream = OpenJarEntry(archive, entry.index, error);
+  std::vector<unsigned char> buffer(stream ? 1 << 16 : 0);
+  int64_t n = stream ? 1 : -1;
+  while (n > 0) {
+    n = ReadJarEntry(stream, buffer.data(), buffer.size(), error);
+    if (n > 0) FeedStatedDigests(digests, buffer.data(), (size_t)n);
+  }
+  CloseJarEntry(stream);
+  bool match = StatedDigestsMatch(digests);
+  return n < 0 ? -1 : match ? 1 : 0;
 }
 
 // The signature block signs the signature file.
@@ -153,17 +222,19 @@ bool IsSignatureName(const std::string &name, std::string *base, std::string *ex
 
 }  // namespace
 
-bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::string *blockName,
-                        std::string *error) {
+bool CheckJarSignatures(const std::string &jar, JarArchive *archive, const JarEntries &entries,
+                        std::string *blockName, std::string *error) {
   blockName->clear();
+  // The manifest, signature files and blocks, in memory.
   auto find = [&](const std::string &name) -> const std::vector<unsigned char> * {
     auto found = entries.find(name);
-    return found == entries.end() ? nullptr : found->second;
+    return found == entries.end() ? nullptr : found->second.content;
   };
   const std::vector<unsigned char> *manifest = find("META-INF/MANIFEST.MF");
   for (const auto &entry : entries) {
     std::string base, extension;
-    if (!IsSignatureName(entry.first, &base, &extension) || extension != "sf") continue;
+    if (!IsSignatureName(entry.first, &base, &extension) || extension != "sf" || !entry.second.content)
+      continue;
     const std::vector<unsigned char> *block = nullptr;
     std::string blockEntry;
     for (const char *kind : {"RSA", "DSA", "EC"}) {
@@ -175,12 +246,12 @@ bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::
       *error = MessageText(TOOL_MSG_SIGNED_WITHOUT_MANIFEST, jar.c_str(), entry.first.c_str());
       return false;
     }
-    if (!SignatureHolds(*block, *entry.second)) {
+    if (!SignatureHolds(*block, *entry.second.content)) {
       *error = MessageText(TOOL_MSG_SIGNATURE_BROKEN, jar.c_str(), entry.first.c_str(),
                            blockEntry.c_str());
       return false;
     }
-    std::vector<ManifestSection> signature = ParseSections(*entry.second);
+    std::vector<ManifestSection> signature = ParseSections(*entry.second.content);
     std::vector<ManifestSection> sections = ParseSections(*manifest);
     bool any = false;
     bool whole = !signature.empty() &&
@@ -211,10 +282,11 @@ bool CheckJarSignatures(const std::string &jar, const JarEntries &entries, std::
   std::vector<ManifestSection> sections = ParseSections(*manifest);
   for (size_t m = 1; m < sections.size(); m++) {
     const std::string *name = Attribute(sections[m], "name");
-    const std::vector<unsigned char> *content = name ? find(*name) : nullptr;
-    if (!content) continue;
-    bool known;
-    if (!DigestsMatch(sections[m], "-digest", content->data(), content->size(), &known)) {
+    auto entry = name ? entries.find(*name) : entries.end();
+    if (entry == entries.end()) continue;
+    int match = EntryDigestsMatch(sections[m], archive, entry->second, error);
+    if (match < 0) return false;
+    if (match == 0) {
       *error = MessageText(TOOL_MSG_DIGEST_MISMATCH, jar.c_str(), name->c_str());
       return false;
     }

@@ -309,7 +309,7 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
 bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleContents *contents,
                                ClassPathRecord *record,
                                std::vector<ManifestAttribute> *firstManifest,
-                               std::string *error) {
+                               JarSources *sources, std::string *error) {
   std::vector<std::string> pending(jars.rbegin(), jars.rend());  // next at the back
   std::vector<std::string> seen;
   bool first = true;
@@ -324,7 +324,7 @@ bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleConte
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
     seen.push_back(key);
     std::vector<ManifestAttribute> manifest;
-    if (!AddJar(jar, contents, record, &manifest, error)) return false;
+    if (!AddJar(jar, contents, record, &manifest, sources, error)) return false;
     if (first) *firstManifest = manifest;
     first = false;
     std::vector<std::string> following = ClassPathJars(jar, manifest);
@@ -337,7 +337,7 @@ bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleConte
 // 0 when it holds none.  Multi-release variants (META-INF/versions/) and
 // module descriptors are read only by the releases that know them, and the
 // two internal classes are the front end's own: none of them counts.
-int NeededJavaRelease(const BundleContents &contents) {
+int NeededJavaRelease(const BundleContents &contents, const JarSources &sources) {
   int newest = 0;
   for (const BundleFile &file : contents.files) {
     const std::string name = NameInJar(file.name);
@@ -345,7 +345,7 @@ int NeededJavaRelease(const BundleContents &contents) {
     if (StartsWith(name, JAVA_BUNDLE_VERSIONS_PREFIX) || name == "module-info.class" ||
         name == PAYLOAD_INPUT_STREAM_ENTRY || name == PAYLOAD_CLASS_LOADER_ENTRY)
       continue;
-    const std::vector<unsigned char> &c = file.content;
+    const std::vector<unsigned char> &c = EntryHead(file, sources);
     if (c.size() < 8 || c[0] != 0xCA || c[1] != 0xFE || c[2] != 0xBA || c[3] != 0xBE) continue;
     int major = c[6] << 8 | c[7];
     if (major - kClassVersionOffset > newest) newest = major - kClassVersionOffset;
@@ -356,14 +356,14 @@ int NeededJavaRelease(const BundleContents &contents) {
 // The properties that tell the front end how to start the virtual machine.
 void AddFrontEndProperties(const PackJavaOptions &options,
                            const std::vector<ManifestAttribute> &manifest,
-                           BundleContents *contents) {
+                           const JarSources &sources, BundleContents *contents) {
   if (!options.javaOptions.empty()) {
     std::string joined;
     for (const std::string &option : options.javaOptions)
       joined += (joined.empty() ? "" : "\n") + option;
     contents->properties.push_back(BundleProperty{JAVA_BUNDLE_OPTIONS_KEY, joined});
   }
-  int release = options.minJava ? options.minJava : NeededJavaRelease(*contents);
+  int release = options.minJava ? options.minJava : NeededJavaRelease(*contents, sources);
   if (release > 0)
     contents->properties.push_back(BundleProperty{JAVA_BUNDLE_MIN_VERSION_KEY, std::to_string(release)});
   for (const char *name : kForwardedAttributes) {
@@ -405,7 +405,11 @@ int PackJavaCommand(int argc, char **argv) {
     }
   }
   std::vector<ManifestAttribute> firstManifest;
-  if (!AddJarsFollowingClassPath(options.jars, &contents, &record, &firstManifest, &error)) {
+  // Entries beyond a small budget stay in their jars until they are written.
+  JarSources sources;
+  contents.source = JarSourceOf(&sources);
+  if (!AddJarsFollowingClassPath(options.jars, &contents, &record, &firstManifest, &sources,
+                                 &error)) {
     PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }
@@ -429,12 +433,14 @@ int PackJavaCommand(int argc, char **argv) {
     return 1;
   }
   contents.properties.push_back(BundleProperty{JAVA_BUNDLE_MAIN_CLASS_KEY, mainClass});
-  AddFrontEndProperties(options, firstManifest, &contents);
+  AddFrontEndProperties(options, firstManifest, sources, &contents);
   if (options.gui) contents.peSubsystem = kGuiSubsystem;
   contents.identity = options.identity;
   contents.identity.perMonitorDpi = options.gui;
 
-  if (!WriteBundle(options.stub, options.output, contents, options.write, &error)) {
+  bool written = WriteBundle(options.stub, options.output, contents, options.write, &error);
+  CloseJarSources(&sources);
+  if (!written) {
     PrintError(TOOL_MSG_PACK_JAVA_FAILED, error.c_str());
     return 1;
   }

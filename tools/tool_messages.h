@@ -303,6 +303,8 @@
 #define TOOL_MSG_ZIP_TOO_LARGE "2 GiB or larger; a bundle cannot hold it"
 #define TOOL_MSG_ZIP_ENDS_EARLY "the entry ends early"
 #define TOOL_MSG_ZIP_TOO_LONG "the entry is longer than stated"
+// The jar, the entry: an entry read again while the bundle is written.
+#define TOOL_MSG_JAR_CHANGED "%s: %s: the jar changed while it was read; pack it again once it is written"
 #define TOOL_MSG_NAME_TOO_LONG_FOR_INDEX "the name is too long"
 // The zip reader of the builds without libzip (jar_archive_zlib): what is
 // wrong with the archive, or with one entry.
@@ -383,6 +385,9 @@
 #define TOOL_MSG_ENTRY_FILE_TOO_LARGE "%s: the entry is 4 GiB or larger"
 // The output, the entry's name in quotes.
 #define TOOL_MSG_ENTRY_CANNOT_COMPRESS "%s: entry %s cannot be compressed"
+#define TOOL_MSG_ENTRY_WITHOUT_SOURCE "%s: entry %s has no source to read it from"
+#define TOOL_MSG_ENTRY_SOURCE_SHORT "%s: entry %s ends before its stated size"
+#define TOOL_MSG_ENTRY_SOURCE_LONG "%s: entry %s is longer than its stated size"
 
 // ---- a bundle's icon, version information and manifest (pe_resources,
 // bundle_identity) ----

@@ -641,6 +641,21 @@ pack_errors)
   (cd "$WORK/errors/changed" && zip -q "$WORK/errors/tampered.jar" sample/shared/note.txt)
   expect_pack_error tampered "sample/shared/note.txt: its digest does not match" --stub "$SATCHEL_JAVA" -o "$out" \
     "$APP_JAR" "$WORK/errors/tampered.jar"
+  # A signed jar with an entry too large to be held in memory: its digest is
+  # taken as it streams by, and a change to it is found as well.
+  mkdir -p "$WORK/errors/large/sample/data"
+  head -c 3000000 /dev/zero | tr '\0' a >"$WORK/errors/large/sample/data/large.bin"
+  cp "$WORK/extra-signed.jar" "$WORK/errors/large-signed.jar"
+  (cd "$WORK/errors/large" && zip -q "$WORK/errors/large-signed.jar" sample/data/large.bin)
+  "$JDK_HOME/bin/jarsigner" -keystore "$WORK/keys" -storepass secret "$WORK/errors/large-signed.jar" tester \
+    >/dev/null 2>&1 || fail "jarsigner failed"
+  "$SATCHEL" pack-java --stub "$SATCHEL_JAVA" -o "$out" "$APP_JAR" "$WORK/errors/large-signed.jar" ||
+    fail "pack-java of a signed jar with a large entry failed"
+  rm -f "$out"
+  head -c 3000000 /dev/zero | tr '\0' b >"$WORK/errors/large/sample/data/large.bin"
+  (cd "$WORK/errors/large" && zip -q "$WORK/errors/large-signed.jar" sample/data/large.bin)
+  expect_pack_error large-tampered "sample/data/large.bin: its digest does not match" --stub "$SATCHEL_JAVA" \
+    -o "$out" "$APP_JAR" "$WORK/errors/large-signed.jar"
   # A signature file changed after signing.
   cp "$WORK/extra-signed.jar" "$WORK/errors/resigned.jar"
   mkdir -p "$WORK/errors/sf/META-INF"

@@ -44,6 +44,62 @@ std::vector<std::string> FolderNames(const std::string &folder) {
   return names;
 }
 
+std::vector<size_t> WriteZip(const std::string &path, const std::vector<ZipTestEntry> &entries) {
+  Bytes zip, directory;
+  std::vector<size_t> records;
+  auto put = [](Bytes *out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; i++) out->push_back((unsigned char)(value >> (8 * i)));
+  };
+  for (const ZipTestEntry &entry : entries) {
+    z_stream stream = {};
+    deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    Bytes data, zeros(1 << 20), out(1 << 20);
+    uLong crc = crc32(0, entry.content.data(), (uInt)entry.content.size());
+    uint64_t size = entry.content.size() + entry.zeros;
+    stream.next_in = const_cast<Bytef *>(entry.content.data());
+    stream.avail_in = (uInt)entry.content.size();
+    uint64_t zerosLeft = entry.zeros;
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+      if (stream.avail_in == 0 && zerosLeft > 0) {
+        size_t n = zerosLeft < zeros.size() ? (size_t)zerosLeft : zeros.size();
+        crc = crc32(crc, zeros.data(), (uInt)n);
+        stream.next_in = zeros.data();
+        stream.avail_in = (uInt)n;
+        zerosLeft -= n;
+      }
+      stream.next_out = out.data();
+      stream.avail_out = (uInt)out.size();
+      result = deflate(&stream, stream.avail_in == 0 && zerosLeft == 0 ? Z_FINISH : Z_NO_FLUSH);
+      data.insert(data.end(), out.data(), out.data() + (out.size() - stream.avail_out));
+    }
+    deflateEnd(&stream);
+    // Local header and central directory record: version 2.0, deflated,
+    // 1980-01-01 00:00, no extra fields.
+    Bytes common;
+    put(&common, 20, 2), put(&common, 0, 2), put(&common, 8, 2), put(&common, 0, 2);
+    put(&common, 0x21, 2), put(&common, crc, 4), put(&common, data.size(), 4), put(&common, size, 4);
+    put(&common, entry.name.size(), 2), put(&common, 0, 2);
+    records.push_back(directory.size());
+    put(&directory, 0x02014b50, 4), put(&directory, 20, 2);
+    directory.insert(directory.end(), common.begin(), common.end());
+    put(&directory, 0, 8), put(&directory, 0, 2), put(&directory, zip.size(), 4);
+    directory.insert(directory.end(), entry.name.begin(), entry.name.end());
+    put(&zip, 0x04034b50, 4);
+    zip.insert(zip.end(), common.begin(), common.end());
+    zip.insert(zip.end(), entry.name.begin(), entry.name.end());
+    zip.insert(zip.end(), data.begin(), data.end());
+  }
+  for (size_t &record : records) record += zip.size();
+  size_t directoryAt = zip.size();
+  zip.insert(zip.end(), directory.begin(), directory.end());
+  put(&zip, 0x06054b50, 4), put(&zip, 0, 4), put(&zip, entries.size(), 2);
+  put(&zip, entries.size(), 2), put(&zip, directory.size(), 4), put(&zip, directoryAt, 4);
+  put(&zip, 0, 2);
+  WriteBytes(path, zip);
+  return records;
+}
+
 Bytes TextContent(size_t size, unsigned seed) {
   static const char *words[] = {"satchel", "bundle", "payload", "entry", "stream",
                                 "launcher", "header", "table", "deflate", "window"};

@@ -57,6 +57,16 @@ struct HandProperty {
 Bytes HandBundle(const Bytes &stub, const std::vector<HandEntry> &entries,
                  const std::vector<HandProperty> &properties);
 
+// A zip archive (a jar) written by hand: each entry deflated at level 1,
+// its bytes given, or else `zeros` zero bytes streamed through zlib (never
+// held).  Returns the offset of each entry's central directory record.
+struct ZipTestEntry {
+  std::string name;
+  Bytes content;
+  uint64_t zeros = 0;
+};
+std::vector<size_t> WriteZip(const std::string &path, const std::vector<ZipTestEntry> &entries);
+
 struct RunResult {
   int status = -1;  // exit status, -1 when it did not exit normally
   std::string out, err;

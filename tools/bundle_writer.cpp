@@ -739,10 +739,24 @@ bool CopyScratch(FILE *scratch, uint64_t size, SummedOutput *summed,
   return true;
 }
 
+// Whether a front of `frontSize` bytes leaves room for a payload below the
+// bundle limit.  False with *error set.
+bool FrontFits(uint64_t frontSize, const std::string &outPath, std::string *error) {
+  uint64_t headerOffset =
+      (frontSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
+  if (headerOffset + PAYLOAD_HEADER_SIZE < kBundleLimit) return true;
+  *error = MessageText(TOOL_MSG_STUB_TOO_LARGE, outPath.c_str(), (unsigned long long)frontSize);
+  return false;
+}
+
 bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
                      const std::string &outPath, const BundleContents &contents,
                      const BundleWriteOptions &options, CompressedEntries *entries,
                      std::string *error) {
+  // A stub that leaves no room for a payload is refused from its size,
+  // before a byte of it is read (a rewritten one once it is rewritten).
+  bool rewritten = IdentityGiven(contents.identity);
+  if (!rewritten && !FrontFits(stubSize, outPath, error)) return false;
   // The stub is checked before any entry is compressed: a stub that carries
   // a payload of its own would hide the new one.
   int passed = PassStub(stub, (int64_t)stubSize, nullptr, nullptr);
@@ -753,16 +767,12 @@ bool WriteBundleWith(FILE *stub, uint64_t stubSize, const std::string &stubPath,
   }
   // With an identity the stub is rewritten in memory, before any entry is
   // compressed, so that a faulty icon or stub is told at once.
-  bool rewritten = IdentityGiven(contents.identity);
   std::vector<unsigned char> image;
   if (rewritten && !RewriteStub(stub, stubSize, stubPath, contents, &image, error)) return false;
   uint64_t frontSize = rewritten ? image.size() : stubSize;
+  if (!FrontFits(frontSize, outPath, error)) return false;
   uint64_t headerOffset =
       (frontSize + PAYLOAD_BLOCK_SIZE - 1) / PAYLOAD_BLOCK_SIZE * PAYLOAD_BLOCK_SIZE;
-  if (headerOffset + PAYLOAD_HEADER_SIZE >= kBundleLimit) {
-    *error = MessageText(TOOL_MSG_STUB_TOO_LARGE, outPath.c_str(), (unsigned long long)frontSize);
-    return false;
-  }
   int64_t subsystemOffset = -1;
   if (contents.peSubsystem && !rewritten) {
     PeImage image;

@@ -3,20 +3,17 @@
 // (META-INF/NAME.RSA, .DSA or .EC: PKCS #7 signed data) must sign its
 // signature file (META-INF/NAME.SF); the signature file's digests must match
 // the manifest (whole, or section by section); and every entry that the
-// manifest lists with a digest must have that digest.  OpenSSL checks the
-// signature and computes the digests.  The certificates are not checked
-// against any trust anchor, as the JDK does not either when it runs a jar.
+// manifest lists with a digest must have that digest.  The cryptography is
+// jar_crypto's (OpenSSL, or the system's CNG and CryptoAPI on Windows).  The
+// certificates are not checked against any trust anchor, as the JDK does not
+// either when it runs a jar.
 #include "jar_signature.h"
 
 #include <ctype.h>
+#include <stdint.h>
 #include <string.h>
 
-#include <openssl/evp.h>
-#include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-
-#include <memory>
-
+#include "jar_crypto.h"
 #include "shown_text.h"
 #include "tool_messages.h"
 
@@ -91,49 +88,26 @@ const std::string *Attribute(const ManifestSection &section, const std::string &
   return nullptr;
 }
 
-// ---- digests (OpenSSL's EVP): started, fed, finished ----
-
-struct EntryDigest {
-  EVP_MD_CTX *context;
-};
-
-// A digest of a jar's algorithm name ("SHA-256", "SHA1", ...) started; null
-// when the algorithm is unknown.
-EntryDigest *StartDigest(const std::string &algorithm) {
-  std::string plain;
-  for (char c : algorithm)
-    if (c != '-') plain += (char)toupper((unsigned char)c);
-  if (plain == "SHA") plain = "SHA1";
-  const EVP_MD *md = EVP_get_digestbyname(plain.c_str());
-  EVP_MD_CTX *context = md ? EVP_MD_CTX_new() : nullptr;
-  if (context && EVP_DigestInit_ex(context, md, nullptr) != 1) {
-    EVP_MD_CTX_free(context);
-    context = nullptr;
+// Base64 with padding (RFC 4648): how manifests state digests.
+std::string Base64(const std::vector<unsigned char> &bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = (uint32_t)bytes[i] << 16;
+    if (i + 1 < bytes.size()) group |= (uint32_t)bytes[i + 1] << 8;
+    if (i + 2 < bytes.size()) group |= bytes[i + 2];
+    text += kDigits[group >> 18];
+    text += kDigits[(group >> 12) & 63];
+    text += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
   }
-  return context ? new EntryDigest{context} : nullptr;
-}
-
-void UpdateDigest(EntryDigest *digest, const unsigned char *data, size_t size) {
-  EVP_DigestUpdate(digest->context, data, size);
-}
-
-// Base64 of the digest of every byte fed; the digest is gone then.
-std::string FinishDigest(EntryDigest *digest) {
-  unsigned char value[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(digest->context, value, &length);
-  EVP_MD_CTX_free(digest->context);
-  delete digest;
-  std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock((unsigned char *)&encoded[0], value, (int)length);
-  encoded.resize((size_t)n);
-  return encoded;
+  return text;
 }
 
 // ---- the digests that a section states ----
 
 struct StatedDigest {
-  EntryDigest *digest;
+  JarDigest *digest;
   const std::string *expected;  // base64
 };
 
@@ -146,7 +120,7 @@ std::vector<StatedDigest> StartStatedDigests(const ManifestSection &section,
     const std::string &name = attribute.first;
     if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
-    EntryDigest *digest = StartDigest(name.substr(0, name.size() - suffix.size()));
+    JarDigest *digest = StartJarDigest(name.substr(0, name.size() - suffix.size()));
     if (digest) digests.push_back({digest, &attribute.second});
   }
   return digests;
@@ -154,14 +128,14 @@ std::vector<StatedDigest> StartStatedDigests(const ManifestSection &section,
 
 void FeedStatedDigests(const std::vector<StatedDigest> &digests, const unsigned char *data,
                        size_t size) {
-  for (const StatedDigest &stated : digests) UpdateDigest(stated.digest, data, size);
+  for (const StatedDigest &stated : digests) UpdateJarDigest(stated.digest, data, size);
 }
 
 // Finishes them all: true when each is as stated.
 bool StatedDigestsMatch(const std::vector<StatedDigest> &digests) {
   bool match = true;
   for (const StatedDigest &stated : digests)
-    if (FinishDigest(stated.digest) != *stated.expected) match = false;
+    if (Base64(FinishJarDigest(stated.digest)) != *stated.expected) match = false;
   return match;
 }
 
@@ -195,18 +169,6 @@ int EntryDigestsMatch(const ManifestSection &section, JarArchive *archive,
   CloseJarEntry(stream);
   bool match = StatedDigestsMatch(digests);
   return n < 0 ? -1 : match ? 1 : 0;
-}
-
-// The signature block signs the signature file.
-bool SignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &signatureFile) {
-  const unsigned char *in = block.data();
-  std::unique_ptr<PKCS7, void (*)(PKCS7 *)> p7(d2i_PKCS7(nullptr, &in, (long)block.size()), PKCS7_free);
-  if (!p7) return false;
-  std::unique_ptr<BIO, int (*)(BIO *)> data(BIO_new_mem_buf(signatureFile.data(), (int)signatureFile.size()),
-                                            BIO_free);
-  std::unique_ptr<X509_STORE, void (*)(X509_STORE *)> store(X509_STORE_new(), X509_STORE_free);
-  return data && store &&
-         PKCS7_verify(p7.get(), nullptr, store.get(), data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
 }
 
 bool IsSignatureName(const std::string &name, std::string *base, std::string *extension) {
@@ -246,7 +208,7 @@ bool CheckJarSignatures(const std::string &jar, JarArchive *archive, const JarEn
       *error = MessageText(TOOL_MSG_SIGNED_WITHOUT_MANIFEST, jar.c_str(), entry.first.c_str());
       return false;
     }
-    if (!SignatureHolds(*block, *entry.second.content)) {
+    if (!JarSignatureHolds(*block, *entry.second.content)) {
       *error = MessageText(TOOL_MSG_SIGNATURE_BROKEN, jar.c_str(), entry.first.c_str(),
                            blockEntry.c_str());
       return false;

@@ -1,42 +1,51 @@
-# pack-java: the bundle tool's Java mode.  It reads jars with libzip, which the
-# native build has (Debian libzip-dev) and the Windows builds do not: there
-# the command is left out.  Included by tools/CMakeLists.txt once the satchel
-# target exists.
+# pack-java: the bundle tool's Java mode.  The Linux tool reads jars with
+# libzip and checks signed jars with OpenSSL's libcrypto (Debian libzip-dev,
+# libssl-dev).  Debian has neither for mingw-w64: the Windows tools read jars
+# with the small zip reader over zlib (jar_archive_zlib.cpp), which the Linux
+# tests hold against libzip, and check signatures with the system's CNG and
+# CryptoAPI.  Included by tools/CMakeLists.txt once the satchel target exists.
 #
 # The two internal classes (target internal_classes in java/) are compiled
 # into the tool as byte arrays, so that it needs no class files at run time.
-if(WIN32)
-  return()
-endif()
-# By its header and library: Debian's libzip CMake package also wants the
-# zipcmp tools (package libzip-tools) and stops the configure step without
-# them, and pkg-config is not on every machine.
-find_path(SATCHEL_LIBZIP_INCLUDE zip.h)
-find_library(SATCHEL_LIBZIP_LIBRARY zip)
-if(NOT SATCHEL_LIBZIP_INCLUDE OR NOT SATCHEL_LIBZIP_LIBRARY)
-  if(SATCHEL_TESTS)
-    # The tool's and the Java application's tests pack Java bundles.
-    message(FATAL_ERROR "libzip not found; pack-java and its tests need it (apt-get install libzip-dev)")
-  endif()
-  message(STATUS "libzip not found: satchel is built without pack-java (apt-get install libzip-dev)")
-  return()
-endif()
 
-# OpenSSL's libcrypto checks the signatures of signed jars (Debian libssl-dev).
-find_path(SATCHEL_OPENSSL_INCLUDE openssl/pkcs7.h)
-find_library(SATCHEL_CRYPTO_LIBRARY crypto)
-if(NOT SATCHEL_OPENSSL_INCLUDE OR NOT SATCHEL_CRYPTO_LIBRARY)
-  message(STATUS "OpenSSL not found: satchel is built without pack-java (apt-get install libssl-dev)")
-  return()
-endif()
-
-# The zip reader over zlib (the Windows tools' to come): the test
-# tool.jar_readers holds it against libzip.
+# The zip reader over zlib, in every build: the Windows tool's, and on Linux
+# the one the differential test reads beside libzip.
 add_library(jararchive_zlib STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_archive_zlib.cpp)
 target_link_libraries(jararchive_zlib PUBLIC bundlewriter satchel_zlib)
-add_library(jararchive_libzip STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_archive_libzip.cpp)
-target_include_directories(jararchive_libzip PRIVATE ${SATCHEL_LIBZIP_INCLUDE})
-target_link_libraries(jararchive_libzip PUBLIC bundlewriter ${SATCHEL_LIBZIP_LIBRARY})
+
+if(WIN32)
+  set(satchelJarArchive jararchive_zlib)
+  add_library(jarcrypto STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_crypto_win32.cpp)
+  target_link_libraries(jarcrypto PUBLIC bcrypt crypt32)
+else()
+  # By its header and library: Debian's libzip CMake package also wants the
+  # zipcmp tools (package libzip-tools) and stops the configure step without
+  # them, and pkg-config is not on every machine.
+  find_path(SATCHEL_LIBZIP_INCLUDE zip.h)
+  find_library(SATCHEL_LIBZIP_LIBRARY zip)
+  if(NOT SATCHEL_LIBZIP_INCLUDE OR NOT SATCHEL_LIBZIP_LIBRARY)
+    if(SATCHEL_TESTS)
+      # The tool's and the Java application's tests pack Java bundles.
+      message(FATAL_ERROR "libzip not found; pack-java and its tests need it (apt-get install libzip-dev)")
+    endif()
+    message(STATUS "libzip not found: satchel is built without pack-java (apt-get install libzip-dev)")
+    return()
+  endif()
+  # OpenSSL's libcrypto checks the signatures of signed jars (Debian libssl-dev).
+  find_path(SATCHEL_OPENSSL_INCLUDE openssl/pkcs7.h)
+  find_library(SATCHEL_CRYPTO_LIBRARY crypto)
+  if(NOT SATCHEL_OPENSSL_INCLUDE OR NOT SATCHEL_CRYPTO_LIBRARY)
+    message(STATUS "OpenSSL not found: satchel is built without pack-java (apt-get install libssl-dev)")
+    return()
+  endif()
+  add_library(jararchive_libzip STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_archive_libzip.cpp)
+  target_include_directories(jararchive_libzip PRIVATE ${SATCHEL_LIBZIP_INCLUDE})
+  target_link_libraries(jararchive_libzip PUBLIC bundlewriter ${SATCHEL_LIBZIP_LIBRARY})
+  set(satchelJarArchive jararchive_libzip)
+  add_library(jarcrypto STATIC ${CMAKE_CURRENT_LIST_DIR}/jar_crypto_openssl.cpp)
+  target_include_directories(jarcrypto PRIVATE ${SATCHEL_OPENSSL_INCLUDE})
+  target_link_libraries(jarcrypto PUBLIC ${SATCHEL_CRYPTO_LIBRARY})
+endif()
 
 set(satchelInternalClassesCpp ${CMAKE_CURRENT_BINARY_DIR}/internal_classes_data.cpp)
 add_custom_command(
@@ -63,6 +72,5 @@ target_sources(satchel PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/jar_reading.cpp     # every entry of a jar, its time, the manifest
   ${CMAKE_CURRENT_LIST_DIR}/jar_signature.cpp   # signed jars as they were signed
   ${satchelInternalClassesCpp})
-target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_LIBZIP)
-target_include_directories(satchel PRIVATE ${SATCHEL_LIBZIP_INCLUDE} ${SATCHEL_OPENSSL_INCLUDE})
-target_link_libraries(satchel PRIVATE jararchive_libzip ${SATCHEL_CRYPTO_LIBRARY} javapacking bundlewriter)
+target_compile_definitions(satchel PRIVATE SATCHEL_HAVE_PACK_JAVA)
+target_link_libraries(satchel PRIVATE ${satchelJarArchive} jarcrypto javapacking bundlewriter)

@@ -52,6 +52,15 @@ extern const size_t kInternalClassLoaderClassSize;
 
 namespace {
 
+// stat of a UTF-8 path: 0, or -1 with errno set.
+#ifdef _WIN32
+typedef struct _stat64 PathStatus;
+int StatPath(const std::string &path, PathStatus *status) { return _wstat64(Widen(path).c_str(), status); }
+#else
+typedef struct stat PathStatus;
+int StatPath(const std::string &path, PathStatus *status) { return stat(path.c_str(), status); }
+#endif
+
 const char kUsage[] =
     "usage: satchel pack-java [--stub STUB] -o OUT APP.jar [MORE.jar ...] [--main-class NAME]\n"
     "                         [--java-option OPTION]... [--min-java N] [--gui]\n"
@@ -281,16 +290,25 @@ std::vector<std::string> ClassPathJars(const std::string &jar,
         escaped = false;
       }
     }
-    if (!otherScheme && escaped && !path.empty() && path[0] != '/') path = folder + path;
+#ifdef _WIN32
+    // "file:/C:/lib/a.jar" names C:/lib/a.jar; a path with a drive is
+    // absolute, as one that starts with a slash (on the current drive).
+    if (path.size() >= 3 && path[0] == '/' && isalpha((unsigned char)path[1]) && path[2] == ':') path.erase(0, 1);
+    bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\' ||
+                                      (path.size() >= 2 && isalpha((unsigned char)path[0]) && path[1] == ':'));
+#else
+    bool absolute = !path.empty() && path[0] == '/';
+#endif
+    if (!otherScheme && escaped && !path.empty() && !absolute) path = folder + path;
     const char *problem = nullptr;
-    struct stat status;
+    PathStatus status;
     if (otherScheme)
       problem = TOOL_MSG_NOT_FILE_URL;
     else if (!escaped)
       problem = TOOL_MSG_BAD_ESCAPE;
     else if (path.empty() || path.back() == '/')
       problem = TOOL_MSG_A_FOLDER;
-    else if (stat(path.c_str(), &status) != 0)
+    else if (StatPath(path, &status) != 0)
       problem = TOOL_MSG_NOT_FOUND;
     else if (!S_ISREG(status.st_mode))
       problem = TOOL_MSG_NOT_A_FILE;
@@ -318,11 +336,9 @@ bool AddJarsFollowingClassPath(const std::vector<std::string> &jars, BundleConte
     pending.pop_back();
     // Jars are compared by the file they open, so that "lib/a.jar" and
     // "./lib/a.jar" are packed once.
-    std::string key = jar;
-    char resolved[PATH_MAX];
-    if (realpath(jar.c_str(), resolved)) key = resolved;
-    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
-    seen.push_back(key);
+    if (std::any_of(seen.begin(), seen.end(), [&](const std::string &other) { return SameFile(jar, other); }))
+      continue;
+    seen.push_back(jar);
     std::vector<ManifestAttribute> manifest;
     if (!AddJar(jar, contents, record, &manifest, sources, error)) return false;
     if (first) *firstManifest = manifest;

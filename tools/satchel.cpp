@@ -44,7 +44,7 @@ void PrintError(const char *format, ...) {
 namespace {
 
 int PackJava(int argc, char **argv) {
-#ifdef SATCHEL_HAVE_LIBZIP
+#ifdef SATCHEL_HAVE_PACK_JAVA
   return PackJavaCommand(argc, argv);
 #else
   for (int i = 1; i < argc; ++i) {

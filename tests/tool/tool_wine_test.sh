@@ -7,11 +7,15 @@
 # LARGE_MIB, it also packs an msi of that many MiB (sparse: zeros between two
 # pieces of noise, so that the bundle stays small) and verifies the bundle:
 # the tool streams its inputs, so an msi larger than a 32-bit process could
-# hold packs all the same.
-#   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH [LARGE_MIB]
+# hold packs all the same.  pack-java, with the tool's own zip reader and the
+# system's CryptoAPI, packs the same bytes as the native build (libzip and
+# OpenSSL) for the jars of JARS (make_test_jars.sh's and the sample's) and a
+# Debian application's, and refuses a signed jar changed after signing.
+#   tool_wine_test.sh WINDOWS_SATCHEL_EXE NATIVE_SATCHEL WINEPREFIX SCRATCH JARS [LARGE_MIB]
 set -euo pipefail
 win=$(realpath -m "$1") native=$(realpath -m "$2") prefix=$(realpath -m "$3") scratch=$(realpath -m "$4")
-large_mib=${5:-}
+jars=$(realpath -m "$5")
+large_mib=${6:-}
 WINE=${RUN32_WINE:-/usr/lib/wine/wine64}
 [ -x "$WINE" ] || { echo "wine is not installed ($WINE)" >&2; exit 1; }
 [ -f "$win" ] || { echo "missing $win: build the Windows build first" >&2; exit 1; }
@@ -21,6 +25,7 @@ rm -rf "$scratch" && mkdir -p "$scratch/dist"
 cd "$scratch"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 winpath() { local p=$scratch/$1; echo "Z:${p//\//\\}"; }
+winabs() { local p=$1; echo "Z:${p//\//\\}"; }
 wsatchel() { "$WINE" "$win" "$@"; }
 
 # The i686 launcher of the native build's data folder: pack takes nothing else.
@@ -79,10 +84,40 @@ fi
 case $out in *"the stub is a text file; pack needs the installer launcher stub"*) ;; *) fail "refusal said: $out" ;; esac
 [ ! -e refused.exe ] || fail "a refused bundle was written"
 
-if out=$(wsatchel pack-java --stub "$(winpath stub.exe)" -o "$(winpath j.exe)" x.jar 2>&1); then
-  fail "pack-java ran in a build without a zip library"
+# pack-java: with the i686 Java front end, the same bytes as the native
+# build for the same jars: a plain jar (under a name beyond ASCII), two jars
+# of which the second is multi-release, that one signed (RSA, as jarsigner
+# signs by default; wine's CryptoAPI checks no EC signature), and a Debian
+# application whose Class-Path names jars by absolute paths.  Arguments that start with / are jars, handed to wine as
+# Windows paths.
+cp "$(dirname "$native")/../share/satchel/satchel-java.exe" java-stub.exe
+cp "$jars/app.jar" "dist/Äpp.jar"
+pack_java_both() {
+  local name=$1 arg
+  shift
+  local wargs=()
+  for arg in "$@"; do
+    case $arg in /*) wargs+=("$(winabs "$arg")") ;; *) wargs+=("$arg") ;; esac
+  done
+  wsatchel pack-java --quiet --stub "$(winpath java-stub.exe)" -o "$(winpath "$name-wine.exe")" "${wargs[@]}" \
+    2>"$name-wine.err" || fail "pack-java of $name under wine: $(cat "$name-wine.err")"
+  "$native" pack-java --quiet --stub java-stub.exe -o "$name-native.exe" "$@" 2>"$name-native.err" \
+    || fail "native pack-java of $name: $(cat "$name-native.err")"
+  cmp "$name-wine.exe" "$name-native.exe" || fail "pack-java of $name: the Windows and the native build differ"
+  out=$(wsatchel verify "$(winpath "$name-wine.exe")") || fail "verify of $name under wine: $out"
+  rm -f "$name-wine.exe" "$name-native.exe"
+}
+pack_java_both plain "$scratch/dist/Äpp.jar"
+pack_java_both multi-release "$jars/app.jar" "$jars/extra.jar"
+pack_java_both signed-rsa "$jars/app.jar" "$jars/signed-RSA.jar"
+[ -f /usr/share/java/clojure.jar ] || fail "Debian's clojure is not installed (apt-get install clojure)"
+pack_java_both debian-clojure /usr/share/java/clojure.jar
+if out=$(wsatchel pack-java --stub "$(winpath java-stub.exe)" -o "$(winpath tampered.exe)" \
+    "$(winabs "$jars/app.jar")" "$(winabs "$jars/tampered.jar")" 2>&1); then
+  fail "a signed jar changed after signing was packed"
 fi
-case $out in *"not available in this build"*) ;; *) fail "pack-java said: $out" ;; esac
+case $out in *"tampered.jar: "*"(the jar was changed after signing)"*) ;; *) fail "pack-java said: $out" ;; esac
+[ ! -e tampered.exe ] || fail "a refused bundle was written"
 
 # An installed tree (bin/satchel.exe beside share/satchel/, as cmake --install
 # lays it out): without --stub and --exe the tool takes the default launcher

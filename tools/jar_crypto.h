@@ -1,0 +1,32 @@
+// The cryptography of signed jars, behind one small interface: the digests
+// that manifests and signature files name, and the check that a signature
+// block (PKCS #7 signed data, detached) signs a signature file.  OpenSSL's
+// libcrypto where the build has it (jar_crypto_openssl.cpp), the system's
+// CryptoAPI and CNG on Windows (jar_crypto_win32.cpp).
+#ifndef SATCHEL_JAR_CRYPTO_H
+#define SATCHEL_JAR_CRYPTO_H
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+// A digest being computed.
+struct JarDigest;
+
+// Starts a digest of the algorithm a jar names ("SHA-256", "SHA1", "SHA",
+// "MD5", ...; case and dashes do not count).  Null when the algorithm is one
+// this build does not know: the jar's digests of that algorithm are not
+// checked, as the JDK passes over algorithms it does not know.
+JarDigest *StartJarDigest(const std::string &algorithm);
+void UpdateJarDigest(JarDigest *digest, const void *data, size_t size);
+// The digest's bytes; frees the digest.
+std::vector<unsigned char> FinishJarDigest(JarDigest *digest);
+
+// True when the signature block, PKCS #7 signed data in DER, holds a valid
+// signature of `content` by each of its signers, with the signers'
+// certificates as the block carries them; the certificates are not checked
+// against any trust anchor (the JDK does not either when it runs a jar).
+bool JarSignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &content);
+
+#endif  // SATCHEL_JAR_CRYPTO_H

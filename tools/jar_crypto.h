@@ -23,10 +23,16 @@ void UpdateJarDigest(JarDigest *digest, const void *data, size_t size);
 // The digest's bytes; frees the digest.
 std::vector<unsigned char> FinishJarDigest(JarDigest *digest);
 
-// True when the signature block, PKCS #7 signed data in DER, holds a valid
+// Whether the signature block, PKCS #7 signed data in DER, holds a valid
 // signature of `content` by each of its signers, with the signers'
 // certificates as the block carries them; the certificates are not checked
 // against any trust anchor (the JDK does not either when it runs a jar).
-bool JarSignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &content);
+enum JarSignatureVerdict {
+  JAR_SIGNATURE_HOLDS,
+  JAR_SIGNATURE_BROKEN,       // a signature does not match, or the block is no signed data
+  JAR_SIGNATURE_UNCHECKABLE,  // the system cannot check it (an algorithm it lacks); *systemError says why
+};
+JarSignatureVerdict CheckSignatureBlock(const std::vector<unsigned char> &block,
+                                        const std::vector<unsigned char> &content, unsigned long *systemError);
 
 #endif  // SATCHEL_JAR_CRYPTO_H

@@ -42,12 +42,16 @@ std::vector<unsigned char> FinishJarDigest(JarDigest *digest) {
   return std::vector<unsigned char>(bytes, bytes + length);
 }
 
-bool JarSignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &content) {
+JarSignatureVerdict CheckSignatureBlock(const std::vector<unsigned char> &block,
+                                        const std::vector<unsigned char> &content, unsigned long *systemError) {
+  *systemError = 0;
   const unsigned char *in = block.data();
   std::unique_ptr<PKCS7, void (*)(PKCS7 *)> p7(d2i_PKCS7(nullptr, &in, (long)block.size()), PKCS7_free);
-  if (!p7) return false;
+  if (!p7) return JAR_SIGNATURE_BROKEN;
   std::unique_ptr<BIO, int (*)(BIO *)> data(BIO_new_mem_buf(content.data(), (int)content.size()), BIO_free);
   std::unique_ptr<X509_STORE, void (*)(X509_STORE *)> store(X509_STORE_new(), X509_STORE_free);
   return data && store &&
-         PKCS7_verify(p7.get(), nullptr, store.get(), data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) == 1;
+                 PKCS7_verify(p7.get(), nullptr, store.get(), data.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) == 1
+             ? JAR_SIGNATURE_HOLDS
+             : JAR_SIGNATURE_BROKEN;
 }

@@ -57,21 +57,31 @@ std::vector<unsigned char> FinishJarDigest(JarDigest *digest) {
   return bytes;
 }
 
-bool JarSignatureHolds(const std::vector<unsigned char> &block, const std::vector<unsigned char> &content) {
+JarSignatureVerdict CheckSignatureBlock(const std::vector<unsigned char> &block,
+                                        const std::vector<unsigned char> &content, unsigned long *systemError) {
+  *systemError = 0;
   const DWORD encoding = PKCS_7_ASN_ENCODING | X509_ASN_ENCODING;
-  if (block.empty() || block.size() > 0x7FFFFFFF || content.size() > 0x7FFFFFFF) return false;
+  if (block.empty() || block.size() > 0x7FFFFFFF || content.size() > 0x7FFFFFFF) return JAR_SIGNATURE_BROKEN;
   LONG signers = CryptGetMessageSignerCount(encoding, block.data(), (DWORD)block.size());
-  if (signers <= 0) return false;
+  if (signers <= 0) return JAR_SIGNATURE_BROKEN;
   CRYPT_VERIFY_MESSAGE_PARA para = {};
   para.cbSize = sizeof para;
   para.dwMsgAndCertEncodingType = encoding;
   static const BYTE kNothing = 0;
   const BYTE *parts[1] = {content.empty() ? &kNothing : content.data()};
   DWORD sizes[1] = {(DWORD)content.size()};
-  // Every signer, each with its certificate from the block's own store.
-  for (LONG i = 0; i < signers; i++)
-    if (!CryptVerifyDetachedMessageSignature(&para, (DWORD)i, block.data(), (DWORD)block.size(), 1, parts, sizes,
-                                             nullptr))
-      return false;
-  return true;
+  // Every signer, each with its certificate from the block's own store.  A
+  // signature or digest that does not match is a broken signature; any other
+  // failure (a key or signature algorithm the system lacks) leaves the
+  // signature unchecked, which the caller reports as such.
+  for (LONG i = 0; i < signers; i++) {
+    if (CryptVerifyDetachedMessageSignature(&para, (DWORD)i, block.data(), (DWORD)block.size(), 1, parts, sizes,
+                                            nullptr))
+      continue;
+    DWORD code = GetLastError();
+    if (code == (DWORD)NTE_BAD_SIGNATURE || code == (DWORD)CRYPT_E_HASH_VALUE) return JAR_SIGNATURE_BROKEN;
+    *systemError = code;
+    return JAR_SIGNATURE_UNCHECKABLE;
+  }
+  return JAR_SIGNATURE_HOLDS;
 }

@@ -208,9 +208,16 @@ bool CheckJarSignatures(const std::string &jar, JarArchive *archive, const JarEn
       *error = MessageText(TOOL_MSG_SIGNED_WITHOUT_MANIFEST, jar.c_str(), entry.first.c_str());
       return false;
     }
-    if (!JarSignatureHolds(*block, *entry.second.content)) {
+    unsigned long systemError = 0;
+    JarSignatureVerdict verdict = CheckSignatureBlock(*block, *entry.second.content, &systemError);
+    if (verdict == JAR_SIGNATURE_BROKEN) {
       *error = MessageText(TOOL_MSG_SIGNATURE_BROKEN, jar.c_str(), entry.first.c_str(),
                            blockEntry.c_str());
+      return false;
+    }
+    if (verdict == JAR_SIGNATURE_UNCHECKABLE) {
+      *error = MessageText(TOOL_MSG_SIGNATURE_UNCHECKABLE, jar.c_str(), entry.first.c_str(),
+                           blockEntry.c_str(), systemError);
       return false;
     }
     std::vector<ManifestSection> signature = ParseSections(*entry.second.content);

@@ -336,6 +336,9 @@
 #define TOOL_MSG_SIGNED_WITHOUT_MANIFEST "%s: %s: a signed jar without META-INF/MANIFEST.MF"
 // ... then the signature block.
 #define TOOL_MSG_SIGNATURE_BROKEN "%s: %s: its signature in %s does not hold (the jar was changed after signing)"
+// ... then the signature block and the system's error code.
+#define TOOL_MSG_SIGNATURE_UNCHECKABLE \
+  "%s: %s: its signature in %s cannot be checked by this system's CryptoAPI (error 0x%08lx); the Linux tool can check and pack the jar"
 // ... then the name of the manifest's section.
 #define TOOL_MSG_SECTION_NOT_SIGNED "%s: %s: the manifest's section for %s is not what was signed"
 // The jar, the entry.

@@ -14,14 +14,17 @@ for alg in RSA; do
   "$jdk/bin/jarsigner" -keystore "$out/keys" -storepass secret "$out/signed-$alg.jar" "$alg" >/dev/null
 done
 rm "$out/keys"
-# The same entries in the same order, one class's bytes changed.
-python3 - "$out/signed-RSA.jar" "$out/tampered.jar" <<'PY'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as src, zipfile.ZipFile(sys.argv[2], 'w') as dst:
-    changed = False
-    for info in src.infolist():
-        data = src.read(info)
-        if not changed and info.filename.endswith('.class'):
-            data, changed = data + b'\0', True
-        dst.writestr(info, data)
+# The same entries in the same order, one class's bytes changed; and the
+# signature block replaced by bytes that are no signed data.
+python3 - "$out/signed-RSA.jar" "$out/tampered.jar" "$out/bad-block.jar" <<'PY'
+import copy, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as src:
+    for target, changes in ((sys.argv[2], '.class'), (sys.argv[3], '.RSA')):
+        with zipfile.ZipFile(target, 'w') as dst:
+            changed = False
+            for info in src.infolist():
+                data = src.read(info)
+                if not changed and info.filename.endswith(changes):
+                    data, changed = (data + b'\0' if changes == '.class' else b'no signed data'), True
+                dst.writestr(copy.copy(info), data)
 PY

@@ -112,12 +112,19 @@ pack_java_both multi-release "$jars/app.jar" "$jars/extra.jar"
 pack_java_both signed-rsa "$jars/app.jar" "$jars/signed-RSA.jar"
 [ -f /usr/share/java/clojure.jar ] || fail "Debian's clojure is not installed (apt-get install clojure)"
 pack_java_both debian-clojure /usr/share/java/clojure.jar
-if out=$(wsatchel pack-java --stub "$(winpath java-stub.exe)" -o "$(winpath tampered.exe)" \
-    "$(winabs "$jars/app.jar")" "$(winabs "$jars/tampered.jar")" 2>&1); then
-  fail "a signed jar changed after signing was packed"
-fi
-case $out in *"tampered.jar: "*"(the jar was changed after signing)"*) ;; *) fail "pack-java said: $out" ;; esac
-[ ! -e tampered.exe ] || fail "a refused bundle was written"
+# Refused by both: a signed jar changed after signing, and one whose
+# signature block is no signed data.
+for refused in tampered bad-block; do
+  if out=$(wsatchel pack-java --stub "$(winpath java-stub.exe)" -o "$(winpath refused.exe)" \
+      "$(winabs "$jars/app.jar")" "$(winabs "$jars/$refused.jar")" 2>&1); then
+    fail "$refused.jar was packed"
+  fi
+  case $out in *"$refused.jar: "*"(the jar was changed after signing)"*) ;; *) fail "pack-java said: $out" ;; esac
+  [ ! -e refused.exe ] || fail "a refused bundle was written"
+  if "$native" pack-java --quiet --stub java-stub.exe -o refused.exe "$jars/app.jar" "$jars/$refused.jar" 2>/dev/null; then
+    fail "the native tool packed $refused.jar"
+  fi
+done
 
 # An installed tree (bin/satchel.exe beside share/satchel/, as cmake --install
 # lays it out): without --stub and --exe the tool takes the default launcher

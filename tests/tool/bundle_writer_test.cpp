@@ -1,9 +1,11 @@
 // The bundle writer, read back through the payload library.
 #include <signal.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "bundle_writer.h"
@@ -55,6 +57,37 @@ BundleContents InstallerContents() {
   contents.properties.push_back({"Version", "1.2.3"});
   return contents;
 }
+
+// An EntrySource over bytes in memory: entry N gives entries[N] with `skew`
+// bytes fewer or more (zeros), and fails once `failAt` bytes are given.
+struct MemorySource {
+  std::vector<Bytes> entries;
+  long skew = 0;
+  size_t failAt = SIZE_MAX;
+};
+struct MemoryEntry {
+  Bytes bytes;
+  size_t at;
+  size_t failAt;
+};
+void *OpenMemoryEntry(void *context, const BundleFile &file, std::string *) {
+  const MemorySource *source = static_cast<const MemorySource *>(context);
+  Bytes bytes = source->entries[file.sourceEntry];
+  bytes.resize(bytes.size() + source->skew);
+  return new MemoryEntry{bytes, 0, source->failAt};
+}
+int64_t ReadMemoryEntry(void *opened, unsigned char *buffer, size_t size, std::string *error) {
+  MemoryEntry *entry = static_cast<MemoryEntry *>(opened);
+  if (entry->at >= entry->failAt) {
+    *error = "the source failed";
+    return -1;
+  }
+  size_t n = std::min({size, entry->bytes.size() - entry->at, (size_t)1000});
+  memcpy(buffer, entry->bytes.data() + entry->at, n);
+  entry->at += n;
+  return (int64_t)n;
+}
+void CloseMemoryEntry(void *opened) { delete static_cast<MemoryEntry *>(opened); }
 
 class BundleWriterTest : public ToolTest {
  protected:
@@ -323,6 +356,62 @@ TEST_F(BundleWriterTest, AStreamStopsAtTheEntryLimit) {
     EXPECT_TRUE(content == sent);
     ClosePayload();
   }
+}
+
+// Entries read from an EntrySource, a piece at a time, make the same bundle
+// as the same entries in memory; a source that gives fewer or more bytes than
+// it stated, or fails, is refused.
+TEST_F(BundleWriterTest, EntriesFromASourceAreWrittenAsTheSameInMemory) {
+  std::string stub = MakeStub(800);
+  BundleContents inMemory;
+  inMemory.dictionaries = BundleDictionaries::Java;
+  inMemory.files = {{PAYLOAD_INPUT_STREAM_ENTRY, TextContent(5000, 21)},
+                    {PAYLOAD_CLASS_LOADER_ENTRY, TextContent(9000, 22)},
+                    {"app/big.bin", TextContent(300000, 23)},
+                    {"app/empty", Bytes()},
+                    {"app/Small.class", TextContent(1000, 24)}};
+  Write(stub, Path("memory.exe"), inMemory);
+  struct Case {
+    long skew;
+    size_t failAt;
+    const char *reason;  // null: written
+  } cases[] = {{0, SIZE_MAX, nullptr},
+               {-1, SIZE_MAX, "\"app/big.bin\" ends before its stated size"},
+               {1, SIZE_MAX, "\"app/big.bin\" is longer than its stated size"},
+               {0, 200000, "the source failed"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.reason ? c.reason : "written");
+    MemorySource source;
+    source.skew = c.skew;
+    source.failAt = c.failAt;
+    EntrySource reader = {OpenMemoryEntry, ReadMemoryEntry, CloseMemoryEntry, &source};
+    BundleContents sourced = inMemory;
+    sourced.source = &reader;
+    for (size_t i = 2; i < sourced.files.size(); i++) {
+      BundleFile &file = sourced.files[i];
+      file.sourceEntry = source.entries.size();
+      file.sourceSize = file.content.size();
+      source.entries.push_back(file.content);
+      file.content.clear();
+    }
+    if (!c.reason) {
+      Write(stub, Path("sourced.exe"), sourced);
+      EXPECT_TRUE(ReadBytes(Path("memory.exe")) == ReadBytes(Path("sourced.exe")));
+      continue;
+    }
+    ExpectRefused(stub, sourced, "", c.reason);
+  }
+  // An internal class must be in memory; an entry needs its source.
+  MemorySource source;
+  source.entries = {inMemory.files[0].content};
+  EntrySource reader = {OpenMemoryEntry, ReadMemoryEntry, CloseMemoryEntry, &source};
+  BundleContents internal = inMemory;
+  internal.files[0].sourceEntry = 0;
+  internal.files[0].sourceSize = internal.files[0].content.size();
+  internal.source = &reader;
+  ExpectRefused(stub, internal, PAYLOAD_INPUT_STREAM_ENTRY, "grows the preset dictionary");
+  internal.source = nullptr;
+  ExpectRefused(stub, internal, PAYLOAD_INPUT_STREAM_ENTRY, "has no source");
 }
 
 TEST_F(BundleWriterTest, AFailureLeavesAnExistingOutputUntouched) {

@@ -16,15 +16,10 @@
 
 namespace {
 
-// Reads one entry of an open archive whole.  False with *error set.
+// Reads one entry of an open archive whole (one below 2 GiB: AddJarEntries
+// refuses larger ones first).  False with *error set.
 bool ReadWholeEntry(JarArchive *archive, uint64_t index, const JarEntryInfo &info,
-                    const std::string &jar, std::vector<unsigned char> *content,
-                    std::string *error) {
-  if (info.size >= 0x80000000u) {
-    *error = MessageText(TOOL_MSG_JAR_ENTRY_PROBLEM, jar.c_str(), info.name.c_str(),
-                         TOOL_MSG_ZIP_TOO_LARGE);
-    return false;
-  }
+                    std::vector<unsigned char> *content, std::string *error) {
   JarEntryStream *stream = OpenJarEntry(archive, index, error);
   if (!stream) return false;
   content->resize(info.size);
@@ -122,7 +117,7 @@ bool AddJarEntries(const std::string &jar, JarArchive *archive, BundleContents *
     bool hold = info.size <= kHeldEntryLimit && sources->held + info.size <= kHeldBytesLimit;
     bool whole = hold || ReadWholeForChecks(name);
     std::vector<unsigned char> content;
-    if (whole && !ReadWholeEntry(archive, i, info, jar, &content, error)) return false;
+    if (whole && !ReadWholeEntry(archive, i, info, &content, error)) return false;
     if (name == JAR_MANIFEST_NAME) *manifest = ManifestAttributes(content);
     std::string stored = StoredEntryName(record, k, name);
     if (firstEntry.empty()) firstEntry = stored;
@@ -149,17 +144,19 @@ bool AddJarEntries(const std::string &jar, JarArchive *archive, BundleContents *
     }
     contents->files.push_back(std::move(file));
   }
-  // A signed jar must be as it was signed; its signer's block is noted.
+  // A signed jar must be as it was signed; its signer's block is noted.  The
+  // check reads what is not in memory from the archive.
   JarEntries entries;
-  for (const auto &entry : own) {
-    if (!signatureFiles) break;
-    const BundleFile &file = contents->files[entry.second.first];
-    auto read = readForChecks.find(entry.first);
-    const std::vector<unsigned char> *content =
-        file.sourceEntry == kNoEntrySource ? &file.content
-        : read != readForChecks.end()      ? &read->second
-                                           : nullptr;
-    entries[entry.first] = JarEntryBytes{content, entry.second.second};
+  if (signatureFiles) {
+    for (const auto &entry : own) {
+      const BundleFile &file = contents->files[entry.second.first];
+      auto read = readForChecks.find(entry.first);
+      const std::vector<unsigned char> *content =
+          file.sourceEntry == kNoEntrySource ? &file.content
+          : read != readForChecks.end()      ? &read->second
+                                             : nullptr;
+      entries[entry.first] = JarEntryBytes{content, entry.second.second};
+    }
   }
   std::string block;
   if (!CheckJarSignatures(jar, archive, entries, &block, error)) return false;

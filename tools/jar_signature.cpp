@@ -3,10 +3,10 @@
 // (META-INF/NAME.RSA, .DSA or .EC: PKCS #7 signed data) must sign its
 // signature file (META-INF/NAME.SF); the signature file's digests must match
 // the manifest (whole, or section by section); and every entry that the
-// manifest lists with a digest must have that digest.  The cryptography is
-// jar_crypto's (OpenSSL, or the system's CNG and CryptoAPI on Windows).  The
-// certificates are not checked against any trust anchor, as the JDK does not
-// either when it runs a jar.
+// manifest lists with a digest must have that digest, each entry read once
+// for all its digests.  The cryptography is jar_crypto's (OpenSSL, or the
+// system's CNG and CryptoAPI on Windows).  The certificates are not checked
+// against any trust anchor, as the JDK does not either when it runs a jar.
 #include "jar_signature.h"
 
 #include <ctype.h>

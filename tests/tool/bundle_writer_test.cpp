@@ -83,7 +83,7 @@ int64_t ReadMemoryEntry(void *opened, unsigned char *buffer, size_t size, std::s
     return -1;
   }
   size_t n = std::min({size, entry->bytes.size() - entry->at, (size_t)1000});
-  memcpy(buffer, entry->bytes.data() + entry->at, n);
+  std::copy_n(entry->bytes.begin() + entry->at, n, buffer);
   entry->at += n;
   return (int64_t)n;
 }

@@ -117,10 +117,10 @@ bool ReadStubFacts(const std::string &path, StubFacts *facts, std::string *error
 }  // namespace
 
 bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
-                   bool signedAllowed) {
+                   bool bundle) {
   StubFacts facts;
   if (!ReadStubFacts(path, &facts, error)) return false;
-  if (signedAllowed) facts.signedImage = false;
+  if (bundle) facts.signedImage = false;
   bool reader = facts.found[kReader];
   bool launcher = reader && facts.found[kLauncherMsi] && facts.found[kLauncherExe];
   bool java = reader && facts.found[kJava];
@@ -151,8 +151,10 @@ bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
   }
   if (is == nullptr) return true;
   const char *need = !needClause ? ""
-                     : wanted == StubKind::InstallerLauncher ? TOOL_MSG_STUB_NEED_LAUNCHER
-                                                             : TOOL_MSG_STUB_NEED_JAVA_FRONT_END;
-  *error = MessageText(TOOL_MSG_STUB_REFUSED, path.c_str(), is, needClause ? "; " : "", need);
+                     : wanted == StubKind::InstallerLauncher
+                         ? (bundle ? TOOL_MSG_FRONT_NEED_LAUNCHER : TOOL_MSG_STUB_NEED_LAUNCHER)
+                         : (bundle ? TOOL_MSG_FRONT_NEED_JAVA_FRONT_END : TOOL_MSG_STUB_NEED_JAVA_FRONT_END);
+  *error = MessageText(bundle ? TOOL_MSG_FRONT_REFUSED : TOOL_MSG_STUB_REFUSED, path.c_str(), is,
+                       needClause ? "; " : "", need);
   return false;
 }

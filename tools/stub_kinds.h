@@ -33,10 +33,11 @@ enum class StubKind {
 // True when the file at `path` is a stub of the `wanted` kind that carries no
 // signature.  Otherwise false with *error naming the path, what the file is
 // and what the command needs.
-// With signedAllowed (verify, which reads signed bundles), a signature is no
-// reason to refuse: the kind alone counts.  In a PE image only the sections
-// are searched, so a bundle is told by the program in front of its payload.
+// With `bundle` (verify), the file is a bundle, told by the program in front
+// of its payload (in a PE image only the sections are searched): a signature
+// is no reason to refuse, and the text speaks of that program and of what
+// the bundle needs.
 bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
-                   bool signedAllowed = false);
+                   bool bundle = false);
 
 #endif  // SATCHEL_STUB_KINDS_H

@@ -366,6 +366,13 @@
 #define TOOL_MSG_STUB_CANNOT_READ "cannot read: "
 // The stub, what it is, and (unless empty) "; " and what the command needs.
 #define TOOL_MSG_STUB_REFUSED "%s: the stub %s%s%s"
+// verify's: the bundle, what the program in front of its payload is, "; "
+// and what the bundle needs.
+#define TOOL_MSG_FRONT_REFUSED "%s: the program in front of the payload %s%s%s"
+#define TOOL_MSG_FRONT_NEED_LAUNCHER \
+  "an installer bundle runs only behind the installer launcher (satchel-launcher.exe)"
+#define TOOL_MSG_FRONT_NEED_JAVA_FRONT_END \
+  "a Java bundle runs only behind the Java front end (satchel-java, or satchel-java.exe for Windows)"
 
 // pack's refusal of a bundle that lacks its msi or its exe: the output,
 // this text, then one of the reasons below (the key, the key, and the

@@ -830,7 +830,9 @@ TEST_F(SatchelTest, VerifyCatchesAnEntryCompressedWithTheWrongDictionary) {
   EXPECT_TRUE(Contains(run.out, "Java preset dictionaries")) << run.out;
   // The same payload behind the installer launcher, which cannot run it.
   WriteBytes(Path("java-behind-launcher.exe"), HandBundle(stubBytes, good, {{"Main-Class", "app.Copy"}}));
-  ExpectVerifyFails("java-behind-launcher.exe", "the stub is the installer launcher");
+  ExpectVerifyFails("java-behind-launcher.exe",
+                    "the program in front of the payload is the installer launcher; a Java "
+                    "bundle runs only behind the Java front end");
   run = RunSatchel({"extract", Path("java-good.exe"), "app/Copy.class", "-o", Path("copy.out")});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ(copy, ReadBytes(Path("copy.out")));
@@ -1179,7 +1181,9 @@ TEST_F(SatchelTest, VerifyRefusesAPayloadBehindAnythingButItsFrontEnd) {
     front.resize((front.size() + 511) / 512 * 512, 0);
     front.insert(front.end(), payload.begin(), payload.end());
     WriteBytes(Path("moved.exe"), front);
-    ExpectVerifyFails("moved.exe", c.says);
+    RunResult run = ExpectVerifyFails("moved.exe", "the program in front of the payload " + c.says);
+    EXPECT_TRUE(Contains(run.err, "; an installer bundle runs only behind the installer launcher"))
+        << run.err;
   }
   EXPECT_EQ(0, RunSatchel({"verify", Path("good.exe")}).status);
 }

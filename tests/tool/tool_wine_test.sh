@@ -138,7 +138,12 @@ cp -r "$(dirname "$native")/../share/satchel" tree/share/satchel
 cmp -s installed-exe.out tree/share/satchel/satchel-bootstrap.exe || fail "the installed tool packed another bootstrap"
 cmp -s -n "$(stat -c %s tree/share/satchel/satchel-launcher.exe)" tree/share/satchel/satchel-launcher.exe installed.exe \
   || fail "the installed tool packed another launcher"
-rm -rf tree installed.exe installed-exe.out
+# ... and pack-java without --stub the i686 Java front end.
+"$WINE" "$scratch/tree/bin/satchel.exe" pack-java --quiet -o "$(winpath installed-java.exe)" "$(winpath "dist/Äpp.jar")" \
+  || fail "the installed tool did not pack-java without --stub"
+"$native" pack-java --quiet --stub tree/share/satchel/satchel-java.exe -o installed-java-native.exe "dist/Äpp.jar"
+cmp -s installed-java.exe installed-java-native.exe || fail "the installed tool's pack-java took another front end"
+rm -rf tree installed.exe installed-exe.out installed-java.exe installed-java-native.exe
 
 if [ -n "$large_mib" ]; then
   head -c 65536 /dev/urandom >large.msi

@@ -225,6 +225,10 @@ hostile = [
     ('a name flagged UTF-8 that is not', build([entry(b'caf\xe9', b'x', flags=0x800)]), 'UTF-8', False),
     ('a name that is not UTF-8, unflagged (CP437)', build([entry(b'caf\x82', b'x')]), 'not UTF-8', True),
 ]
+bzip2 = os.path.join(scratch, 'bzip2.jar')
+with zipfile.ZipFile(bzip2, 'w', zipfile.ZIP_BZIP2) as z:
+    z.writestr('a.txt', b'hello' * 100)
+hostile.append(('a bzip2 entry (zipfile)', open(bzip2, 'rb').read(), 'method 12', True))
 known = []
 for label, data, message, libzip_reads in hostile:
     path = os.path.join(scratch, 'hostile.jar')

@@ -26,6 +26,7 @@ import ast
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import threading
@@ -909,13 +910,16 @@ def truncated_bundle():
 
 @case
 def exe_not_a_program():
-    # A text under a program's name: the tool refuses such a bundle, so it is
-    # written by hand.
+    # A text under a program's name, and a program marked as a DLL: the tool
+    # refuses such bundles, so they are written by hand.
     script = b"@echo off\r\nrem This is a text, not a program.\r\nexit /b 7\r\n"
-    path = scratch("not-a-program.exe")
-    bundle.write_bundle(path, launcher(), files=[("msi", sample_content(1000)), ("exe", script)],
-                        properties=[("msi", "Setup.msi"), ("exe", "Setup.exe")])
-    fatal_run(path, "Failed to launch program")
+    dll = bytearray(probe_bytes())
+    dll[struct.unpack_from("<I", dll, 0x3C)[0] + 23] |= 0x20  # IMAGE_FILE_DLL
+    for n, exe in enumerate(rows_for_target([script, bytes(dll)], [0])):
+        path = scratch("not-a-program-%d.exe" % n)
+        bundle.write_bundle(path, launcher(), files=[("msi", sample_content(1000)), ("exe", exe)],
+                            properties=[("msi", "Setup.msi"), ("exe", "Setup.exe")])
+        fatal_run(path, "Failed to launch program")
     # The same text as a batch file, which Windows starts through its command
     # interpreter: the tool packs it, and it runs.
     msi = write_file(scratch("in", "Setup.msi"), sample_content(1000))

@@ -2,6 +2,9 @@
 // folding as a case-insensitive file system compares.
 #include "file_names.h"
 
+#include <ctype.h>
+#include <string.h>
+
 #include <vector>
 
 #ifdef _WIN32
@@ -107,5 +110,14 @@ bool SameFileNameIgnoringCase(const std::string &a, const std::string &b) {
   if (x.size() != y.size()) return false;
   for (size_t i = 0; i < x.size(); ++i)
     if (UpperCase(x[i]) != UpperCase(y[i])) return false;
+  return true;
+}
+
+bool HasExtension(const std::string &name, const char *extension) {
+  size_t length = strlen(extension);
+  if (name.size() < length) return false;
+  for (size_t i = 0; i < length; i++)
+    if (tolower((unsigned char)name[name.size() - length + i]) != tolower((unsigned char)extension[i]))
+      return false;
   return true;
 }

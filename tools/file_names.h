@@ -17,6 +17,10 @@
 // stored there, otherwise false with *reason saying why.
 bool IsPlainWindowsFileName(const std::string &name, std::string *reason);
 
+// True when `name` ends in `extension` (".msi", with its dot), ASCII letters
+// compared ignoring case, as Windows matches a file's extension.
+bool HasExtension(const std::string &name, const char *extension);
+
 // True when the two UTF-8 names denote the same file on a file system that
 // ignores case.
 bool SameFileNameIgnoringCase(const std::string &a, const std::string &b);

@@ -1,7 +1,6 @@
 // satchel pack: an installer bundle from a launcher stub, an msi, an exe and
 // further files.  The names are checked first, then whether the bundle is
 // whole, and only then are the inputs read (by the bundle writer).
-#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -113,13 +112,6 @@ bool LauncherFileName(const std::string &path, std::string *name) {
   return true;
 }
 
-bool EndsWithMsi(const std::string &name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char &c : tail) c = (char)tolower((unsigned char)c);
-  return tail == ".msi";
-}
-
 // A --file entry: under files/ the rest must be a plain file name, since the
 // launcher writes it into its folder under that name; other names than msi
 // and exe are packed, with a warning that the launcher leaves them alone.
@@ -141,13 +133,13 @@ bool CheckExtraFileName(const std::string &name, const std::string &path) {
 // beside itself, so the msi must end in .msi and be the only one.
 bool CheckBootstrapInputs(const std::string &msi, const std::string &msiName,
                           const std::vector<std::pair<std::string, std::string>> &files) {
-  if (!EndsWithMsi(msiName)) {
+  if (!HasExtension(msiName, ".msi")) {
     PrintError(TOOL_MSG_BOOTSTRAP_NEEDS_MSI_NAME, msi.c_str());
     return false;
   }
   for (const auto &file : files) {
     if (file.first.compare(0, strlen(PAYLOAD_FILES_PREFIX), PAYLOAD_FILES_PREFIX) == 0 &&
-        EndsWithMsi(file.first)) {
+        HasExtension(file.first, ".msi")) {
       PrintError(TOOL_MSG_BOOTSTRAP_SECOND_MSI, file.second.c_str());
       return false;
     }

@@ -1,10 +1,10 @@
 // Reading a PE image's headers (the layout is drawn in pe_image.h).
 #include "pe_image.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <string.h>
 
+#include "file_names.h"
 #include "payload.h"
 #include "shown_text.h"
 #include "tool_files.h"
@@ -125,7 +125,5 @@ const char *WhyNoProgram(const std::string &name, const unsigned char *start, si
   PeImage image;
   if (ReadPeImageBytes(start, size, &image))
     return image.characteristics & PE_CHARACTERISTIC_DLL ? TOOL_MSG_PROGRAM_IS_DLL : nullptr;
-  std::string extension = name.size() >= 4 ? name.substr(name.size() - 4) : std::string();
-  for (char &c : extension) c = (char)tolower((unsigned char)c);
-  return extension == ".bat" || extension == ".cmd" ? nullptr : TOOL_MSG_PROGRAM_NOT_PE;
+  return HasExtension(name, ".bat") || HasExtension(name, ".cmd") ? nullptr : TOOL_MSG_PROGRAM_NOT_PE;
 }

@@ -158,3 +158,9 @@ bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
                        needClause ? "; " : "", need);
   return false;
 }
+
+bool IsReadyBootstrap(const unsigned char *start, size_t size) {
+  std::string bytes((const char *)start, size);
+  return bytes.find(std::string(kBootstrapText, sizeof kBootstrapText)) != std::string::npos &&
+         bytes.find(std::string(kReaderText, sizeof kReaderText)) == std::string::npos;
+}

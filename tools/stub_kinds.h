@@ -23,6 +23,8 @@
 #ifndef SATCHEL_STUB_KINDS_H
 #define SATCHEL_STUB_KINDS_H
 
+#include <stddef.h>
+
 #include <string>
 
 enum class StubKind {
@@ -39,5 +41,10 @@ enum class StubKind {
 // the bundle needs.
 bool CheckStubKind(const std::string &path, StubKind wanted, std::string *error,
                    bool bundle = false);
+
+// True when the program whose first bytes are `start` is the ready msi
+// bootstrap, told by the same texts (its sections stand within its first
+// PE_PROGRAM_START_SIZE bytes).
+bool IsReadyBootstrap(const unsigned char *start, size_t size);
 
 #endif  // SATCHEL_STUB_KINDS_H

@@ -165,6 +165,12 @@
 // The key twice ("msi" or "exe"): the launcher's own text names it.
 #define TOOL_MSG_NO_LAUNCHER_NAME "no property \"%s\": the launcher stops with \"No %s filename\""
 #define TOOL_MSG_EXE_EMPTY "the entry \"exe\" is empty: the launcher cannot start it"
+// The ready bootstrap as the exe: the msi's name.
+#define TOOL_MSG_BOOTSTRAP_WITHOUT_MSI \
+  "the exe is the ready bootstrap, which installs the one file ending in .msi beside it, and the msi is named \"%s\""
+// The second file ending in .msi, then the bootstrap's text.
+#define TOOL_MSG_BOOTSTRAP_TWO_MSIS \
+  "the exe is the ready bootstrap, which installs the one file ending in .msi beside it, and \"%s\" ends in .msi too: it stops with \"%s\""
 // One of TOOL_MSG_PROGRAM_NOT_PE and TOOL_MSG_PROGRAM_IS_DLL.
 #define TOOL_MSG_EXE_ENTRY_NOT_A_PROGRAM \
   "the entry \"exe\" %s: the launcher stops with \"Failed to launch program\""

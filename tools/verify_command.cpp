@@ -11,6 +11,7 @@
 
 #include "bundle_reading.h"
 #include "file_names.h"
+#include "launcher/launcher_messages.h"
 #include "payload.h"
 #include "pe_image.h"
 #include "satchel_commands.h"
@@ -34,8 +35,9 @@ const char kVerifyUsage[] =
     "bundle records (property \"" PAYLOAD_CHECKSUM_KEY "\").  Then whether the bundle would\n"
     "run: an installer bundle needs the properties \"msi\" and \"exe\" (plain Windows\n"
     "file names), both entries and an exe that is a program (a Windows program\n"
-    "that is no DLL, or a batch file named .bat or .cmd); a Java bundle both\n"
-    "internal classes, a \"Main-Class\" property and that class's entry.  A Windows\n"
+    "that is no DLL, or a batch file named .bat or .cmd; with the ready bootstrap,\n"
+    "an msi named .msi and no other .msi); a Java bundle both internal classes,\n"
+    "a \"Main-Class\" property and that class's entry.  A Windows\n"
     "program in front must have a well-formed resource section (its tree, its\n"
     "icon groups and its version block).  Prints the problems found; exit\n"
     "status 0 when there are none.  With --json, the verdict as one JSON object\n"
@@ -279,6 +281,19 @@ int VerifyCommand(int argc, char **argv) {
       else if (ReadEntryStart(PAYLOAD_EXE_KEY, PE_PROGRAM_START_SIZE, &start) &&
                (why = WhyNoProgram(exe, start.data(), start.size())) != nullptr)
         problems.push_back(MessageText(TOOL_MSG_EXE_ENTRY_NOT_A_PROGRAM, why));
+      // The ready bootstrap installs the one .msi beside it, as pack checks.
+      if (msi && !start.empty() && IsReadyBootstrap(start.data(), start.size())) {
+        std::string second;
+        const size_t prefix = sizeof PAYLOAD_FILES_PREFIX - 1;
+        for (size_t i = 0; i < entries.size() && second.empty(); i++)
+          if (!shadowed[i] && strncmp(entries[i]->name, PAYLOAD_FILES_PREFIX, prefix) == 0 &&
+              HasExtension(entries[i]->name, ".msi"))
+            second = entries[i]->name + prefix;
+        if (!HasExtension(msi, ".msi"))
+          problems.push_back(MessageText(TOOL_MSG_BOOTSTRAP_WITHOUT_MSI, Shown(msi).c_str()));
+        else if (!second.empty())
+          problems.push_back(MessageText(TOOL_MSG_BOOTSTRAP_TWO_MSIS, Shown(second).c_str(), MSG_TWO_MSIS));
+      }
     }
   }
   for (const char *key : {PAYLOAD_MSI_KEY, PAYLOAD_EXE_KEY}) {

@@ -753,6 +753,8 @@ TEST_F(SatchelTest, VerifyAnswersWhetherTheBundleWouldRun) {
   Bytes stubBytes = ReadBytes(stub);
   Bytes data = TextContent(3000, 5), packed = Deflate(data);
   uint32_t size = (uint32_t)data.size();
+  Bytes bootstrap = ReadBytes(DataFolder() + "satchel-bootstrap.exe");
+  HandEntry bootstrapEntry = {"exe", Deflate(bootstrap), (uint32_t)bootstrap.size()};
   struct Case {
     std::vector<HandEntry> entries;
     std::vector<HandProperty> properties;
@@ -771,6 +773,14 @@ TEST_F(SatchelTest, VerifyAnswersWhetherTheBundleWouldRun) {
        {}, "no property \"Main-Class\""},
       {{{PAYLOAD_INPUT_STREAM_ENTRY, Deflate(data, BytesOf(PAYLOAD_INPUT_STREAM_ENTRY)), size}},
        {{"Main-Class", "app.Main"}}, "the main class \"app.Main\" has no entry \"app/Main.class\""},
+      // The ready bootstrap installs the one .msi beside it.
+      {{{"msi", packed, size}, bootstrapEntry}, {{"msi", "a.bin"}, {"exe", "b.exe"}},
+       "the exe is the ready bootstrap, which installs the one file ending in .msi beside it, and "
+       "the msi is named \"a.bin\""},
+      {{{"msi", packed, size}, bootstrapEntry, {"files/Patch.MSI", packed, size}},
+       {{"msi", "a.msi"}, {"exe", "b.exe"}},
+       "\"Patch.MSI\" ends in .msi too: it stops with \"More than one .msi package beside the "
+       "bootstrap program\""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.problem);
@@ -948,6 +958,8 @@ TEST_F(SatchelTest, MsiAloneGetsTheReadyBootstrapOfTheStubsMachine) {
     run = RunSatchel({"extract", Path("out.exe"), "exe", "-o", Path("exe.out")});
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ(bootstrap, ReadBytes(Path("exe.out")));
+    run = RunSatchel({"verify", Path("out.exe")});
+    EXPECT_EQ(0, run.status) << run.err;
   }
 
   // The bootstrap finds the msi by its extension, alone, for a known machine.

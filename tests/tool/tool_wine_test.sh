@@ -85,11 +85,11 @@ case $out in *"the stub is a text file; pack needs the installer launcher stub"*
 [ ! -e refused.exe ] || fail "a refused bundle was written"
 
 # pack-java: with the i686 Java front end, the same bytes as the native
-# build for the same jars: a plain jar (under a name beyond ASCII), two jars
-# of which the second is multi-release, that one signed (RSA, as jarsigner
-# signs by default; wine's CryptoAPI checks no EC signature), and a Debian
-# application whose Class-Path names jars by absolute paths.  Arguments that start with / are jars, handed to wine as
-# Windows paths.
+# build for the same jars: a plain jar (under a name beyond ASCII), a
+# multi-release jar, that one signed (RSA, as jarsigner signs by default;
+# wine's CryptoAPI checks no EC or DSA signature), and a Debian application
+# whose Class-Path names jars by absolute paths.  Arguments that start with
+# / are jars, handed to wine as Windows paths.
 cp "$(dirname "$native")/../share/satchel/satchel-java.exe" java-stub.exe
 cp "$jars/app.jar" "dist/Äpp.jar"
 pack_java_both() {
@@ -108,20 +108,23 @@ pack_java_both() {
   rm -f "$name-wine.exe" "$name-native.exe"
 }
 pack_java_both plain "$scratch/dist/Äpp.jar"
-pack_java_both multi-release "$jars/app.jar" "$jars/extra.jar"
-pack_java_both signed-rsa "$jars/app.jar" "$jars/signed-RSA.jar"
+pack_java_both multi-release "$jars/extra.jar" --main-class sample.Main
+pack_java_both signed-rsa "$jars/signed-RSA.jar" --main-class sample.Main
+# Clojure and its Class-Path are 9 MB of classes: at level 1, which costs the
+# 32-bit machine's emulated processor less.
 [ -f /usr/share/java/clojure.jar ] || fail "Debian's clojure is not installed (apt-get install clojure)"
-pack_java_both debian-clojure /usr/share/java/clojure.jar
+pack_java_both debian-clojure /usr/share/java/clojure.jar --level 1
 # Refused by both: a signed jar changed after signing, and one whose
 # signature block is no signed data.
 for refused in tampered bad-block; do
   if out=$(wsatchel pack-java --stub "$(winpath java-stub.exe)" -o "$(winpath refused.exe)" \
-      "$(winabs "$jars/app.jar")" "$(winabs "$jars/$refused.jar")" 2>&1); then
+      --main-class sample.Main "$(winabs "$jars/$refused.jar")" 2>&1); then
     fail "$refused.jar was packed"
   fi
   case $out in *"$refused.jar: "*"(the jar was changed after signing)"*) ;; *) fail "pack-java said: $out" ;; esac
   [ ! -e refused.exe ] || fail "a refused bundle was written"
-  if "$native" pack-java --quiet --stub java-stub.exe -o refused.exe "$jars/app.jar" "$jars/$refused.jar" 2>/dev/null; then
+  if "$native" pack-java --quiet --stub java-stub.exe -o refused.exe --main-class sample.Main "$jars/$refused.jar" \
+      2>/dev/null; then
     fail "the native tool packed $refused.jar"
   fi
 done

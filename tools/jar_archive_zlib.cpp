@@ -52,11 +52,9 @@ const uint16_t kMethodStored = 0;
 const uint16_t kMethodDeflated = 8;
 const size_t kInputBufferSize = 65536;
 
-uint16_t Get16(const unsigned char *p) { return (uint16_t)(p[0] | p[1] << 8); }
-uint32_t Get32(const unsigned char *p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-uint64_t Get64(const unsigned char *p) { return Get32(p) | (uint64_t)Get32(p + 4) << 32; }
+// Zip's integers are little-endian, as the payload's: its readers serve, and
+// zip64's 8-byte fields are two of them.
+uint64_t ReadU64LE(const unsigned char *p) { return ReadU32LE(p) | (uint64_t)ReadU32LE(p + 4) << 32; }
 
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1 to 12; the day
 // may run past the month's end, it counts on).
@@ -168,13 +166,13 @@ bool FindEndRecord(JarArchive *archive, uint64_t *at, std::string *error) {
   if (!ReadAt(archive->file, tailStart, bytes.data(), tail))
     return ArchiveError(archive, TOOL_MSG_ZIP_UNREADABLE, error);
   for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (Get32(&bytes[i]) != kEndSignature) continue;
+    if (ReadU32LE(&bytes[i]) != kEndSignature) continue;
     *at = tailStart + i;
-    if (i + kEndSize + Get16(&bytes[i + 20]) == tail) return true;
-    uint64_t centralOffset = Get32(&bytes[i + 16]);
+    if (i + kEndSize + ReadU16LE(&bytes[i + 20]) == tail) return true;
+    uint64_t centralOffset = ReadU32LE(&bytes[i + 16]);
     unsigned char signature[4];
     if (centralOffset + 4 <= *at && ReadAt(archive->file, centralOffset, signature, 4) &&
-        Get32(signature) == kCentralSignature)
+        ReadU32LE(signature) == kCentralSignature)
       return true;
   }
   return ArchiveError(archive, TOOL_MSG_ZIP_NO_END, error);
@@ -186,7 +184,7 @@ bool FindEndRecord(JarArchive *archive, uint64_t *at, std::string *error) {
 bool ExtraFieldsWellFormed(const unsigned char *p, size_t length) {
   size_t at = 0;
   while (length - at >= 4) {
-    size_t size = Get16(p + at + 2);
+    size_t size = ReadU16LE(p + at + 2);
     if (size > length - at - 4) return false;
     at += 4 + size;
   }
@@ -198,8 +196,8 @@ bool ExtraFieldsWellFormed(const unsigned char *p, size_t length) {
 const unsigned char *ExtraField(const unsigned char *p, size_t length, uint16_t id, size_t *size) {
   size_t at = 0;
   while (length - at >= 4) {
-    size_t fieldSize = Get16(p + at + 2);
-    if (Get16(p + at) == id) {
+    size_t fieldSize = ReadU16LE(p + at + 2);
+    if (ReadU16LE(p + at) == id) {
       *size = fieldSize;
       return p + at + 4;
     }
@@ -221,18 +219,18 @@ bool WellFormedUtf8(const unsigned char *text, size_t length) {
 // Reads one central record at central[*at], moving *at behind it.
 bool ReadCentralRecord(JarArchive *archive, size_t *at, CentralRecord *record, std::string *error) {
   const std::vector<unsigned char> &central = archive->central;
-  if (central.size() - *at < kCentralHeaderSize || Get32(&central[*at]) != kCentralSignature)
+  if (central.size() - *at < kCentralHeaderSize || ReadU32LE(&central[*at]) != kCentralSignature)
     return ArchiveError(archive, TOOL_MSG_ZIP_BAD_CENTRAL, error);
   const unsigned char *p = &central[*at];
-  size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+  size_t nameLength = ReadU16LE(p + 28), extraLength = ReadU16LE(p + 30), commentLength = ReadU16LE(p + 32);
   if (central.size() - *at - kCentralHeaderSize < nameLength + extraLength + commentLength)
     return ArchiveError(archive, TOOL_MSG_ZIP_BAD_CENTRAL, error);
-  record->flags = Get16(p + 8);
-  record->method = Get16(p + 10);
-  record->crc = Get32(p + 16);
-  record->compressedSize = Get32(p + 20);
-  record->size = Get32(p + 24);
-  record->localOffset = Get32(p + 42);
+  record->flags = ReadU16LE(p + 8);
+  record->method = ReadU16LE(p + 10);
+  record->crc = ReadU32LE(p + 16);
+  record->compressedSize = ReadU32LE(p + 20);
+  record->size = ReadU32LE(p + 24);
+  record->localOffset = ReadU32LE(p + 42);
   record->nameAt = *at + kCentralHeaderSize;
   record->nameLength = (uint16_t)nameLength;
   const unsigned char *name = p + kCentralHeaderSize;
@@ -254,7 +252,7 @@ bool ReadCentralRecord(JarArchive *archive, size_t *at, CentralRecord *record, s
   for (uint64_t *field : {&record->size, &record->compressedSize, &record->localOffset}) {
     if (*field != 0xFFFFFFFFu) continue;
     if (!zip64 || zip64Size - zip64At < 8) return entryError(TOOL_MSG_ZIP_BAD_ZIP64);
-    *field = Get64(zip64 + zip64At);
+    *field = ReadU64LE(zip64 + zip64At);
     zip64At += 8;
   }
   // The extended timestamp's modification time when it has one, else the
@@ -263,9 +261,9 @@ bool ReadCentralRecord(JarArchive *archive, size_t *at, CentralRecord *record, s
   const unsigned char *stamp = ExtraField(extra, extraLength, kExtraTimestamp, &stampSize);
   if (stamp && stampSize >= 5 && (stamp[0] & 1)) {
     record->timeKind = JAVA_BUNDLE_TIME_UNIX;
-    record->timeValue = Get32(stamp + 1);
+    record->timeValue = ReadU32LE(stamp + 1);
   } else {
-    DosTime(Get16(p + 12), Get16(p + 14), &record->timeKind, &record->timeValue);
+    DosTime(ReadU16LE(p + 12), ReadU16LE(p + 14), &record->timeKind, &record->timeValue);
   }
   *at += kCentralHeaderSize + nameLength + extraLength + commentLength;
   return true;
@@ -276,27 +274,27 @@ bool ReadCentralRecord(JarArchive *archive, size_t *at, CentralRecord *record, s
 bool ReadCentralDirectory(JarArchive *archive, uint64_t endAt, std::string *error) {
   unsigned char end[kEndSize];
   if (!ReadAt(archive->file, endAt, end, kEndSize)) return ArchiveError(archive, TOOL_MSG_ZIP_UNREADABLE, error);
-  uint64_t count = Get16(end + 10);
-  uint64_t centralSize = Get32(end + 12);
-  uint64_t centralOffset = Get32(end + 16);
+  uint64_t count = ReadU16LE(end + 10);
+  uint64_t centralSize = ReadU32LE(end + 12);
+  uint64_t centralOffset = ReadU32LE(end + 16);
   uint64_t centralEnd = endAt;  // nothing of the directory lies behind this
-  if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != Get16(end + 10))
+  if (ReadU16LE(end + 4) != 0 || ReadU16LE(end + 6) != 0 || ReadU16LE(end + 8) != ReadU16LE(end + 10))
     return ArchiveError(archive, TOOL_MSG_ZIP_SPANNED, error);
   // A zip64 locator right before the end record points at the zip64 end
   // record, whose fields are the ones that count.
   unsigned char locator[kZip64LocatorSize];
   if (endAt >= kZip64LocatorSize && ReadAt(archive->file, endAt - kZip64LocatorSize, locator, kZip64LocatorSize) &&
-      Get32(locator) == kZip64LocatorSignature) {
-    uint64_t zip64At = Get64(locator + 8);
+      ReadU32LE(locator) == kZip64LocatorSignature) {
+    uint64_t zip64At = ReadU64LE(locator + 8);
     unsigned char zip64[kZip64EndSize];
     if (zip64At > endAt - kZip64LocatorSize || endAt - kZip64LocatorSize - zip64At < kZip64EndSize ||
-        !ReadAt(archive->file, zip64At, zip64, kZip64EndSize) || Get32(zip64) != kZip64EndSignature)
+        !ReadAt(archive->file, zip64At, zip64, kZip64EndSize) || ReadU32LE(zip64) != kZip64EndSignature)
       return ArchiveError(archive, TOOL_MSG_ZIP_BAD_ZIP64_END, error);
-    if (Get32(zip64 + 16) != 0 || Get32(zip64 + 20) != 0 || Get64(zip64 + 24) != Get64(zip64 + 32))
+    if (ReadU32LE(zip64 + 16) != 0 || ReadU32LE(zip64 + 20) != 0 || ReadU64LE(zip64 + 24) != ReadU64LE(zip64 + 32))
       return ArchiveError(archive, TOOL_MSG_ZIP_SPANNED, error);
-    count = Get64(zip64 + 32);
-    centralSize = Get64(zip64 + 40);
-    centralOffset = Get64(zip64 + 48);
+    count = ReadU64LE(zip64 + 32);
+    centralSize = ReadU64LE(zip64 + 40);
+    centralOffset = ReadU64LE(zip64 + 48);
     centralEnd = zip64At;
   }
   if (centralOffset > centralEnd || centralEnd - centralOffset < centralSize)
@@ -442,10 +440,10 @@ JarEntryStream *OpenJarEntry(JarArchive *archive, uint64_t index, std::string *e
     problem = TOOL_MSG_ZIP_STORED_SIZES;
   } else if (record.limit - record.localOffset < kLocalHeaderSize ||
              !ReadAt(archive->file, record.localOffset, local, kLocalHeaderSize) ||
-             Get32(local) != kLocalSignature) {
+             ReadU32LE(local) != kLocalSignature) {
     problem = TOOL_MSG_ZIP_BAD_LOCAL;
   } else {
-    uint64_t dataAt = record.localOffset + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28);
+    uint64_t dataAt = record.localOffset + kLocalHeaderSize + ReadU16LE(local + 26) + ReadU16LE(local + 28);
     if (dataAt > record.limit || record.limit - dataAt < record.compressedSize) {
       problem = TOOL_MSG_ZIP_DATA_OUTSIDE;
     } else {

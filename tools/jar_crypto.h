@@ -14,8 +14,9 @@
 // A digest being computed.
 struct JarDigest;
 
-// Starts a digest of the algorithm a jar names ("SHA-256", "SHA1", "SHA",
-// "MD5", ...; case and dashes do not count).  Null when the algorithm is one
+// Starts a digest of the algorithm a jar names, in upper case without
+// dashes ("SHA256", "SHA1", "MD5", ...; the caller turns "SHA-256" and "SHA"
+// into these).  Null when the algorithm is one
 // this build does not know: the jar's digests of that algorithm are not
 // checked, as the JDK passes over algorithms it does not know.
 JarDigest *StartJarDigest(const std::string &algorithm);

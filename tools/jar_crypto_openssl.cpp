@@ -1,8 +1,6 @@
 // Jar cryptography with OpenSSL's libcrypto (the Linux tool).
 #include "jar_crypto.h"
 
-#include <ctype.h>
-
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -14,12 +12,8 @@ struct JarDigest {
 };
 
 JarDigest *StartJarDigest(const std::string &algorithm) {
-  // OpenSSL's names: upper case without dashes ("SHA256"); "SHA" is SHA-1.
-  std::string plain;
-  for (char c : algorithm)
-    if (c != '-') plain += (char)toupper((unsigned char)c);
-  if (plain == "SHA") plain = "SHA1";
-  const EVP_MD *md = EVP_get_digestbyname(plain.c_str());
+  // OpenSSL knows the digests by these names.
+  const EVP_MD *md = EVP_get_digestbyname(algorithm.c_str());
   if (!md) return nullptr;
   EVP_MD_CTX *context = EVP_MD_CTX_new();
   if (!context || EVP_DigestInit_ex(context, md, nullptr) != 1) {

@@ -3,7 +3,6 @@
 // has no OpenSSL).
 #include "jar_crypto.h"
 
-#include <ctype.h>
 #include <windows.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
@@ -15,16 +14,13 @@ struct JarDigest {
 };
 
 JarDigest *StartJarDigest(const std::string &algorithm) {
-  // The algorithms that both CNG and the JDK know; "SHA" is SHA-1.
-  std::string plain;
-  for (char c : algorithm)
-    if (c != '-') plain += (char)toupper((unsigned char)c);
-  const wchar_t *id = plain == "SHA" || plain == "SHA1" ? BCRYPT_SHA1_ALGORITHM
-                      : plain == "SHA256"               ? BCRYPT_SHA256_ALGORITHM
-                      : plain == "SHA384"               ? BCRYPT_SHA384_ALGORITHM
-                      : plain == "SHA512"               ? BCRYPT_SHA512_ALGORITHM
-                      : plain == "MD5"                  ? BCRYPT_MD5_ALGORITHM
-                                                        : nullptr;
+  // The algorithms that both CNG and the JDK know.
+  const wchar_t *id = algorithm == "SHA1"     ? BCRYPT_SHA1_ALGORITHM
+                      : algorithm == "SHA256" ? BCRYPT_SHA256_ALGORITHM
+                      : algorithm == "SHA384" ? BCRYPT_SHA384_ALGORITHM
+                      : algorithm == "SHA512" ? BCRYPT_SHA512_ALGORITHM
+                      : algorithm == "MD5"    ? BCRYPT_MD5_ALGORITHM
+                                              : nullptr;
   if (!id) return nullptr;
   JarDigest digest = {};
   ULONG got = 0;

@@ -48,28 +48,6 @@ bool EndsWith(const std::string &text, const char *suffix) {
   return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-// The entries that the manifest's and signatures' checks read whole: the
-// manifest, and the signature files and blocks (META-INF/NAME.SF, .RSA,
-// .DSA, .EC, in any case).
-bool ReadWholeForChecks(const std::string &name) {
-  if (name == JAR_MANIFEST_NAME) return true;
-  const std::string prefix = "META-INF/";
-  if (name.compare(0, prefix.size(), prefix) != 0) return false;
-  std::string rest = name.substr(prefix.size());
-  size_t dot = rest.rfind('.');
-  if (rest.find('/') != std::string::npos || dot == std::string::npos) return false;
-  std::string extension = rest.substr(dot + 1);
-  for (char &c : extension) c = (char)tolower((unsigned char)c);
-  return extension == "sf" || extension == "rsa" || extension == "dsa" || extension == "ec";
-}
-
-// A signature file: META-INF/NAME.SF, in any case.
-bool IsSignatureFile(const std::string &name) {
-  size_t n = name.size();
-  return ReadWholeForChecks(name) && name[n - 3] == '.' && tolower((unsigned char)name[n - 2]) == 's' &&
-         tolower((unsigned char)name[n - 1]) == 'f';
-}
-
 // The first bytes of an entry, up to `size` (its end unchecked: the whole
 // entry is checked when the bundle is written).
 bool ReadEntryHead(JarArchive *archive, uint64_t index, uint64_t entrySize, size_t size,
@@ -115,7 +93,7 @@ bool AddJarEntries(const std::string &jar, JarArchive *archive, BundleContents *
       return false;
     }
     bool hold = info.size <= kHeldEntryLimit && sources->held + info.size <= kHeldBytesLimit;
-    bool whole = hold || ReadWholeForChecks(name);
+    bool whole = hold || IsReadForSignatureCheck(name);
     std::vector<unsigned char> content;
     if (whole && !ReadWholeEntry(archive, i, info, &content, error)) return false;
     if (name == JAR_MANIFEST_NAME) *manifest = ManifestAttributes(content);
@@ -128,7 +106,7 @@ bool AddJarEntries(const std::string &jar, JarArchive *archive, BundleContents *
     }
     BundleFile file{stored, std::vector<unsigned char>()};
     bool first = own.insert({name, {contents->files.size(), i}}).second;
-    signatureFiles = signatureFiles || IsSignatureFile(name);
+    signatureFiles = signatureFiles || IsSignatureFileName(name);
     if (hold) {
       sources->held += info.size;
       file.content = std::move(content);

@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include "jar_crypto.h"
+#include "jar_manifest.h"
 #include "shown_text.h"
 #include "tool_messages.h"
 
@@ -120,7 +121,13 @@ std::vector<StatedDigest> StartStatedDigests(const ManifestSection &section,
     const std::string &name = attribute.first;
     if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
-    JarDigest *digest = StartJarDigest(name.substr(0, name.size() - suffix.size()));
+    // The algorithm as the crypto layer names it: upper case without dashes
+    // ("SHA-256" and "sha256" are "SHA256"), and "SHA" is SHA-1.
+    std::string algorithm;
+    for (char c : name.substr(0, name.size() - suffix.size()))
+      if (c != '-') algorithm += (char)toupper((unsigned char)c);
+    if (algorithm == "SHA") algorithm = "SHA1";
+    JarDigest *digest = StartJarDigest(algorithm);
     if (digest) digests.push_back({digest, &attribute.second});
   }
   return digests;
@@ -184,6 +191,18 @@ bool IsSignatureName(const std::string &name, std::string *base, std::string *ex
 
 }  // namespace
 
+bool IsReadForSignatureCheck(const std::string &name) {
+  std::string base, extension;
+  return name == JAR_MANIFEST_NAME ||
+         (IsSignatureName(name, &base, &extension) &&
+          (extension == "sf" || extension == "rsa" || extension == "dsa" || extension == "ec"));
+}
+
+bool IsSignatureFileName(const std::string &name) {
+  std::string base, extension;
+  return IsSignatureName(name, &base, &extension) && extension == "sf";
+}
+
 bool CheckJarSignatures(const std::string &jar, JarArchive *archive, const JarEntries &entries,
                         std::string *blockName, std::string *error) {
   blockName->clear();
@@ -192,7 +211,7 @@ bool CheckJarSignatures(const std::string &jar, JarArchive *archive, const JarEn
     auto found = entries.find(name);
     return found == entries.end() ? nullptr : found->second.content;
   };
-  const std::vector<unsigned char> *manifest = find("META-INF/MANIFEST.MF");
+  const std::vector<unsigned char> *manifest = find(JAR_MANIFEST_NAME);
   for (const auto &entry : entries) {
     std::string base, extension;
     if (!IsSignatureName(entry.first, &base, &extension) || extension != "sf" || !entry.second.content)

@@ -17,6 +17,13 @@ struct JarEntryBytes {
 // A jar's entries by name (the first of a name).
 typedef std::map<std::string, JarEntryBytes> JarEntries;
 
+// The entries that CheckJarSignatures needs in memory: the manifest, and the
+// signature files and blocks (META-INF/NAME.SF, .RSA, .DSA, .EC, in any case).
+bool IsReadForSignatureCheck(const std::string &name);
+// A signature file, META-INF/NAME.SF in any case: a jar that holds one is
+// checked.
+bool IsSignatureFileName(const std::string &name);
+
 // True when the jar is unsigned, or signed and unchanged since: every
 // signature block signs its signature file, the signature file matches the
 // manifest, and every entry that the manifest lists with a digest has it.
